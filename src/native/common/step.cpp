@@ -1,0 +1,34 @@
+#include "step.hpp"
+
+namespace lumox::py_helpers {
+
+StepScope::StepScope(const std::string &title, py::dict params) {
+    py::object step_context = py::module_::import("allure_commons._allure").attr("StepContext");
+    context_ = step_context(title, params);
+    context_.attr("__enter__")();
+    open_ = true;
+}
+
+void StepScope::close_ok() {
+    if (open_) {
+        open_ = false;
+        context_.attr("__exit__")(py::none(), py::none(), py::none());
+    }
+}
+
+void StepScope::close_failed(py::error_already_set &error) {
+    if (open_) {
+        open_ = false;
+        context_.attr("__exit__")(error.type(), error.value(), error.trace());
+    }
+}
+
+void StepScope::close_failed_unknown() {
+    if (open_) {
+        open_ = false;
+        py::object runtime_error = py::module_::import("builtins").attr("RuntimeError");
+        context_.attr("__exit__")(runtime_error, runtime_error("internal error"), py::none());
+    }
+}
+
+} // namespace lumox::py_helpers

@@ -1,0 +1,55 @@
+// Report steps: a named step of the test report around a piece of work, closed as
+// failed when an error leaves it (allure's StepContext, used as a scope).
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <type_traits>
+#include <utility>
+
+namespace lumox::py_helpers {
+
+namespace py = pybind11;
+
+class StepScope {
+  public:
+    StepScope(const std::string &title, py::dict params = py::dict());
+    StepScope(const StepScope &) = delete;
+    StepScope &operator=(const StepScope &) = delete;
+    // Closes the step as passed; call only when the work finished normally.
+    void close_ok();
+    // Closes the step as failed with the Python error `error`.
+    void close_failed(py::error_already_set &error);
+    // Closes the step as failed with a plain RuntimeError (a C++ exception left it).
+    void close_failed_unknown();
+
+  private:
+    py::object context_;
+    bool open_ = false;
+};
+
+// Runs `body` inside the report step `title`; the step fails when `body` throws, and the
+// error propagates unchanged.
+template <typename F>
+decltype(auto) in_step(const std::string &title, py::dict params, F &&body) {
+    StepScope step(title, std::move(params));
+    try {
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            step.close_ok();
+        } else {
+            decltype(auto) result = body();
+            step.close_ok();
+            return result;
+        }
+    } catch (py::error_already_set &error) {
+        step.close_failed(error);
+        throw;
+    } catch (...) {
+        step.close_failed_unknown();
+        throw;
+    }
+}
+
+} // namespace lumox::py_helpers
