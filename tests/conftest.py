@@ -1,0 +1,18 @@
+import sys
+from pathlib import Path
+
+import pytest
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+sys.path.insert(0, str(EXAMPLES))
+
+from service import serve_in_thread  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def http_service():
+    """Base URL of the demo HTTP service, running on loopback for the whole session."""
+    server, base_url = serve_in_thread()
+    yield base_url
+    server.shutdown()
+    server.server_close()
