@@ -1,0 +1,38 @@
+# Developer entry points. The README's two commands are `make demo` and `make test`.
+PYTHON ?= python3
+BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
+
+.PHONY: demo test install browsers test-cpp test-py dev
+
+# Debian's Chromium and ChromeDriver, for the browser fixtures (nothing is downloaded
+# by the tests themselves).
+browsers:
+	@if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then \
+	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium chromium-driver; \
+	fi
+
+install:
+	$(PYTHON) -m pip install -q --upgrade pip
+	$(PYTHON) -m pip install -q $(BUILD_FLAGS) '.[test]'
+
+demo: install
+	bash examples/demo.sh
+
+# The C++ core library's GoogleTest suite.
+test-cpp:
+	$(PYTHON) -m pip install -q "pybind11>=3,<4"
+	cmake -S . -B build/gtest -G Ninja -DLUMOX_TESTS=ON -DLUMOX_WERROR=ON \
+	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir) >/dev/null
+	cmake --build build/gtest --target lumox_core_tests
+	./build/gtest/lumox_core_tests --gtest_brief=1
+
+test-py:
+	$(PYTHON) -m pytest -ra
+
+test: browsers install test-cpp test-py
+
+# In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
+dev:
+	cmake -S . -B build/dev -G Ninja -DLUMOX_INPLACE=ON -DLUMOX_TESTS=ON \
+	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir)
+	cmake --build build/dev
