@@ -19,7 +19,9 @@ void StepScope::close_ok() {
 void StepScope::close_failed(py::error_already_set &error) {
     if (open_) {
         open_ = false;
-        context_.attr("__exit__")(error.type(), error.value(), error.trace());
+        // An error raised from C++ has no traceback yet; a null handle cannot be passed.
+        py::object trace = error.trace() ? py::object(error.trace()) : py::object(py::none());
+        context_.attr("__exit__")(error.type(), error.value(), trace);
     }
 }
 
