@@ -1,0 +1,53 @@
+// The table of every setting: group (the pytest.ini section), key, kind of value,
+// default text and meaning. The Python groups of lumox.settings are built from it, and
+// the environment variable of a key is derived from it, so the three never disagree.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace lumox::core {
+
+enum class SettingKind {
+    Text,        // any text, may be empty
+    Truth,       // true/false; empty means the default
+    AutoTruth,   // true/false, or empty for "decide automatically" (None)
+    Port,        // 1..65535; empty means the default
+    Seconds,     // non-negative number; empty means the default
+    BaseUrl,     // empty, or an http(s) address
+    GridUrl,     // empty (the "not set" marker), or an http(s) address
+    DriverKind,  // one of kDriverKinds; empty means the default
+};
+
+struct SettingSpec {
+    std::string_view group;
+    std::string_view key;
+    SettingKind kind;
+    std::string_view default_text;
+    bool secret; // kept out of printed representations
+    std::string_view meaning;
+};
+
+inline constexpr std::string_view kSettingGroups[] = {"lumox", "lumox_api", "lumox_ui"};
+inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge"};
+
+std::span<const SettingSpec> setting_specs();
+// The spec of `group`.`key`, or nullptr.
+const SettingSpec *find_setting(std::string_view group, std::string_view key);
+// "<GROUP>_<KEY>" upper-cased: LUMOX_VARS_FILE, LUMOX_UI_WAIT_MAX, ...
+std::string environment_variable(const SettingSpec &spec);
+// What a value of `kind` must look like, for error messages.
+std::string expected_value(SettingKind kind);
+
+// A setting's typed value: nothing (automatic / not set), a truth value, a port, seconds,
+// or text (plain text, an address, a driver kind name in lower case).
+using SettingValue = std::variant<std::monostate, bool, int, double, std::string>;
+
+// Reads `text` (from pytest.ini or the environment) as a value of `spec`; an empty text
+// means the default where the kind has one. Throws SettingValueError saying what was
+// expected.
+SettingValue read_setting(const SettingSpec &spec, std::string_view text);
+
+} // namespace lumox::core

@@ -1,0 +1,210 @@
+#include "groups.hpp"
+
+#include "types.hpp"
+
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+#include "core/file_io.hpp"
+#include "core/ini.hpp"
+#include "core/setting_values.hpp"
+#include "core/settings_schema.hpp"
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace lumox::settings {
+
+namespace {
+
+using core::SettingKind;
+using core::SettingSpec;
+using py_helpers::get_logger;
+using py_helpers::make_class;
+using py_helpers::method;
+using py_helpers::to_repr;
+
+constexpr const char *kIniFile = "pytest.ini";
+constexpr const char *kLoggerName = "lumox.settings";
+
+// pytest.ini of the working directory; an empty document when there is none.
+core::IniDocument read_ini() {
+    std::optional<std::string> content;
+    try {
+        content = core::read_file_if_exists(kIniFile);
+    } catch (const core::FileError &error) {
+        raise_settings_error(std::string("cannot read ") + kIniFile + ": " +
+                             std::strerror(error.error_number()));
+    }
+    if (!content) {
+        return {};
+    }
+    // Values become Python texts later; reject a file that is not UTF-8 here, as a whole.
+    PyObject *decoded = PyUnicode_DecodeUTF8(content->data(),
+                                             static_cast<Py_ssize_t>(content->size()), "strict");
+    if (decoded == nullptr) {
+        py::error_already_set error;
+        if (!error.matches(PyExc_UnicodeDecodeError)) {
+            throw error;
+        }
+        raise_settings_error(std::string(kIniFile) + " is not UTF-8 text: " +
+                             py::str(error.value()).cast<std::string>());
+    }
+    Py_DECREF(decoded);
+    try {
+        return core::parse_ini(*content);
+    } catch (const core::IniError &error) {
+        raise_settings_error(std::string(kIniFile) + " " + error.what());
+    }
+}
+
+py::object to_python(const SettingSpec &spec, const core::SettingValue &value) {
+    const SettingsTypes &t = types();
+    if (std::holds_alternative<std::monostate>(value)) {
+        if (spec.kind == SettingKind::GridUrl) {
+            return t.not_set_enum.attr("NOT_SET");
+        }
+        return py::none(); // "decide automatically"
+    }
+    if (const auto *truth = std::get_if<bool>(&value)) {
+        return py::bool_(*truth);
+    }
+    if (const auto *number = std::get_if<int>(&value)) {
+        return py::int_(*number);
+    }
+    if (const auto *seconds = std::get_if<double>(&value)) {
+        return py::float_(*seconds);
+    }
+    const auto &text = std::get<std::string>(value);
+    switch (spec.kind) {
+    case SettingKind::DriverKind:
+        return t.driver_enum(text);
+    case SettingKind::GridUrl:
+        return t.http_url(text);
+    default:
+        return py::str(text);
+    }
+}
+
+py::object default_value(const SettingSpec &spec) {
+    return to_python(spec, core::read_setting(spec, spec.default_text));
+}
+
+// The value of `spec`: the environment variable, else pytest.ini, else the default.
+py::object current_value(const SettingSpec &spec, const core::IniDocument &ini) {
+    const std::string variable = core::environment_variable(spec);
+    py::object from_env = py::module_::import("os").attr("environ").attr("get")(variable);
+    std::string text;
+    std::string origin;
+    if (!from_env.is_none()) {
+        text = from_env.cast<std::string>();
+        origin = "environment variable " + variable;
+    } else if (auto from_file = ini.get(spec.group, spec.key)) {
+        text = std::move(*from_file);
+        origin = std::string(kIniFile) + " [" + std::string(spec.group) + "] " +
+                 std::string(spec.key);
+    } else {
+        return default_value(spec);
+    }
+    try {
+        return to_python(spec, core::read_setting(spec, text));
+    } catch (const core::SettingValueError &error) {
+        raise_settings_error(origin + " = " + to_repr(py::str(text)) + ": " + error.what());
+    }
+}
+
+void warn_unknown_keys(const std::string &group, const core::IniDocument &ini) {
+    const auto *entries = ini.section(group);
+    if (entries == nullptr) {
+        return;
+    }
+    for (const auto &entry : *entries) {
+        if (core::find_setting(group, entry.key) == nullptr) {
+            get_logger(kLoggerName)
+                .warning(std::string(kIniFile) + " [" + group + "] unknown key '" + entry.key +
+                         "' (line " + std::to_string(entry.line) + ") is ignored");
+        }
+    }
+}
+
+void reload_group(py::object self) {
+    const std::string group = self.attr("_group").cast<std::string>();
+    const core::IniDocument ini = read_ini();
+    warn_unknown_keys(group, ini);
+    // Every value is read before any is assigned: a bad value leaves the group unchanged.
+    py::dict values;
+    for (const auto &spec : core::setting_specs()) {
+        if (spec.group == group) {
+            values[py::str(std::string(spec.key))] = current_value(spec, ini);
+        }
+    }
+    for (auto [key, value] : values) {
+        py::setattr(self, key, value);
+    }
+}
+
+std::string group_repr(py::object self) {
+    const std::string group = self.attr("_group").cast<std::string>();
+    std::string text = group + "(";
+    bool first = true;
+    for (const auto &spec : core::setting_specs()) {
+        const std::string key(spec.key);
+        if (spec.group != group || !py::hasattr(self, key.c_str())) {
+            continue;
+        }
+        py::object value = self.attr(key.c_str());
+        text += (first ? "" : ", ") + key + "=";
+        text += (spec.secret && py::bool_(value)) ? "'***'" : to_repr(value);
+        first = false;
+    }
+    return text + ")";
+}
+
+py::object make_group_base(py::module_ &m) {
+    py::dict ns;
+    ns["__init__"] = method([](py::object self) { reload_group(self); }, "init_settings_group",
+                            py::arg("self"));
+    ns["reload_settings"] = method(&reload_group, "reload_settings", py::arg("self"),
+                                   "reload_settings() -> None\n\n"
+                                   "Reads this group again from pytest.ini in the current "
+                                   "directory and from the environment (which wins). Raises "
+                                   "SettingsError for a value of the wrong kind and then "
+                                   "leaves the group unchanged.");
+    ns["__repr__"] = method(&group_repr, "__repr__", py::arg("self"));
+    return make_class(m, "SettingsGroup", py::make_tuple(py::module_::import("builtins").attr("object")), ns,
+                      "A group of settings: one attribute per key, read from the pytest.ini "
+                      "section of the group's name and the environment variables "
+                      "<GROUP>_<KEY>. Attributes may be assigned to override a value until "
+                      "the next reload_settings().");
+}
+
+py::object make_group_class(py::module_ &m, py::object base, const char *class_name,
+                            std::string_view group) {
+    py::dict ns;
+    ns["_group"] = std::string(group);
+    std::string doc = "Settings of the [" + std::string(group) + "] section. Keys (class "
+                      "attributes hold the defaults):\n";
+    for (const auto &spec : core::setting_specs()) {
+        if (spec.group == group) {
+            ns[py::str(std::string(spec.key))] = default_value(spec);
+            doc += "\n" + std::string(spec.key) + ": " + std::string(spec.meaning) + " (env " +
+                   core::environment_variable(spec) + ")";
+        }
+    }
+    return make_class(m, class_name, py::make_tuple(base), ns, doc.c_str());
+}
+
+} // namespace
+
+void add_setting_groups(py::module_ &m) {
+    py::object base = make_group_base(m);
+    static constexpr std::pair<const char *, std::string_view> classes[] = {
+        {"LumoxSettings", "lumox"}, {"LumoxApiSettings", "lumox_api"}, {"LumoxUiSettings", "lumox_ui"}};
+    for (const auto &[class_name, group] : classes) {
+        py::object cls = make_group_class(m, base, class_name, group);
+        m.attr(py::str(std::string(group))) = cls();
+    }
+}
+
+} // namespace lumox::settings

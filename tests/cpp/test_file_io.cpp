@@ -1,0 +1,76 @@
+#include "core/file_io.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+using lumox::core::FileError;
+using lumox::core::read_file_if_exists;
+using lumox::core::write_file_atomically;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileIo : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumox-file-io-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::size_t entries() const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+    }
+    fs::path dir_;
+};
+
+} // namespace
+
+TEST_F(FileIo, WritesReplacesAndReadsBack) {
+    const std::string path = (dir_ / "vars.yaml").string();
+    EXPECT_FALSE(read_file_if_exists(path).has_value());
+    write_file_atomically(path, "a: 1\n");
+    EXPECT_EQ(read_file_if_exists(path), "a: 1\n");
+
+    ::chmod(path.c_str(), 0640);
+    write_file_atomically(path, std::string("b: \xE4\xB8\xAD\n"));
+    EXPECT_EQ(read_file_if_exists(path), "b: \xE4\xB8\xAD\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u); // the replacement keeps the permissions
+    EXPECT_EQ(entries(), 1u);               // no temporary file left behind
+}
+
+TEST_F(FileIo, SymbolicLinkSurvivesAndItsTargetIsReplaced) {
+    const fs::path real = dir_ / "real.yaml";
+    const fs::path link = dir_ / "link.yaml";
+    std::ofstream(real) << "old";
+    fs::create_symlink(real, link);
+    write_file_atomically(link.string(), "new");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(read_file_if_exists(real.string()), "new");
+}
+
+TEST_F(FileIo, FailureNamesThePathAndLeavesNothingBehind) {
+    const fs::path plain = dir_ / "plain";
+    std::ofstream(plain) << "keep";
+    const std::string below_file = (plain / "vars.yaml").string();
+    try {
+        write_file_atomically(below_file, "x");
+        FAIL() << "no error";
+    } catch (const FileError &error) {
+        EXPECT_EQ(error.error_number(), ENOTDIR);
+        EXPECT_EQ(error.path(), below_file);
+    }
+    // Renaming over a directory fails after the temporary file was written: it is removed.
+    fs::create_directory(dir_ / "taken");
+    EXPECT_THROW(write_file_atomically((dir_ / "taken").string(), "x"), FileError);
+    EXPECT_EQ(entries(), 2u);
+    EXPECT_EQ(read_file_if_exists(plain.string()), "keep");
+    EXPECT_THROW(read_file_if_exists(dir_.string()), FileError); // a directory is no file
+}
