@@ -95,7 +95,8 @@ FileError::FileError(int error_number, const std::string &path)
 std::optional<std::string> read_file_if_exists(const std::string &path) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
-        if (errno == ENOENT) {
+        // ENOTDIR: a parent is a regular file, so the file cannot exist either.
+        if (errno == ENOENT || errno == ENOTDIR) {
             return std::nullopt;
         }
         throw FileError(errno, path);

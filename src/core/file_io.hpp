@@ -20,7 +20,8 @@ class FileError : public std::runtime_error {
     std::string path_;
 };
 
-// The bytes of the file at `path`, or nothing when there is no such file.
+// The bytes of the file at `path`, or nothing when there is no such file (also when a
+// directory on the way is missing or is a regular file). Other failures throw FileError.
 std::optional<std::string> read_file_if_exists(const std::string &path);
 
 // Replaces the file at `path` by `content` so that a reader (or a crash at any moment)

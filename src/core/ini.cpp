@@ -155,8 +155,9 @@ IniDocument parse_ini(std::string_view text) {
         if (key.empty()) {
             throw IniError(line_number, "a value without a key: " + quoted(content));
         }
-        option = &current->set(lower_ascii(key), std::string(strip_blanks(content.substr(delimiter + 1))),
-                               line_number);
+        option =
+            &current->set(lower_ascii(key),
+                          std::string(strip_blanks(content.substr(delimiter + 1))), line_number);
     }
 
     IniDocument document;

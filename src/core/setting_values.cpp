@@ -59,8 +59,8 @@ double parse_seconds(std::string_view text) {
         throw SettingValueError(kExpectedSeconds);
     }
     double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                              std::chars_format::general);
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
         throw SettingValueError(kExpectedSeconds);
     }

@@ -28,7 +28,8 @@ int parse_port(std::string_view text);
 void check_http_url(std::string_view text);
 
 // The expected-value phrases used in the errors above.
-inline constexpr const char *kExpectedTruth = "expected a truth value (true/false, yes/no, on/off, 1/0)";
+inline constexpr const char *kExpectedTruth =
+    "expected a truth value (true/false, yes/no, on/off, 1/0)";
 inline constexpr const char *kExpectedInteger = "expected a whole number";
 inline constexpr const char *kExpectedSeconds = "expected a number of seconds";
 inline constexpr const char *kExpectedPort = "expected a port number from 1 to 65535";

@@ -11,14 +11,14 @@
 namespace lumox::core {
 
 enum class SettingKind {
-    Text,        // any text, may be empty
-    Truth,       // true/false; empty means the default
-    AutoTruth,   // true/false, or empty for "decide automatically" (None)
-    Port,        // 1..65535; empty means the default
-    Seconds,     // non-negative number; empty means the default
-    BaseUrl,     // empty, or an http(s) address
-    GridUrl,     // empty (the "not set" marker), or an http(s) address
-    DriverKind,  // one of kDriverKinds; empty means the default
+    Text,       // any text, may be empty
+    Truth,      // true/false; empty means the default
+    AutoTruth,  // true/false, or empty for "decide automatically" (None)
+    Port,       // 1..65535; empty means the default
+    Seconds,    // non-negative number; empty means the default
+    BaseUrl,    // empty, or an http(s) address
+    GridUrl,    // empty (the "not set" marker), or an http(s) address
+    DriverKind, // one of kDriverKinds; empty means the default
 };
 
 struct SettingSpec {

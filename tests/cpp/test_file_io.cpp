@@ -60,6 +60,7 @@ TEST_F(FileIo, FailureNamesThePathAndLeavesNothingBehind) {
     const fs::path plain = dir_ / "plain";
     std::ofstream(plain) << "keep";
     const std::string below_file = (plain / "vars.yaml").string();
+    EXPECT_FALSE(read_file_if_exists(below_file).has_value());
     try {
         write_file_atomically(below_file, "x");
         FAIL() << "no error";

@@ -56,10 +56,10 @@ TEST(IniReader, MalformedLinesNameTheLine) {
         }
         return 0;
     };
-    EXPECT_EQ(line_of("x = 1\n"), 1);        // before any section
+    EXPECT_EQ(line_of("x = 1\n"), 1);            // before any section
     EXPECT_EQ(line_of("[a]\nx = 1\njunk\n"), 3); // no delimiter
-    EXPECT_EQ(line_of("[a]\n\n= 5\n"), 3);   // no key
-    EXPECT_EQ(line_of("[a]\n[]\n"), 2);      // empty header is not a header
+    EXPECT_EQ(line_of("[a]\n\n= 5\n"), 3);       // no key
+    EXPECT_EQ(line_of("[a]\n[]\n"), 2);          // empty header is not a header
     try {
         parse_ini("[a]\njunk here\n");
         FAIL() << "no error";

@@ -57,14 +57,14 @@ TEST(SettingValues, NumbersAndPorts) {
 }
 
 TEST(SettingValues, HttpAddresses) {
-    for (const char *text : {"http://127.0.0.1:8080", "https://example.test/api?x=1",
-                             "HTTP://host", "http://user:pw@host:1/path", "http://[::1]:4444/wd",
-                             "http://host:/"}) {
+    for (const char *text :
+         {"http://127.0.0.1:8080", "https://example.test/api?x=1", "HTTP://host",
+          "http://user:pw@host:1/path", "http://[::1]:4444/wd", "http://host:/"}) {
         EXPECT_NO_THROW(check_http_url(text)) << text;
     }
-    for (const char *text : {"", "127.0.0.1:8080", "ftp://host", "http://", "http:///path",
-                             "http://host:port", "http://host:70000", "http://ho st",
-                             "http://[::1", "http://:80", "https://user@/x"}) {
+    for (const char *text :
+         {"", "127.0.0.1:8080", "ftp://host", "http://", "http:///path", "http://host:port",
+          "http://host:70000", "http://ho st", "http://[::1", "http://:80", "https://user@/x"}) {
         EXPECT_EQ(error_of([&] { check_http_url(text); }), kExpectedHttpUrl) << text;
     }
 }

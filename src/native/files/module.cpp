@@ -1,7 +1,7 @@
 // lumox.files: YamlFile, a YAML mapping bound to a file (the run's variables file).
+#include "core/file_io.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
-#include "core/file_io.hpp"
 
 #include <cerrno>
 #include <optional>

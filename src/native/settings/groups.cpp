@@ -2,12 +2,12 @@
 
 #include "types.hpp"
 
-#include "native/common/pyclass.hpp"
-#include "native/common/pylog.hpp"
 #include "core/file_io.hpp"
 #include "core/ini.hpp"
 #include "core/setting_values.hpp"
 #include "core/settings_schema.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
 
 #include <cstring>
 #include <optional>
@@ -41,15 +41,15 @@ core::IniDocument read_ini() {
         return {};
     }
     // Values become Python texts later; reject a file that is not UTF-8 here, as a whole.
-    PyObject *decoded = PyUnicode_DecodeUTF8(content->data(),
-                                             static_cast<Py_ssize_t>(content->size()), "strict");
+    PyObject *decoded =
+        PyUnicode_DecodeUTF8(content->data(), static_cast<Py_ssize_t>(content->size()), "strict");
     if (decoded == nullptr) {
         py::error_already_set error;
         if (!error.matches(PyExc_UnicodeDecodeError)) {
             throw error;
         }
-        raise_settings_error(std::string(kIniFile) + " is not UTF-8 text: " +
-                             py::str(error.value()).cast<std::string>());
+        raise_settings_error(std::string(kIniFile) +
+                             " is not UTF-8 text: " + py::str(error.value()).cast<std::string>());
     }
     Py_DECREF(decoded);
     try {
@@ -102,8 +102,8 @@ py::object current_value(const SettingSpec &spec, const core::IniDocument &ini) 
         origin = "environment variable " + variable;
     } else if (auto from_file = ini.get(spec.group, spec.key)) {
         text = std::move(*from_file);
-        origin = std::string(kIniFile) + " [" + std::string(spec.group) + "] " +
-                 std::string(spec.key);
+        origin =
+            std::string(kIniFile) + " [" + std::string(spec.group) + "] " + std::string(spec.key);
     } else {
         return default_value(spec);
     }
@@ -163,8 +163,8 @@ std::string group_repr(py::object self) {
 
 py::object make_group_base(py::module_ &m) {
     py::dict ns;
-    ns["__init__"] = method([](py::object self) { reload_group(self); }, "init_settings_group",
-                            py::arg("self"));
+    ns["__init__"] =
+        method([](py::object self) { reload_group(self); }, "init_settings_group", py::arg("self"));
     ns["reload_settings"] = method(&reload_group, "reload_settings", py::arg("self"),
                                    "reload_settings() -> None\n\n"
                                    "Reads this group again from pytest.ini in the current "
@@ -172,7 +172,8 @@ py::object make_group_base(py::module_ &m) {
                                    "SettingsError for a value of the wrong kind and then "
                                    "leaves the group unchanged.");
     ns["__repr__"] = method(&group_repr, "__repr__", py::arg("self"));
-    return make_class(m, "SettingsGroup", py::make_tuple(py::module_::import("builtins").attr("object")), ns,
+    return make_class(m, "SettingsGroup",
+                      py::make_tuple(py::module_::import("builtins").attr("object")), ns,
                       "A group of settings: one attribute per key, read from the pytest.ini "
                       "section of the group's name and the environment variables "
                       "<GROUP>_<KEY>. Attributes may be assigned to override a value until "
@@ -183,7 +184,8 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
                             std::string_view group) {
     py::dict ns;
     ns["_group"] = std::string(group);
-    std::string doc = "Settings of the [" + std::string(group) + "] section. Keys (class "
+    std::string doc = "Settings of the [" + std::string(group) +
+                      "] section. Keys (class "
                       "attributes hold the defaults):\n";
     for (const auto &spec : core::setting_specs()) {
         if (spec.group == group) {
@@ -200,7 +202,9 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
 void add_setting_groups(py::module_ &m) {
     py::object base = make_group_base(m);
     static constexpr std::pair<const char *, std::string_view> classes[] = {
-        {"LumoxSettings", "lumox"}, {"LumoxApiSettings", "lumox_api"}, {"LumoxUiSettings", "lumox_ui"}};
+        {"LumoxSettings", "lumox"},
+        {"LumoxApiSettings", "lumox_api"},
+        {"LumoxUiSettings", "lumox_ui"}};
     for (const auto &[class_name, group] : classes) {
         py::object cls = make_group_class(m, base, class_name, group);
         m.attr(py::str(std::string(group))) = cls();

@@ -3,16 +3,15 @@
 #include "types.hpp"
 
 PYBIND11_MODULE(settings, m) {
-    m.doc() =
-        "The settings of lumox, in three groups: `lumox` (variables file, report, "
-        "notifications), `lumox_api` (HTTP clients) and `lumox_ui` (browsers).\n\n"
-        "Each key is read from the section of its group's name in pytest.ini of the current "
-        "directory ([lumox], [lumox_api], [lumox_ui]); an environment variable "
-        "<GROUP>_<KEY> (for example LUMOX_UI_WAIT_MAX) overrides the file; keys absent from "
-        "both keep their documented defaults. A value of the wrong kind raises "
-        "SettingsError. Each group's reload_settings() reads both again.\n\n"
-        "Also here: DriverEnum (browser kinds), NotSetEnum (the marker of an unset hub "
-        "address) and HttpUrl (a checked http(s) address).";
+    m.doc() = "The settings of lumox, in three groups: `lumox` (variables file, report, "
+              "notifications), `lumox_api` (HTTP clients) and `lumox_ui` (browsers).\n\n"
+              "Each key is read from the section of its group's name in pytest.ini of the current "
+              "directory ([lumox], [lumox_api], [lumox_ui]); an environment variable "
+              "<GROUP>_<KEY> (for example LUMOX_UI_WAIT_MAX) overrides the file; keys absent from "
+              "both keep their documented defaults. A value of the wrong kind raises "
+              "SettingsError. Each group's reload_settings() reads both again.\n\n"
+              "Also here: DriverEnum (browser kinds), NotSetEnum (the marker of an unset hub "
+              "address) and HttpUrl (a checked http(s) address).";
     lumox::settings::add_value_types(m);
     lumox::settings::add_setting_groups(m);
 }

@@ -1,9 +1,9 @@
 #include "types.hpp"
 
-#include "native/common/pyclass.hpp"
-#include "native/common/pylog.hpp"
 #include "core/setting_values.hpp"
 #include "core/settings_schema.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
 
 namespace lumox::settings {
 
@@ -35,8 +35,8 @@ py::object make_not_set_enum(py::module_ &m) {
     not_set.attr("__doc__") = "Marker of a setting that has no value (NotSetEnum.NOT_SET); "
                               "false in a truth test.";
     // `if hub:` reads naturally: the marker counts as false.
-    not_set.attr("__bool__") = method([](py::object) { return false; }, "__bool__",
-                                      py::arg("self"));
+    not_set.attr("__bool__") =
+        method([](py::object) { return false; }, "__bool__", py::arg("self"));
     return not_set;
 }
 
@@ -46,9 +46,9 @@ py::object make_http_url(py::module_ &m) {
     ns["__new__"] = static_method(
         [](py::object cls, py::object value) {
             if (!py::isinstance<py::str>(value)) {
-                throw py::type_error("HttpUrl expects a text, got " +
-                                     py::str(py::type::of(value).attr("__name__"))
-                                         .cast<std::string>());
+                throw py::type_error(
+                    "HttpUrl expects a text, got " +
+                    py::str(py::type::of(value).attr("__name__")).cast<std::string>());
             }
             try {
                 core::check_http_url(value.cast<std::string>());
@@ -64,15 +64,13 @@ py::object make_http_url(py::module_ &m) {
             return "HttpUrl(" + to_repr(py::str(self.cast<std::string>())) + ")";
         },
         "__repr__", py::arg("self"));
-    return make_class(m, "HttpUrl", py::make_tuple(py::module_::import("builtins").attr("str")),
-                      ns,
+    return make_class(m, "HttpUrl", py::make_tuple(py::module_::import("builtins").attr("str")), ns,
                       "An http:// or https:// address with a host: a str that checks its text "
                       "when made (ValueError naming the text otherwise).");
 }
 
 py::object make_settings_error(py::module_ &m) {
-    return make_class(m, "SettingsError", py::make_tuple(py::handle(PyExc_ValueError)),
-                      py::dict(),
+    return make_class(m, "SettingsError", py::make_tuple(py::handle(PyExc_ValueError)), py::dict(),
                       "A setting in pytest.ini or the environment has a value of the wrong "
                       "kind; the message names where it came from, the value and what was "
                       "expected.");

@@ -1,0 +1,201 @@
+"""lumox.settings: values from pytest.ini in the working directory and the environment."""
+
+import logging
+import os
+import pickle
+import textwrap
+
+import pytest
+
+from lumox import settings
+from lumox.settings import DriverEnum, HttpUrl, NotSetEnum, SettingsError
+
+GROUPS = (settings.lumox, settings.lumox_api, settings.lumox_ui)
+
+DEFAULTS = {
+    "lumox": {
+        "vars_file": "", "vars_save": True, "allure_path": "allure",
+        "allure_report": "./report", "allure_show": False, "allure_url": "",
+        "allure_local_port": 9797, "qywx_url": "", "dingding_url": "", "dingding_secret": "",
+        "email_server": "", "email_port": 465, "email_account": "", "email_password": "",
+        "email_to": "", "email_encryption": "ssl",
+    },
+    "lumox_api": {"base_url": ""},
+    "lumox_ui": {
+        "driver_type": DriverEnum.chrome, "selenium_grid": NotSetEnum.NOT_SET,
+        "force_click": False, "wait_max": 10.0, "wait_poll": 0.5,
+        "touch_css": "border: 2px solid red;", "headless": None, "browser_path": "",
+        "driver_path": "",
+    },
+}
+
+
+def reload_all():
+    for group in GROUPS:
+        group.reload_settings()
+
+
+@pytest.fixture
+def workdir(tmp_path, monkeypatch):
+    """An empty working directory and an environment without LUMOX_* variables; the groups
+    are read again from the real surroundings afterwards."""
+    monkeypatch.chdir(tmp_path)
+    for name in list(os.environ):
+        if name.startswith("LUMOX_"):
+            monkeypatch.delenv(name)
+    yield tmp_path
+    monkeypatch.undo()
+    reload_all()
+
+
+def write_ini(directory, text):
+    (directory / "pytest.ini").write_text(textwrap.dedent(text), encoding="utf-8")
+
+
+def test_every_key_has_its_documented_default(workdir):
+    reload_all()
+    for group in GROUPS:
+        expected = DEFAULTS[group._group]
+        assert vars(group) == expected
+        for key, value in expected.items():
+            assert type(getattr(group, key)) is type(value), key
+
+
+def test_values_are_read_from_pytest_ini_with_their_types(workdir):
+    write_ini(workdir, """\
+        [pytest]
+        addopts = -v
+        [lumox]
+        vars_file = vars.yaml
+        VARS_SAVE = off
+        allure_local_port: 8088
+        email_to = 张三@example.test
+        [lumox_api]
+        base_url = http://127.0.0.1:8000/api
+        [lumox_ui]
+        # comments and continuation lines as in any pytest.ini
+        driver_type = Firefox
+        selenium_grid = http://127.0.0.1:4444/wd/hub
+        wait_max = 3
+        wait_poll = .25
+        headless = yes
+        touch_css = outline: 1px dashed blue;
+            background: yellow;
+        """)
+    reload_all()
+    assert settings.lumox.vars_file == "vars.yaml"
+    assert settings.lumox.vars_save is False
+    assert settings.lumox.allure_local_port == 8088
+    assert settings.lumox.email_to == "张三@example.test"
+    assert settings.lumox_api.base_url == "http://127.0.0.1:8000/api"
+    ui = settings.lumox_ui
+    assert ui.driver_type is DriverEnum.firefox
+    assert isinstance(ui.selenium_grid, HttpUrl) and ui.selenium_grid == "http://127.0.0.1:4444/wd/hub"
+    assert (ui.wait_max, ui.wait_poll) == (3.0, 0.25) and type(ui.wait_max) is float
+    assert ui.headless is True
+    assert ui.touch_css == "outline: 1px dashed blue;\nbackground: yellow;"
+    # Keys not in the file keep their defaults.
+    assert ui.force_click is False and settings.lumox.email_port == 465
+
+
+def test_environment_wins_over_the_file(workdir, monkeypatch):
+    write_ini(workdir, """\
+        [lumox]
+        vars_file = from_file.yaml
+        [lumox_ui]
+        wait_max = 3
+        headless = true
+        selenium_grid = http://127.0.0.1:4444
+        """)
+    monkeypatch.setenv("LUMOX_VARS_FILE", "from_env.yaml")
+    monkeypatch.setenv("LUMOX_API_BASE_URL", "https://127.0.0.1:9443")
+    monkeypatch.setenv("LUMOX_UI_WAIT_MAX", "7.5")
+    # An empty variable is a value too: automatic mode, hub not set.
+    monkeypatch.setenv("LUMOX_UI_HEADLESS", "")
+    monkeypatch.setenv("LUMOX_UI_SELENIUM_GRID", "")
+    reload_all()
+    assert settings.lumox.vars_file == "from_env.yaml"
+    assert settings.lumox_api.base_url == "https://127.0.0.1:9443"
+    assert settings.lumox_ui.wait_max == 7.5
+    assert settings.lumox_ui.headless is None
+    assert settings.lumox_ui.selenium_grid is NotSetEnum.NOT_SET
+
+
+@pytest.mark.parametrize(
+    ("group", "ini", "env", "message"),
+    [
+        ("lumox_ui", "[lumox_ui]\nwait_max = soon\n", {},
+         "pytest.ini [lumox_ui] wait_max = 'soon': expected a number of seconds"),
+        ("lumox_ui", "[lumox_ui]\nwait_poll = -1\n", {},
+         "pytest.ini [lumox_ui] wait_poll = '-1': expected a number of seconds (zero or more)"),
+        ("lumox_ui", "[lumox_ui]\ndriver_type = safari\n", {},
+         "pytest.ini [lumox_ui] driver_type = 'safari': "
+         "expected one of chrome, chromium, firefox, edge"),
+        ("lumox", "[lumox]\nallure_local_port = 70000\n", {},
+         "pytest.ini [lumox] allure_local_port = '70000': expected a port number from 1 to 65535"),
+        ("lumox_api", "[lumox_api]\nbase_url = 127.0.0.1:8000\n", {},
+         "pytest.ini [lumox_api] base_url = '127.0.0.1:8000': "
+         "expected an http:// or https:// address with a host, or empty"),
+        ("lumox_ui", "", {"LUMOX_UI_FORCE_CLICK": "maybe"},
+         "environment variable LUMOX_UI_FORCE_CLICK = 'maybe': "
+         "expected a truth value (true/false, yes/no, on/off, 1/0)"),
+        ("lumox", "[lumox_ui]\nx = 1\n= 2\n", {},
+         "pytest.ini line 3: a value without a key: '= 2'"),
+    ],
+)
+def test_wrong_values_name_where_they_came_from(workdir, monkeypatch, group, ini, env, message):
+    write_ini(workdir, ini)
+    for name, value in env.items():
+        monkeypatch.setenv(name, value)
+    group = getattr(settings, group)
+    before = dict(vars(group))
+    with pytest.raises(SettingsError) as raised:
+        group.reload_settings()
+    assert str(raised.value) == message
+    assert isinstance(raised.value, ValueError)
+    # A failed reload changes nothing.
+    assert vars(group) == before
+
+
+def test_unknown_keys_are_ignored_with_a_warning(workdir, caplog):
+    write_ini(workdir, "[lumox_ui]\nwait_max = 2\nwait_maxx = 3\n")
+    with caplog.at_level(logging.WARNING, logger="lumox.settings"):
+        settings.lumox_ui.reload_settings()
+    assert settings.lumox_ui.wait_max == 2.0
+    assert not hasattr(settings.lumox_ui, "wait_maxx")
+    assert [r.getMessage() for r in caplog.records] == [
+        "pytest.ini [lumox_ui] unknown key 'wait_maxx' (line 3) is ignored"]
+
+
+def test_groups_can_be_overridden_and_hide_secrets_in_repr(workdir, monkeypatch):
+    monkeypatch.setenv("LUMOX_EMAIL_PASSWORD", "hunter2")
+    settings.lumox.reload_settings()
+    settings.lumox.allure_show = True
+    text = repr(settings.lumox)
+    assert text.startswith("lumox(vars_file='', vars_save=True,")
+    assert "allure_show=True" in text
+    assert "email_password='***'" in text and "hunter2" not in text
+    assert settings.lumox.email_password == "hunter2"
+    # reload_settings() drops the override again.
+    settings.lumox.reload_settings()
+    assert settings.lumox.allure_show is False
+
+
+def test_http_url_checks_its_text():
+    url = HttpUrl("https://user@127.0.0.1:8443/path?q=1")
+    assert isinstance(url, str) and url == "https://user@127.0.0.1:8443/path?q=1"
+    assert repr(url) == "HttpUrl('https://user@127.0.0.1:8443/path?q=1')"
+    assert pickle.loads(pickle.dumps(url)) == url
+    for text in ["", "127.0.0.1:80", "ftp://host", "http://", "http://host:99999", "http://a b"]:
+        with pytest.raises(ValueError, match="invalid HttpUrl") as raised:
+            HttpUrl(text)
+        assert repr(text) in str(raised.value)
+    with pytest.raises(TypeError, match="HttpUrl expects a text, got int"):
+        HttpUrl(80)
+
+
+def test_marker_and_driver_kinds():
+    assert [kind.value for kind in DriverEnum] == ["chrome", "chromium", "firefox", "edge"]
+    assert DriverEnum("edge") == "edge" and f"{DriverEnum.chrome}" == "chrome"
+    assert NotSetEnum.NOT_SET.value == "not set"
+    assert not NotSetEnum.NOT_SET
