@@ -1,13 +1,57 @@
-// Placeholder until the step runner lands: keeps lumox._plugin importable.
+// lumox.steps: the step runner behind the pytest plug-in lumox._plugin -- the run-wide
+// HTTP client and variable store, the YAML step hook and the run-end save.
+#include "http_client.hpp"
+#include "step_runner.hpp"
+#include "truthy.hpp"
+
+#include "native/common/pylog.hpp"
+
 #include <pybind11/pybind11.h>
+
 namespace py = pybind11;
+
+namespace {
+
+// Variables saved by an earlier run become template globals again, so a later run can
+// use them as {{ name }}.
+void load_saved_variables(py::handle exchanger) {
+    py::dict saved(py::module_::import("builtins").attr("dict")(exchanger.attr("file")));
+    py::dict variables;
+    for (auto [name, value] : saved) {
+        if (py::isinstance<py::str>(name)) {
+            variables[name] = value;
+        }
+    }
+    py::module_::import("lumox.templates").attr("add_globals")(**variables);
+}
+
+} // namespace
+
 PYBIND11_MODULE(steps, m) {
-    py::object logging = py::module_::import("logging");
-    m.attr("logger") = logging.attr("getLogger")("lumox._plugin");
-    m.attr("http_logger") = logging.attr("getLogger")("lumox.http");
-    m.attr("HTTPClient") = py::module_::import("httpx").attr("Client");
-    m.attr("exchanger") = py::none();
-    m.attr("client") = py::none();
-    m.def("run_step", [](py::object, py::object) { return 1; });
-    m.def("save_variables", []() {});
+    using lumox::py_helpers::get_logger;
+    m.doc() = "Step runner of the lumox pytest plug-in: HTTPClient, the run-wide client and "
+              "variable store, the YAML step hook body and the run-end save.";
+
+    m.attr("logger") = get_logger("lumox._plugin").object();
+    m.attr("http_logger") = get_logger("lumox.http").object();
+    py::object http_client = lumox::steps::define_http_client(m);
+
+    py::module_ settings = py::module_::import("lumox.settings");
+    py::object vars_file = settings.attr("lumox").attr("vars_file");
+    const bool has_vars_file = lumox::steps::truthy(vars_file);
+    py::object exchanger = py::module_::import("lumox.exchange")
+                               .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
+    m.attr("exchanger") = exchanger;
+    if (has_vars_file) {
+        load_saved_variables(exchanger);
+    }
+    m.attr("client") =
+        http_client(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"));
+
+    m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
+          "Runs one YAML step (item.current_step): its mock, request, response, extract and "
+          "validate keys in the order they stand. Returns 1.");
+    m.def("save_variables", &lumox::steps::save_variables,
+          "Saves the run's variables to lumox.vars_file when lumox.vars_save is true; a "
+          "failed save is logged, never raised.");
 }

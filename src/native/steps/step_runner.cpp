@@ -1,0 +1,163 @@
+#include "step_runner.hpp"
+#include "truthy.hpp"
+
+#include "native/common/pylog.hpp"
+
+#include <string>
+#include <vector>
+
+namespace lumox::steps {
+
+namespace {
+
+using py_helpers::get_logger;
+using py_helpers::to_str;
+
+const py_helpers::Logger &plugin_log() { return get_logger("lumox._plugin"); }
+
+// The run-wide objects live on the module, created when it was loaded.
+py::object module_object(const char *name) {
+    return py::module_::import("lumox.steps").attr(name);
+}
+
+[[noreturn]] void throw_python_error(PyObject *type, const std::string &message) {
+    py::set_error(type, message.c_str());
+    throw py::error_already_set();
+}
+
+// A step section used as keyword arguments or walked entry by entry must be a mapping;
+// the copy keeps the tester's step untouched and its order.
+py::dict mapping_copy(py::handle value, const std::string &what) {
+    py::object mapping = py::module_::import("collections.abc").attr("Mapping");
+    if (!py::isinstance(value, mapping)) {
+        throw_python_error(PyExc_TypeError, what + " must be a mapping, not " +
+                                   to_str(py::type::of(value).attr("__name__")));
+    }
+    return py::dict(py::module_::import("builtins").attr("dict")(value));
+}
+
+// Upload files are opened for one request and closed as soon as it is over, sent or not.
+class OpenedFiles {
+  public:
+    OpenedFiles() = default;
+    OpenedFiles(const OpenedFiles &) = delete;
+    OpenedFiles &operator=(const OpenedFiles &) = delete;
+
+    py::object open(py::handle path) {
+        py::object file = py::module_::import("builtins").attr("open")(path, "rb");
+        files_.push_back(file);
+        return file;
+    }
+
+    void close_all() {
+        std::vector<py::object> files;
+        files.swap(files_);
+        for (auto &file : files) {
+            file.attr("close")();
+        }
+    }
+
+  private:
+    std::vector<py::object> files_;
+};
+
+void send_request(py::handle item, py::handle section) {
+    plugin_log().info("step: 发送请求...");
+    py::dict kwargs = mapping_copy(section, "the 'request' section of a step");
+    OpenedFiles opened;
+    try {
+        if (kwargs.contains("files") && !py::object(kwargs["files"]).is_none()) {
+            py::dict uploads;
+            for (auto [name, path] : mapping_copy(kwargs["files"], "'request.files'")) {
+                uploads[name] = opened.open(path);
+            }
+            kwargs["files"] = uploads;
+        }
+        py::object response = module_object("client").attr("request")(**kwargs);
+        opened.close_all();
+        item.attr("resp") = response;
+    } catch (...) {
+        // Only closes the files; the error goes on unchanged.
+        opened.close_all();
+        throw;
+    }
+}
+
+void validate_response(py::handle item, py::handle section) {
+    plugin_log().info("step: 验证响应...");
+    py::dict kwargs = mapping_copy(section, "the 'response' section of a step");
+    py::object validator = py::module_::import("lumox.responses").attr("validator");
+    py::object errors = validator(item.attr("resp"), **kwargs);
+    if (py::len(errors) != 0) {
+        py::object text = py::module_::import("json").attr("dumps")(errors);
+        throw_python_error(PyExc_AssertionError, text.cast<std::string>());
+    }
+}
+
+void extract_variables(py::handle item, py::handle section) {
+    plugin_log().info("step: 提取变量...");
+    py::dict entries = mapping_copy(section, "the 'extract' section of a step");
+    py::object extract = module_object("exchanger").attr("extract");
+    for (auto [var_name, extract_info] : entries) {
+        // [attr, expr] or [attr, expr, index]
+        extract(item.attr("resp"), var_name, *py::tuple(py::reinterpret_borrow<py::object>(extract_info)));
+    }
+}
+
+void assert_variables(py::handle section) {
+    plugin_log().info("step: 断言变量...");
+    py::dict entries = mapping_copy(section, "the 'validate' section of a step");
+    py::object new_assertion = py::module_::import("lumox.assertion").attr("new_assertion");
+    for (auto [assert_name, assert_data] : entries) {
+        new_assertion(assert_name, assert_data);
+    }
+}
+
+} // namespace
+
+py::int_ run_step(py::object item, py::object /*request*/) {
+    py::dict step = mapping_copy(item.attr("current_step"), "item.current_step");
+    for (auto [key, section] : step) {
+        if (!py::isinstance<py::str>(key)) {
+            continue;
+        }
+        const std::string name = key.cast<std::string>();
+        if (name == "mock") {
+            plugin_log().info("step: mock HTTP");
+        } else if (name == "request") {
+            send_request(item, section);
+        } else if (name == "response") {
+            validate_response(item, section);
+        } else if (name == "extract") {
+            extract_variables(item, section);
+        } else if (name == "validate") {
+            assert_variables(section);
+        }
+    }
+    return py::int_(1);
+}
+
+void save_variables() {
+    py::object settings = py::module_::import("lumox.settings").attr("lumox");
+    py::object vars_file = settings.attr("vars_file");
+    if (!truthy(vars_file) || !truthy(settings.attr("vars_save"))) {
+        return;
+    }
+    try {
+        module_object("exchanger").attr("dump")();
+    } catch (py::error_already_set &error) {
+        // Any ordinary error is reported; KeyboardInterrupt and the like go on.
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        // The traceback is kept apart from the value by pybind11: hand logging all three.
+        py::object trace = error.trace() ? error.trace() : py::none();
+        py::tuple exc_info = py::make_tuple(error.type(), error.value(), trace);
+        plugin_log().object().attr("error")("保存变量文件出错: " + to_str(error.value()),
+                                            py::arg("exc_info") = exc_info);
+        return;
+    }
+    plugin_log().info("保存变量文件成功: " + to_str(vars_file));
+}
+
+} // namespace lumox::steps

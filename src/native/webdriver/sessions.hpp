@@ -1,0 +1,18 @@
+// Browser session classes handed to testers: selenium's driver classes plus `debugger()`,
+// and a `quit()` that also removes the session's own profile directory.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace lumox::webdriver {
+
+namespace py = pybind11;
+
+// The attribute holding the temporary profile directory removed by quit().
+inline constexpr const char *kProfileDirAttr = "_lumox_user_data_dir";
+
+// The class `name` of lumox.webdriver deriving from the selenium class `base`, created on
+// first use (so importing lumox does not import selenium's drivers).
+py::object session_class(const char *name, py::object base);
+
+} // namespace lumox::webdriver

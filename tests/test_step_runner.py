@@ -1,0 +1,349 @@
+"""The YAML step hook body (lumox.steps.run_step) and the run-end save of variables."""
+
+import json
+import logging
+import os
+import socket
+from types import SimpleNamespace
+
+import httpx
+import pytest
+
+from lumox import steps
+from lumox.responses import validator
+from lumox.templates import env_globals
+
+STEP_LINES = {"step: mock HTTP", "step: 发送请求...", "step: 验证响应...", "step: 提取变量...",
+              "step: 断言变量..."}
+
+
+@pytest.fixture
+def closed_port():
+    """A loopback port nobody listens on: connections are refused."""
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
+
+
+@pytest.fixture
+def step_log(caplog):
+    caplog.set_level(logging.INFO)
+    return caplog
+
+
+def step_lines(caplog):
+    return [r.getMessage() for r in caplog.records if r.name == "lumox._plugin"]
+
+
+def http_lines(caplog):
+    return [r.getMessage() for r in caplog.records if r.name == "lumox.http"]
+
+
+def run(item, step):
+    item.current_step = step
+    return steps.run_step(item, None)
+
+
+def open_paths():
+    """Paths of the files this process holds open."""
+    paths = set()
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            paths.add(os.readlink(f"/proc/self/fd/{fd}"))
+        except OSError:
+            pass
+    return paths
+
+
+@pytest.fixture
+def item():
+    return SimpleNamespace(current_step=None, resp=None)
+
+
+class TestKeyOrder:
+    def test_request_extract_validate_in_the_order_written(self, item, http_service, step_log):
+        step = {
+            "request": {"method": "POST", "url": f"{http_service}/api/echo", "json": {"n": 7}},
+            "extract": {"echo_method": ["json", "$.method"], "echo_n": ["json", "$.json.n"]},
+            "validate": {"echo_method": "POST", "echo_n": "7"},
+        }
+        assert run(item, step) == 1
+        assert isinstance(item.resp, httpx.Response)
+        assert (env_globals["echo_method"], env_globals["echo_n"]) == ("POST", 7)
+        assert step_lines(step_log) == ["step: 发送请求...", "step: 提取变量...", "step: 断言变量..."]
+
+    def test_extract_before_request_reads_the_previous_response(self, item, http_service,
+                                                                 step_log):
+        run(item, {"request": {"method": "GET", "url": f"{http_service}/api/echo"}})
+        step_log.clear()
+        run(item, {
+            "extract": {"before": ["json", "$.method"]},
+            "request": {"method": "PUT", "url": f"{http_service}/api/echo"},
+            "validate": {"before": "GET"},
+        })
+        assert item.resp.json()["method"] == "PUT"
+        assert step_lines(step_log) == ["step: 提取变量...", "step: 发送请求...", "step: 断言变量..."]
+
+    def test_mock_only_logs_and_keeps_the_last_response(self, item, http_service, step_log):
+        run(item, {"request": {"method": "GET", "url": f"{http_service}/api/items"}})
+        previous = item.resp
+        step_log.clear()
+        assert run(item, {"mock": {"status_code": 500}}) == 1
+        assert item.resp is previous
+        assert step_lines(step_log) == ["step: mock HTTP"]
+        assert http_lines(step_log) == []
+
+    def test_unknown_keys_and_empty_steps_do_nothing(self, item, step_log):
+        assert run(item, {}) == 1
+        assert run(item, {"name": "only a title", "skip": True, 3: "x"}) == 1
+        assert item.resp is None
+        assert not [r for r in step_log.records if r.name.startswith("lumox")]
+
+    def test_a_failing_key_stops_the_step(self, item, http_service, step_log):
+        with pytest.raises(AssertionError):
+            run(item, {
+                "request": {"method": "GET", "url": f"{http_service}/api/text"},
+                "validate": {"never_set_variable": "something else"},
+                "mock": {},
+            })
+        assert "step: mock HTTP" not in step_lines(step_log)
+
+
+class TestRequest:
+    def test_uploads_are_sent_and_closed_and_the_step_keeps_its_paths(self, item, http_service,
+                                                                       tmp_path):
+        report = tmp_path / "report.txt"
+        report.write_bytes(b"12345")
+        section = {"method": "POST", "url": f"{http_service}/api/upload",
+                   "data": {"title": "周报"}, "files": {"attachment": str(report)}}
+        run(item, {"request": section})
+        assert item.resp.json()["files"] == {"attachment": {"filename": "report.txt", "size": 5}}
+        assert section["files"] == {"attachment": str(report)}
+        assert str(report) not in open_paths()
+
+        # The same step runs again unchanged (a rendered step may be reused).
+        run(item, {"request": section})
+        assert item.resp.status_code == 200
+
+    def test_uploads_are_closed_when_sending_fails(self, item, closed_port, tmp_path):
+        upload = tmp_path / "a.txt"
+        upload.write_text("a")
+        with pytest.raises(httpx.ConnectError):
+            run(item, {"request": {"method": "POST", "url": f"http://127.0.0.1:{closed_port}/",
+                                   "files": {"file": str(upload)}}})
+        assert str(upload) not in open_paths()
+        assert item.resp is None
+
+    def test_missing_upload_fails_and_closes_the_ones_already_opened(self, item, http_service,
+                                                                      tmp_path):
+        present = tmp_path / "present.txt"
+        present.write_text("p")
+        with pytest.raises(FileNotFoundError):
+            run(item, {"request": {"method": "POST", "url": f"{http_service}/api/upload",
+                                   "files": {"a": str(present), "b": str(tmp_path / "gone")}}})
+        assert str(present) not in open_paths()
+
+    def test_refused_connection_propagates_the_httpx_error(self, item, closed_port):
+        with pytest.raises(httpx.ConnectError):
+            run(item, {"request": {"method": "GET", "url": f"http://127.0.0.1:{closed_port}/x"}})
+
+    def test_sections_of_the_wrong_shape_are_type_errors(self, item, http_service):
+        with pytest.raises(TypeError, match="'request' section of a step must be a mapping"):
+            run(item, {"request": ["GET", f"{http_service}/api/items"]})
+        with pytest.raises(TypeError, match="'request.files' must be a mapping"):
+            run(item, {"request": {"method": "POST", "url": f"{http_service}/api/upload",
+                                   "files": ["a.txt"]}})
+        run(item, {"request": {"method": "GET", "url": f"{http_service}/api/text"}})
+        with pytest.raises(TypeError, match="'extract' section of a step must be a mapping"):
+            run(item, {"extract": [["json", "$.a"]]})
+        with pytest.raises(TypeError, match="'validate' section of a step must be a mapping"):
+            run(item, {"validate": "token"})
+
+
+class TestResponseAndExtract:
+    def test_valid_response_passes_and_invalid_fails_with_the_errors_as_json(self, item,
+                                                                             http_service):
+        run(item, {"request": {"method": "GET", "url": f"{http_service}/api/text"},
+                   "response": {"status_code": 200, "text": {"value": "shipped",
+                                                             "mode": "contains"}}})
+        checks = {"status_code": 201, "text": {"value": "已发货", "mode": "contains"}}
+        errors = validator(item.resp, **checks)
+        assert errors
+        with pytest.raises(AssertionError) as failure:
+            run(item, {"response": checks})
+        assert str(failure.value) == json.dumps(errors)
+        assert "\\u5df2" in str(failure.value)  # non-ASCII escaped, default JSON settings
+
+    def test_extract_lists_give_attribute_expression_and_optional_index(self, item,
+                                                                         http_service):
+        run(item, {"request": {"method": "GET", "url": f"{http_service}/api/text"},
+                   "extract": {"first": ["text", r"order (\d+)"],
+                               "second": ["text", r"order (\d+)", 1],
+                               "code": ["status_code", r"\d+"]}})
+        assert (env_globals["first"], env_globals["second"]) == ("1001", "1002")
+        assert env_globals["code"] == "200"
+        with pytest.raises(TypeError):
+            run(item, {"extract": {"too_short": ["text"]}})
+
+
+# -- whole runs of YAML suites ----------------------------------------------------------
+
+# Records what the plug-in logs, including at run end, into plugin.log.
+LOG_CONFTEST = """
+import logging
+handler = logging.FileHandler("plugin.log", encoding="utf-8")
+handler.setFormatter(logging.Formatter("%(levelname)s %(message)s"))
+logger = logging.getLogger("lumox._plugin")
+logger.addHandler(handler)
+logger.setLevel(logging.INFO)
+"""
+
+LOGIN_YAML = """
+test_name: log in
+steps:
+  - request:
+      method: POST
+      url: /api/login
+      json: {username: alice, password: secret}
+    response:
+      status_code: 200
+    extract:
+      token: [json, "$.token"]
+      user_id: [json, "$.user.id"]
+      roles_seen: [str, "none yet"]
+"""
+
+PROFILE_YAML = """
+test_name: read the profile with the token of the first file
+steps:
+  - request:
+      method: GET
+      url: /api/profile
+      headers: {Authorization: "Bearer {{ token }}"}
+    extract:
+      first_role: [json, "$.roles[0]"]
+  - validate:
+      first_role: tester
+      token: tok-alice
+---
+test_name: upload a file
+steps:
+  - request:
+      method: POST
+      url: /api/upload
+      data: {owner: "{{ user_id }}"}
+      files: {attachment: data/upload.txt}
+    response:
+      json:
+        $.files.attachment.filename: upload.txt
+        $.fields.owner: "1"
+"""
+
+REFUSED_YAML = """
+test_name: service down
+steps:
+  - request:
+      method: GET
+      url: http://127.0.0.1:{port}/api/items
+---
+test_name: the next case still runs
+steps:
+  - request:
+      method: GET
+      url: /api/profile
+      headers: {{Authorization: "Bearer {{{{ token }}}}"}}
+    response:
+      status_code: 200
+"""
+
+OPEN_FILES_CHECK = """
+import os
+
+def test_uploads_were_closed():
+    upload = os.path.abspath("data/upload.txt")
+    held = set()
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            held.add(os.readlink(f"/proc/self/fd/{fd}"))
+        except OSError:
+            pass
+    assert upload not in held
+"""
+
+
+def write_ini(pytester, http_service, vars_file, vars_save=True):
+    # Settings come from pytest.ini (makeini would write tox.ini).
+    pytester.makefile(".ini", pytest=f"""
+        [pytest]
+        [lumox]
+        vars_file = {vars_file}
+        vars_save = {"true" if vars_save else "false"}
+        [lumox_api]
+        base_url = {http_service}
+    """)
+    pytester.makeconftest(LOG_CONFTEST)
+
+
+def plugin_log(pytester):
+    path = pytester.path / "plugin.log"
+    return path.read_text(encoding="utf-8") if path.exists() else ""
+
+
+class TestYamlSuites:
+    def test_suite_runs_with_variables_across_files_and_saves_them(self, pytester, http_service,
+                                                                   closed_port):
+        write_ini(pytester, http_service, "vars.yaml")
+        (pytester.path / "data").mkdir()
+        (pytester.path / "data" / "upload.txt").write_text("hello upload")
+        pytester.makefile(".yaml", test_01_login=LOGIN_YAML, test_02_profile=PROFILE_YAML,
+                          test_03_refused=REFUSED_YAML.format(port=closed_port))
+        pytester.makepyfile(test_zz_open_files=OPEN_FILES_CHECK)
+
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+        result.assert_outcomes(passed=5, failed=1)
+        result.stdout.fnmatch_lines(["*ConnectError*"])
+
+        saved = (pytester.path / "vars.yaml").read_text(encoding="utf-8")
+        assert "token: tok-alice" in saved
+        assert "first_role: tester" in saved
+        assert "roles_seen: none yet" in saved
+        assert "INFO 保存变量文件成功: vars.yaml" in plugin_log(pytester)
+
+        # A later run starts with the variables saved by this one.
+        for path in pytester.path.glob("test_0*.yaml"):
+            path.unlink()
+        pytester.makefile(".yaml", test_04_reuse="""
+            test_name: token from the variables file
+            steps:
+              - request:
+                  method: GET
+                  url: /api/profile
+                  headers: {Authorization: "Bearer {{ token }}"}
+                response:
+                  status_code: 200
+        """)
+        again = pytester.runpytest_subprocess("-p", "no:cacheprovider", "test_04_reuse.yaml")
+        again.assert_outcomes(passed=1)
+
+    def test_failed_save_is_logged_and_the_outcome_stays(self, pytester, http_service):
+        (pytester.path / "blocker").write_text("a regular file, not a directory")
+        write_ini(pytester, http_service, "blocker/vars.yaml")
+        pytester.makefile(".yaml", test_01_login=LOGIN_YAML)
+
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+        result.assert_outcomes(passed=1)
+        assert result.ret == 0
+        log = plugin_log(pytester)
+        error = "[Errno 20] Not a directory: 'blocker/vars.yaml'"
+        # The message, then the attached exception as logging formats it.
+        assert f"ERROR 保存变量文件出错: {error}\nNotADirectoryError: {error}\n" in log
+        assert "保存变量文件成功" not in log
+
+    def test_nothing_is_saved_when_vars_save_is_off(self, pytester, http_service):
+        write_ini(pytester, http_service, "vars.yaml", vars_save=False)
+        pytester.makefile(".yaml", test_01_login=LOGIN_YAML)
+
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+        result.assert_outcomes(passed=1)
+        assert not (pytester.path / "vars.yaml").exists()
+        assert "保存变量文件" not in plugin_log(pytester)
