@@ -121,8 +121,8 @@ std::string describe_jinja_error(py::error_already_set &error) {
 }
 
 [[noreturn]] void raise_template_error(py::error_already_set &error, const py::str &source) {
-    std::string message = describe_jinja_error(error) + " in template " +
-                          py::repr(source).cast<std::string>();
+    std::string message =
+        describe_jinja_error(error) + " in template " + py::repr(source).cast<std::string>();
     py::raise_from(error, engine->template_error.ptr(), message.c_str());
     throw py::error_already_set();
 }
@@ -182,9 +182,8 @@ py::object render(const py::handle &value) {
         py::dict rendered;
         for (py::handle key : py::iter(value)) {
             // Keys are names, not values: rendered to text, and only when they hold `{{`.
-            bool templated_key =
-                PyUnicode_Check(key.ptr()) &&
-                PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
+            bool templated_key = PyUnicode_Check(key.ptr()) &&
+                                 PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
             py::object new_key = templated_key
                                      ? render_string(py::reinterpret_borrow<py::str>(key), false)
                                      : py::reinterpret_borrow<py::object>(key);
@@ -224,11 +223,10 @@ PYBIND11_MODULE(templates, m) {
     py::module_ nodes = py::module_::import("jinja2.nodes");
 
     engine = new Engine();
-    engine->environment =
-        jinja2.attr("Environment")(py::arg("undefined") = jinja2.attr("StrictUndefined"),
-                                   py::arg("autoescape") = false,
-                                   // Block scalars end with a newline that is part of the text.
-                                   py::arg("keep_trailing_newline") = true);
+    engine->environment = jinja2.attr("Environment")(
+        py::arg("undefined") = jinja2.attr("StrictUndefined"), py::arg("autoescape") = false,
+        // Block scalars end with a newline that is part of the text.
+        py::arg("keep_trailing_newline") = true);
     engine->jinja_error = jinja2.attr("TemplateError");
     engine->undefined_error = jinja2.attr("UndefinedError");
     engine->syntax_error = jinja2.attr("TemplateSyntaxError");
@@ -237,7 +235,8 @@ PYBIND11_MODULE(templates, m) {
     engine->template_node = nodes.attr("Template");
     engine->assign_node = nodes.attr("Assign");
     engine->name_node = nodes.attr("Name");
-    engine->template_expression = py::module_::import("jinja2.environment").attr("TemplateExpression");
+    engine->template_expression =
+        py::module_::import("jinja2.environment").attr("TemplateExpression");
     engine->mapping_abc = py::module_::import("collections.abc").attr("Mapping");
     engine->undefined = jinja2.attr("Undefined");
 

@@ -1,6 +1,206 @@
-// Placeholder until the YAML case collector lands.
+// lumox.yaml_cases: YAML case files as pytest tests.
+//
+// `test_*.yaml` files are collected by YamlCaseFile; each case becomes a YamlItem, a
+// pytest.Function whose test object is a YamlCase: a callable that asks for the `request`
+// fixture and carries the case's marks, so pytest's own fixture machinery (usefixtures,
+// autouse, scopes) and mark handling (skip, xfail) apply unchanged. Running the item renders
+// each step over the run's variables just before it runs and hands it to the hook
+// `pytest_yaml_run_step(item, request)`.
 #include <pybind11/pybind11.h>
+
+#include "case_loader.hpp"
+#include "failure_report.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+
+#include <string>
+
 namespace py = pybind11;
+using lumox::py_helpers::get_logger;
+using lumox::py_helpers::make_class;
+using lumox::py_helpers::method;
+using namespace lumox::yaml_cases;
+
+namespace {
+
+// Where a failed step is remembered between runtest and repr_failure.
+constexpr const char *step_failure_attr = "_lumox_step_failure";
+// 0-based line of the case's document in its file.
+constexpr const char *case_line_attr = "_lumox_case_line";
+// Slot of a YamlCase holding its code object.
+constexpr const char *code_slot = "_lumox_code";
+
+// Classes and functions this module works with, kept for the whole process.
+struct Runtime {
+    py::object case_file;  // YamlCaseFile
+    py::object item;       // YamlItem
+    py::object yaml_case;  // YamlCase
+    py::object render;     // lumox.templates.render
+    py::object empty_code; // code object placed at a case's document
+};
+
+Runtime *runtime = nullptr;
+
+bool ends_with(const std::string &text, const std::string &suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+py::object collect_file(py::object file_path, py::object parent) {
+    std::string name = py::str(file_path.attr("name")).cast<std::string>();
+    if (name.rfind("test_", 0) != 0 || !(ends_with(name, ".yaml") || ends_with(name, ".yml"))) {
+        return py::none();
+    }
+    return runtime->case_file.attr("from_parent")(parent, py::arg("path") = file_path);
+}
+
+// The test object of one case. Its marks sit in its __dict__ like those of a decorated
+// test function (pytest reads them from there, and reports skips at the case's line); its
+// code object sits in a slot, so that `-k code` does not match every case.
+py::object make_test_object(const CaseSpec &spec, py::handle path) {
+    py::object test_object = runtime->yaml_case();
+    if (!spec.marks.empty()) {
+        test_object.attr("pytestmark") = spec.marks;
+    }
+    test_object.attr(code_slot) = runtime->empty_code.attr("replace")(
+        py::arg("co_filename") = py::str(path), py::arg("co_firstlineno") = spec.line0 + 1);
+    return test_object;
+}
+
+py::list collect_cases(py::object file_node) {
+    py::list items;
+    for (CaseSpec &spec : load_cases(file_node)) {
+        py::object item = runtime->item.attr("from_parent")(
+            file_node, py::arg("name") = spec.name,
+            py::arg("callobj") = make_test_object(spec, file_node.attr("path")));
+        item.attr("case") = spec.document;
+        item.attr("steps") = spec.steps;
+        item.attr(case_line_attr) = spec.line0;
+        items.append(item);
+    }
+    return items;
+}
+
+void remember_failure(py::handle item, py::error_already_set &error, py::ssize_t index,
+                      py::handle step, bool rendered) {
+    // Skips and xfails are reported without repr_failure: nothing to remember.
+    py::module_ pytest = py::module_::import("pytest");
+    if (error.matches(pytest.attr("skip").attr("Exception").ptr()) ||
+        error.matches(pytest.attr("xfail").attr("Exception").ptr())) {
+        return;
+    }
+    item.attr(step_failure_attr) = py::make_tuple(error.value(), index, step, rendered);
+}
+
+void run_steps(py::object item) {
+    item.attr(step_failure_attr) = py::none();
+    py::list steps = item.attr("steps");
+    py::object request = item.attr("funcargs")["request"];
+    py::object run_step = item.attr("ihook").attr("pytest_yaml_run_step");
+    const auto &logger = get_logger("lumox.yaml_cases");
+    std::string case_name = py::repr(item.attr("name")).cast<std::string>();
+    std::string total = std::to_string(steps.size());
+
+    py::ssize_t index = 0;
+    for (py::handle step : steps) {
+        ++index;
+        item.attr("current_step_index") = index;
+        logger.debug("YAML case " + case_name + ": step " + std::to_string(index) + " of " + total);
+        py::object rendered;
+        try {
+            rendered = runtime->render(step);
+        } catch (py::error_already_set &error) {
+            remember_failure(item, error, index, step, false);
+            throw;
+        }
+        item.attr("current_step") = rendered;
+        try {
+            run_step(py::arg("item") = item, py::arg("request") = request);
+        } catch (py::error_already_set &error) {
+            remember_failure(item, error, index, rendered, true);
+            throw;
+        }
+    }
+}
+
+py::object item_reportinfo(py::object self) {
+    return py::make_tuple(self.attr("path"), py::getattr(self, case_line_attr, py::none()),
+                          "case: " + py::str(self.attr("name")).cast<std::string>());
+}
+
+py::object item_repr_failure(py::object self, py::object excinfo) {
+    py::object remembered = py::getattr(self, step_failure_attr, py::none());
+    if (!remembered.is_none() &&
+        py::tuple(remembered)[0].ptr() == py::object(excinfo.attr("value")).ptr()) {
+        py::tuple record(remembered);
+        // Reported once; drop the error so its frames are freed.
+        self.attr(step_failure_attr) = py::none();
+        StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
+                            record[3].cast<bool>()};
+        return failure_report(self, excinfo, failure);
+    }
+    // Failures outside the steps (fixture setup, teardown) read best as pytest shows them.
+    return py::module_::import("pytest").attr("Function").attr("repr_failure")(self, excinfo);
+}
+
+void call_yaml_case(py::object /*self*/, py::object request) { run_steps(request.attr("node")); }
+
+py::object case_code(py::object self) { return self.attr(code_slot); }
+
+// Item.function: pytest tools that locate a test's function (--fixtures-per-test) need a
+// real function; this one is empty and placed at the case's document.
+py::object item_function(py::object self) {
+    return py::module_::import("types").attr("FunctionType")(self.attr("obj").attr("__code__"),
+                                                             py::dict(), self.attr("name"));
+}
+
+void define_classes(py::module_ &m) {
+    py::module_ pytest = py::module_::import("pytest");
+    py::module_ inspect = py::module_::import("inspect");
+    py::object parameter = inspect.attr("Parameter");
+
+    py::dict case_ns;
+    case_ns["__call__"] = method(&call_yaml_case, "__call__", py::arg("self"), py::arg("request"));
+    // pytest reads the arguments of a test object to decide which fixtures it needs.
+    case_ns["__signature__"] = inspect.attr("Signature")(
+        py::make_tuple(parameter("request", parameter.attr("POSITIONAL_OR_KEYWORD"))));
+    py::object property = py::module_::import("builtins").attr("property");
+    // pytest locates a test object through its code (fixture errors, traceback trimming):
+    // an empty code object placed at the case's document in its YAML file.
+    case_ns["__code__"] = property(py::cpp_function(&case_code));
+    case_ns["__slots__"] = py::make_tuple(code_slot, "__dict__");
+    runtime->empty_code =
+        py::module_::import("builtins").attr("compile")("", "<yaml case>", "exec");
+    runtime->yaml_case = make_class(
+        m, "YamlCase", py::make_tuple(py::module_::import("builtins").attr("object")), case_ns);
+
+    py::dict item_ns;
+    item_ns["runtest"] = method(&run_steps, "runtest", py::arg("self"));
+    item_ns["reportinfo"] = method(&item_reportinfo, "reportinfo", py::arg("self"));
+    item_ns["repr_failure"] =
+        method(&item_repr_failure, "repr_failure", py::arg("self"), py::arg("excinfo"));
+    item_ns["function"] =
+        py::module_::import("builtins").attr("property")(py::cpp_function(&item_function));
+    item_ns["current_step"] = py::none();
+    item_ns["current_step_index"] = py::none();
+    item_ns["resp"] = py::none();
+    runtime->item = make_class(m, "YamlItem", py::make_tuple(pytest.attr("Function")), item_ns,
+                               "One YAML case: its steps run through pytest_yaml_run_step.");
+
+    py::dict file_ns;
+    file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));
+    runtime->case_file = make_class(m, "YamlCaseFile", py::make_tuple(pytest.attr("File")), file_ns,
+                                    "A test_*.yaml file: one case per YAML document.");
+}
+
+} // namespace
+
 PYBIND11_MODULE(yaml_cases, m) {
-    m.def("collect_file", [](py::object, py::object) { return py::none(); });
+    m.doc() = "Collection of test_*.yaml case files and the running of their steps.";
+    runtime = new Runtime();
+    runtime->render = py::module_::import("lumox.templates").attr("render");
+    define_failure_report(m);
+    define_classes(m);
+    m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
+          "The collector of a test_*.yaml / test_*.yml file, None for other files.");
 }

@@ -1,0 +1,63 @@
+"""Collection of test_*.yaml case files and the running of their steps."""
+
+import inspect
+from pathlib import Path
+from typing import Any
+
+import pytest
+import yaml
+
+class YamlCaseFile(pytest.File):
+    """A test_*.yaml / test_*.yml file: one case per YAML document.
+
+    Collecting it raises ``CollectError`` listing every problem of the file (invalid YAML,
+    a document that is not a case, missing ``test_name``/``steps``, a step that is not a
+    mapping, a bad ``marks`` entry, a repeated ``test_name``).
+    """
+
+    def collect(self) -> list[YamlItem]: ...
+
+class YamlCase:
+    """The test object of one case: asks for the ``request`` fixture and carries the
+    case's marks (``pytestmark``), so pytest's fixtures and marks apply to it."""
+
+    __signature__: inspect.Signature
+    pytestmark: list[pytest.Mark]
+    @property
+    def __code__(self) -> Any: ...
+    def __call__(self, request: pytest.FixtureRequest) -> None:
+        """Runs the steps of ``request.node``."""
+
+class YamlItem(pytest.Function):
+    """One YAML case. Its steps run through the hook ``pytest_yaml_run_step``."""
+
+    #: The case's document as written.
+    case: dict[str, Any]
+    #: The case's steps as written.
+    steps: list[dict[str, Any]]
+    #: The step being run, rendered over the run's variables.
+    current_step: dict[str, Any] | None
+    #: 1-based number of the step being run.
+    current_step_index: int | None
+    #: The last response stored by the step runner (None before any request).
+    resp: Any
+    def runtest(self) -> None:
+        """Renders each step just before it runs, sets ``current_step`` and
+        ``current_step_index`` and calls ``pytest_yaml_run_step(item, request)``."""
+    def reportinfo(self) -> tuple[Path, int | None, str]:
+        """(file, 0-based line of the case's document, "case: <test_name>")."""
+    def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException]) -> Any:
+        """Case, file, step number, the step as rendered and "ErrorType: message"
+        (the full traceback follows with --fulltrace)."""
+
+class YamlCaseFailure:
+    """Report of a failed step: ``toterminal(tw)``, ``reprcrash.message``, ``str()``."""
+
+    lines: list[tuple[str, bool]]
+    reprcrash: Any
+    def toterminal(self, tw: Any) -> None: ...
+
+class _StepDumper(yaml.SafeDumper): ...
+
+def collect_file(file_path: Path, parent: pytest.Collector) -> YamlCaseFile | None:
+    """The collector of a test_*.yaml / test_*.yml file, None for other files."""

@@ -1,0 +1,260 @@
+#include "case_loader.hpp"
+
+#include <map>
+#include <utility>
+
+namespace lumox::yaml_cases {
+
+namespace {
+
+constexpr std::size_t described_text_limit = 60;
+
+std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
+
+std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+std::string indented(const std::string &text, const std::string &indent) {
+    std::string out = indent;
+    for (char c : text) {
+        out += c;
+        if (c == '\n') {
+            out += indent;
+        }
+    }
+    return out;
+}
+
+[[noreturn]] void raise_collect_error(py::handle file_node, const std::string &message) {
+    py::object error = file_node.attr("CollectError")(message);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
+// The file's text; unreadable or non-UTF-8 files are collection errors.
+py::str read_text(py::handle file_node, const std::string &where) {
+    try {
+        return file_node.attr("path").attr("read_text")(py::arg("encoding") = "utf-8");
+    } catch (py::error_already_set &error) {
+        if (error.matches(PyExc_UnicodeDecodeError)) {
+            raise_collect_error(file_node, where + ": not UTF-8 text: " + text_of(error.value()));
+        }
+        if (error.matches(PyExc_OSError)) {
+            raise_collect_error(file_node, where + ": cannot be read: " + text_of(error.value()));
+        }
+        throw;
+    }
+}
+
+struct Document {
+    py::object value;  // None for an empty document
+    py::ssize_t line0; // 0-based line where it starts
+};
+
+std::vector<Document> parse_documents(py::handle file_node, const std::string &where) {
+    py::module_ yaml = py::module_::import("yaml");
+    py::object loader = yaml.attr("SafeLoader")(read_text(file_node, where));
+    // Marks in YAML errors carry this name instead of "<unicode string>".
+    loader.attr("name") = where;
+    std::vector<Document> documents;
+    try {
+        while (loader.attr("check_node")().cast<bool>()) {
+            py::object node = loader.attr("get_node")();
+            py::ssize_t line0 = node.attr("start_mark").attr("line").cast<py::ssize_t>();
+            documents.push_back({loader.attr("construct_document")(node), line0});
+        }
+    } catch (py::error_already_set &error) {
+        if (error.matches(yaml.attr("YAMLError").ptr())) {
+            loader.attr("dispose")();
+            raise_collect_error(file_node, where + ": not valid YAML:\n" +
+                                               indented(text_of(error.value()), "    "));
+        }
+        throw;
+    }
+    loader.attr("dispose")();
+    return documents;
+}
+
+bool is_blank(const std::string &text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+bool is_mark_name(py::handle name) {
+    if (!PyUnicode_Check(name.ptr())) {
+        return false;
+    }
+    std::string text = text_of(name);
+    return !text.empty() && text[0] != '_' && py::str(name).attr("isidentifier")().cast<bool>();
+}
+
+// One entry of `marks`: `skip`, `{skip: {reason: ...}}`, `{usefixtures: [chrome]}`,
+// `{skipif: "condition"}`. Appends a problem and returns None when the entry is malformed.
+py::object build_mark(py::handle entry, std::vector<std::string> &problems,
+                      const std::string &where) {
+    py::object name;
+    py::object arguments = py::none();
+    if (PyUnicode_Check(entry.ptr())) {
+        name = py::reinterpret_borrow<py::object>(entry);
+    } else if (PyDict_Check(entry.ptr()) && py::len(entry) == 1) {
+        auto only = *py::reinterpret_borrow<py::dict>(entry).begin();
+        name = py::reinterpret_borrow<py::object>(only.first);
+        arguments = py::reinterpret_borrow<py::object>(only.second);
+    } else {
+        problems.push_back(where +
+                           " must be a mark name or a mapping of one mark name to its "
+                           "arguments, got " +
+                           describe_value(entry));
+        return py::none();
+    }
+    if (!is_mark_name(name)) {
+        problems.push_back(where + ": " + describe_value(name) + " is not a mark name");
+        return py::none();
+    }
+    // Through pytest.mark, so that --strict-markers and the markers registry apply.
+    py::object decorator = py::module_::import("pytest").attr("mark").attr(name);
+    if (arguments.is_none()) {
+        return decorator.attr("mark");
+    }
+    if (PyList_Check(arguments.ptr())) {
+        return decorator(*arguments).attr("mark");
+    }
+    if (PyDict_Check(arguments.ptr())) {
+        for (py::handle key : arguments) {
+            if (!PyUnicode_Check(key.ptr())) {
+                problems.push_back(where + ": argument name " + describe_value(key) +
+                                   " is not text");
+                return py::none();
+            }
+        }
+        return decorator(**arguments).attr("mark");
+    }
+    return decorator(arguments).attr("mark");
+}
+
+py::list build_marks(py::handle marks, std::vector<std::string> &problems,
+                     const std::string &where) {
+    py::list built;
+    if (marks.is_none()) {
+        return built;
+    }
+    if (!PyList_Check(marks.ptr())) {
+        problems.push_back(where + ": marks must be a list, got " + describe_value(marks));
+        return built;
+    }
+    std::size_t number = 0;
+    for (py::handle entry : marks) {
+        ++number;
+        py::object mark =
+            build_mark(entry, problems, where + ": marks entry " + std::to_string(number));
+        if (!mark.is_none()) {
+            built.append(mark);
+        }
+    }
+    return built;
+}
+
+// Checks one document; appends its problems and returns false when it is not a case.
+bool check_case(const Document &document, std::vector<std::string> &problems,
+                const std::string &where, CaseSpec &spec) {
+    if (!PyDict_Check(document.value.ptr())) {
+        problems.push_back(where + ": a case must be a mapping with test_name and steps, got " +
+                           describe_value(document.value));
+        return false;
+    }
+    py::dict case_map = py::reinterpret_borrow<py::dict>(document.value);
+    if (!case_map.contains("test_name")) {
+        problems.push_back(where + ": test_name is missing");
+        return false;
+    }
+    py::object name = case_map["test_name"];
+    if (!PyUnicode_Check(name.ptr()) || is_blank(text_of(name))) {
+        problems.push_back(where + ": test_name must be non-empty text, got " +
+                           describe_value(name));
+        return false;
+    }
+    std::string case_where = where + ", case " + repr_of(name);
+    std::size_t problems_before = problems.size();
+    py::list steps;
+    if (!case_map.contains("steps")) {
+        problems.push_back(case_where + ": steps is missing");
+    } else if (!PyList_Check(py::object(case_map["steps"]).ptr())) {
+        problems.push_back(case_where + ": steps must be a list of mappings, got " +
+                           describe_value(case_map["steps"]));
+    } else {
+        steps = case_map["steps"];
+        std::size_t number = 0;
+        for (py::handle step : steps) {
+            ++number;
+            if (!PyDict_Check(step.ptr())) {
+                problems.push_back(case_where + ": step " + std::to_string(number) +
+                                   " must be a mapping of step keys, got " + describe_value(step));
+            }
+        }
+    }
+    py::object marks = case_map.contains("marks") ? py::object(case_map["marks"]) : py::none();
+    py::list built_marks = build_marks(marks, problems, case_where);
+    if (problems.size() != problems_before) {
+        return false;
+    }
+    spec = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0};
+    return true;
+}
+
+} // namespace
+
+std::string describe_value(py::handle value) {
+    if (value.is_none()) {
+        return "nothing (null)";
+    }
+    std::string kind = PyDict_Check(value.ptr())   ? "a mapping"
+                       : PyList_Check(value.ptr()) ? "a list"
+                       : PyUnicode_Check(value.ptr())
+                           ? "text"
+                           : py::str(py::type::of(value).attr("__name__")).cast<std::string>();
+    std::string text = repr_of(value);
+    if (text.size() > described_text_limit) {
+        text = text.substr(0, described_text_limit) + "...";
+    }
+    return kind + " " + text;
+}
+
+std::vector<CaseSpec> load_cases(py::handle file_node) {
+    std::string where = text_of(file_node.attr("nodeid"));
+    std::vector<Document> documents = parse_documents(file_node, where);
+
+    std::vector<std::string> problems;
+    std::vector<CaseSpec> cases;
+    std::map<std::string, std::string> first_use_of_name;
+    std::size_t number = 0;
+    for (const Document &document : documents) {
+        ++number;
+        if (document.value.is_none()) {
+            continue; // an empty document, e.g. a trailing '---'
+        }
+        std::string document_where = where + ", document " + std::to_string(number) + " (line " +
+                                     std::to_string(document.line0 + 1) + ")";
+        CaseSpec spec;
+        if (!check_case(document, problems, document_where, spec)) {
+            continue;
+        }
+        // Two cases of one name would share a node id: selection, reruns and reports
+        // could not tell them apart.
+        std::string name = text_of(spec.name);
+        auto [previous, inserted] = first_use_of_name.emplace(name, document_where);
+        if (!inserted) {
+            problems.push_back(document_where + ": test_name " + repr_of(spec.name) +
+                               " is already used by " + previous->second.substr(where.size() + 2));
+            continue;
+        }
+        cases.push_back(std::move(spec));
+    }
+    if (!problems.empty()) {
+        std::string message;
+        for (const std::string &problem : problems) {
+            message += (message.empty() ? "" : "\n") + problem;
+        }
+        raise_collect_error(file_node, message);
+    }
+    return cases;
+}
+
+} // namespace lumox::yaml_cases

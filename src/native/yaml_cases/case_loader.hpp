@@ -1,0 +1,33 @@
+// Reading a `test_*.yaml` file into its cases.
+//
+// One YAML document is one case: a mapping with `test_name`, `steps` (a list of mappings)
+// and optional `marks`. Everything wrong with a file is gathered into one collection error
+// that names the file, the document and the case, so a tester fixes all of it in one go.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+#include <vector>
+
+namespace lumox::yaml_cases {
+
+namespace py = pybind11;
+
+struct CaseSpec {
+    py::str name;      // test_name, the item's name
+    py::dict document; // the case as written
+    py::list steps;    // its steps as written
+    py::list marks;    // pytest Mark objects built from `marks`
+    py::ssize_t line0; // 0-based line where the case's document starts
+};
+
+// Reads and checks the file of the collector `file_node` (a pytest.File). Raises the
+// collector's CollectError describing every problem found; marks unknown to pytest fail
+// the way pytest reports them (--strict-markers).
+std::vector<CaseSpec> load_cases(py::handle file_node);
+
+// A short printable description of a YAML value for messages: its kind and its text.
+std::string describe_value(py::handle value);
+
+} // namespace lumox::yaml_cases

@@ -1,0 +1,352 @@
+"""YAML case files as pytest tests: collection, step hook, marks, reports, bad files.
+
+Every suite runs in-process through pytester with the step runner plug-in switched off
+(`-p no:lumox`), so the pytester conftest's own `pytest_yaml_run_step` is the only one.
+"""
+
+import ast
+import textwrap
+
+import pytest
+
+from lumox import templates
+
+NO_STEP_RUNNER = ("-p", "no:lumox", "-p", "no:cacheprovider")
+
+# Records every step it receives in steps.log, one repr'd tuple a line; `set` adds run
+# variables, `fail` fails the step with its value, `hold` puts an object into the step.
+RECORDING_CONFTEST = """
+    import pytest
+    from lumox.templates import add_globals
+    from lumox.yaml_cases import YamlItem
+
+    @pytest.fixture
+    def login(tmp_path):
+        with open("steps.log", "a", encoding="utf-8") as log:
+            log.write(repr(("fixture", "login")) + "\\n")
+        return "session-1"
+
+    @pytest.fixture
+    def broken():
+        raise RuntimeError("fixture broke")
+
+    def pytest_yaml_run_step(item, request):
+        record = (
+            item.name,
+            item.current_step_index,
+            item.current_step,
+            isinstance(item, YamlItem) and isinstance(item, pytest.Function),
+            isinstance(request, pytest.FixtureRequest) and request.node is item,
+            sorted(k for k in request.fixturenames if k in ("login", "tmp_path")),
+        )
+        with open("steps.log", "a", encoding="utf-8") as log:
+            log.write(repr(record) + "\\n")
+        step = item.current_step
+        if "set" in step:
+            add_globals(**step["set"])
+        if "use_fixture" in step:
+            assert request.getfixturevalue(step["use_fixture"]) == "session-1"
+        if "hold" in step:
+            step["hold"] = object()
+        if "fail" in step:
+            raise AssertionError(step["fail"])
+"""
+
+
+@pytest.fixture(autouse=True)
+def run_variables():
+    """The run's variables are process-wide: each suite starts from and restores them."""
+    saved = dict(templates.env_globals)
+    yield
+    templates.env_globals.clear()
+    templates.env_globals.update(saved)
+
+
+@pytest.fixture
+def suite(pytester):
+    pytester.makeconftest(RECORDING_CONFTEST)
+    pytester.makeini("[pytest]\naddopts = --strict-markers\nfilterwarnings = error\n")
+    return pytester
+
+
+def write_cases(pytester, name, text):
+    path = pytester.path / name
+    path.write_text(textwrap.dedent(text), encoding="utf-8")
+    return path
+
+
+def recorded_steps(pytester):
+    log = pytester.path / "steps.log"
+    if not log.exists():
+        return []
+    return [ast.literal_eval(line) for line in log.read_text(encoding="utf-8").splitlines()]
+
+
+def test_every_document_of_every_case_file_is_a_case(suite):
+    write_cases(suite, "test_orders.yaml", """\
+        test_name: create order
+        steps:
+          - request: {method: POST, url: /orders}
+          - validate: {status: created}
+        ---
+        test_name: list orders
+        steps:
+          - request: {method: GET, url: /orders}
+        ---
+        """)
+    write_cases(suite, "test_users.yml", """\
+        # one case in a .yml file
+        test_name: read user
+        steps:
+          - request: {url: /users/1}
+        """)
+    write_cases(suite, "orders.yaml", "test_name: not collected\nsteps: [{a: 1}]\n")
+    result = suite.runpytest(*NO_STEP_RUNNER, "-v")
+    result.assert_outcomes(passed=3)
+    result.stdout.fnmatch_lines([
+        "test_orders.yaml::create order PASSED*",
+        "test_orders.yaml::list orders PASSED*",
+        "test_users.yml::read user PASSED*",
+    ])
+    steps = recorded_steps(suite)
+    assert [(name, index, step) for name, index, step, *_ in steps] == [
+        ("create order", 1, {"request": {"method": "POST", "url": "/orders"}}),
+        ("create order", 2, {"validate": {"status": "created"}}),
+        ("list orders", 1, {"request": {"method": "GET", "url": "/orders"}}),
+        ("read user", 1, {"request": {"url": "/users/1"}}),
+    ]
+    # The hook gets a YamlItem (a pytest.Function) and the item's real fixture request.
+    assert all(is_item and is_request for _, _, _, is_item, is_request, _ in steps)
+
+
+def test_steps_are_rendered_just_before_they_run(suite):
+    write_cases(suite, "test_01_login.yaml", """\
+        test_name: login
+        steps:
+          - set: {token: tok-7, user_id: 7, roles: [admin, tester]}
+          - request:
+              url: "/users/{{ user_id }}"
+              headers: {Authorization: "Bearer {{ token }}"}
+              params: {id: "{{ user_id }}", next: "{{ user_id + 1 }}"}
+            roles: "{{ roles }}"
+          - set: {user_id: 8}
+          - request: {url: "/users/{{ user_id }}"}
+        """)
+    write_cases(suite, "test_02_profile.yaml", """\
+        test_name: profile
+        steps:
+          - request: {url: /profile, headers: {Authorization: "Bearer {{ token }}"}}
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER)
+    result.assert_outcomes(passed=2)
+    rendered = [step for _, _, step, *_ in recorded_steps(suite)]
+    assert rendered[1] == {
+        "request": {
+            "url": "/users/7",
+            "headers": {"Authorization": "Bearer tok-7"},
+            "params": {"id": 7, "next": 8},
+        },
+        "roles": ["admin", "tester"],
+    }
+    # A variable replaced by one step is seen by the next step, and by later cases.
+    assert rendered[3] == {"request": {"url": "/users/8"}}
+    assert rendered[4] == {"request": {"url": "/profile",
+                                       "headers": {"Authorization": "Bearer tok-7"}}}
+
+
+def test_cases_run_without_any_step_hook(pytester):
+    write_cases(pytester, "test_plain.yaml", "test_name: nothing to do\nsteps: [{a: 1}, {b: 2}]\n")
+    pytester.runpytest(*NO_STEP_RUNNER).assert_outcomes(passed=1)
+
+
+def test_marks_skip_xfail_and_usefixtures(suite):
+    path = write_cases(suite, "test_marks.yaml", """\
+        test_name: skipped by name
+        marks: [skip]
+        steps: [{fail: must not run}]
+        ---
+        test_name: skipped with a reason
+        marks:
+          - skip: not ready
+        steps: [{fail: must not run}]
+        ---
+        test_name: known bug
+        marks:
+          - xfail: {reason: bug 12, strict: true}
+        steps: [{fail: still broken}]
+        ---
+        test_name: logged in
+        marks:
+          - usefixtures: [login]
+        steps:
+          - use_fixture: login
+        ---
+        test_name: setup breaks
+        marks:
+          - usefixtures: broken
+        steps: [{fail: must not run}]
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER, "-rsx")
+    result.assert_outcomes(passed=1, skipped=2, xfailed=1, errors=1)
+    line_of_second_case = path.read_text().splitlines().index("test_name: skipped with a reason")
+    result.stdout.fnmatch_lines([
+        f"SKIPPED [1] test_marks.yaml:{line_of_second_case + 1}: not ready",
+        "XFAIL test_marks.yaml::known bug - bug 12",
+    ])
+    # A fixture failing at setup is reported by pytest as usual, at its own frame.
+    result.stdout.fnmatch_lines(["*ERROR at setup of case: setup breaks*",
+                                 "*RuntimeError: fixture broke"])
+    # Skipped cases never reach the hook; the usefixtures fixture runs before the steps
+    # and is among the fixtures of the case's request.
+    steps = recorded_steps(suite)
+    assert [entry[0] for entry in steps] == ["known bug", "fixture", "logged in"]
+    assert (steps[0][5], steps[2][5]) == ([], ["login", "tmp_path"])
+
+
+def test_pytest_tools_locate_cases_in_their_yaml_file(suite):
+    write_cases(suite, "test_where.yaml", """\
+        test_name: first
+        steps: []
+        ---
+        test_name: logged in
+        marks: [{usefixtures: login}]
+        steps: []
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER, "--fixtures-per-test")
+    assert result.ret == 0
+    result.stdout.fnmatch_lines(["*fixtures used by logged in*", "*(test_where.yaml:4)*",
+                                 "login -- conftest.py:*"])
+    result = suite.runpytest(*NO_STEP_RUNNER, "--collect-only", "-k", "logged")
+    result.stdout.fnmatch_lines(["*<YamlItem logged in>*", "*1/2 tests collected*"])
+
+
+def test_unknown_mark_fails_under_strict_markers(suite):
+    write_cases(suite, "test_mark_typo.yaml", """\
+        test_name: typo
+        marks: [skipp]
+        steps: []
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER)
+    result.assert_outcomes(errors=1)
+    result.stdout.fnmatch_lines(["*'skipp' not found in `markers` configuration option*"])
+
+
+def test_failure_report_names_case_step_and_rendered_step(suite):
+    path = write_cases(suite, "test_fail.yaml", """\
+        test_name: passes first
+        steps: [{set: {status: 500}}]
+        ---
+        test_name: broken order
+        steps:
+          - request: {url: /orders}
+          - request: {url: "/orders/{{ status }}"}
+            fail: "status {{ status }} != 200"
+          - request: {url: /never}
+        ---
+        test_name: undefined variable
+        steps:
+          - request: {url: "/users/{{ user_idd }}"}
+        ---
+        test_name: hook put an object in the step
+        steps:
+          - hold: file
+            fail: upload broke
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER, "-rf")
+    result.assert_outcomes(passed=1, failed=3)
+    case_line = path.read_text().splitlines().index("test_name: broken order") + 1
+    result.stdout.fnmatch_lines([
+        "*_ case: broken order _*",
+        f"YAML case 'broken order' failed at step 2 of 3 (test_fail.yaml, line {case_line})",
+        "step 2 as rendered:",
+        "    request:",
+        "      url: /orders/500",
+        "    fail: status 500 != 200",
+        "",
+        "AssertionError: status 500 != 200",
+        "*_ case: undefined variable _*",
+        "YAML case 'undefined variable' failed at step 1 of 1 *",
+        "step 1 as written (rendering it failed):",
+        "      url: /users/{{ user_idd }}",
+        "",
+        "lumox.templates.TemplateError: undefined variable 'user_idd' in template*",
+        "*_ case: hook put an object in the step _*",
+        "    hold: <object object at *>",
+        "AssertionError: upload broke",
+        "FAILED test_fail.yaml::broken order - AssertionError: status 500 != 200",
+    ])
+    # A tester reads the case, not the frames of the hook machinery.
+    assert "conftest.py" not in result.stdout.str()
+    assert "site-packages" not in result.stdout.str()
+    # Steps after the failing one do not run.
+    assert [(name, index) for name, index, *_ in recorded_steps(suite)] == [
+        ("passes first", 1), ("broken order", 1), ("broken order", 2),
+        ("hook put an object in the step", 1),
+    ]
+
+
+def test_fulltrace_adds_the_traceback_to_the_report(suite):
+    write_cases(suite, "test_fail.yaml", "test_name: broken\nsteps: [{fail: boom}]\n")
+    result = suite.runpytest(*NO_STEP_RUNNER, "--fulltrace")
+    result.assert_outcomes(failed=1)
+    result.stdout.fnmatch_lines([
+        "YAML case 'broken' failed at step 1 of 1 *",
+        "AssertionError: boom",
+        "*def pytest_yaml_run_step(item, request):*",
+    ])
+
+
+def test_malformed_files_are_collection_errors_naming_file_and_problem(suite):
+    write_cases(suite, "test_good.yaml", "test_name: fine\nsteps: [{a: 1}]\n")
+    write_cases(suite, "test_syntax.yaml", "test_name: broken\nsteps: [{a: 1}\n")
+    write_cases(suite, "test_shapes.yaml", """\
+        test_name: no steps here
+        ---
+        - a list, not a case
+        ---
+        test_name: steps not a list
+        steps: {request: {url: /}}
+        ---
+        test_name: one bad step
+        steps:
+          - request: {url: /}
+          - just text
+        ---
+        steps: [{a: 1}]
+        ---
+        test_name: bad marks
+        marks: [{skip: x, xfail: y}, 3, {_private: 1}]
+        steps: []
+        ---
+        test_name: fine
+        steps: []
+        ---
+        test_name: fine
+        steps: []
+        """)
+    result = suite.runpytest(*NO_STEP_RUNNER, "--continue-on-collection-errors")
+    result.assert_outcomes(passed=1, errors=2)
+    result.stdout.fnmatch_lines([
+        "*ERROR collecting test_shapes.yaml*",
+        "test_shapes.yaml, document 1 (line 1), case 'no steps here': steps is missing",
+        "test_shapes.yaml, document 2 (line 3): a case must be a mapping with test_name and"
+        " steps, got a list ['a list, not a case']",
+        "test_shapes.yaml, document 3 (line 5), case 'steps not a list': steps must be a list"
+        " of mappings, got a mapping {'request': {'url': '/'}}",
+        "test_shapes.yaml, document 4 (line 8), case 'one bad step': step 2 must be a mapping"
+        " of step keys, got text 'just text'",
+        "test_shapes.yaml, document 5 (line 13): test_name is missing",
+        "test_shapes.yaml, document 6 (line 15), case 'bad marks': marks entry 1 must be a mark"
+        " name or a mapping of one mark name to its arguments, got a mapping *",
+        "test_shapes.yaml, document 6 (line 15), case 'bad marks': marks entry 2 must be *,"
+        " got int 3",
+        "test_shapes.yaml, document 6 (line 15), case 'bad marks': marks entry 3: text"
+        " '_private' is not a mark name",
+        "test_shapes.yaml, document 8 (line 22): test_name 'fine' is already used by"
+        " document 7 (line 19)",
+        "*ERROR collecting test_syntax.yaml*",
+        "test_syntax.yaml: not valid YAML:",
+        '*in "test_syntax.yaml", line 2, column 8*',
+    ])
+    assert "Traceback" not in result.stdout.str()
+    result.stdout.fnmatch_lines(["ERROR test_shapes.yaml", "ERROR test_syntax.yaml"])
