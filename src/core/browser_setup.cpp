@@ -26,15 +26,24 @@ ProgramSearch driver_search(BrowserKind kind) {
     const std::string setting = "lumox_ui.driver_path";
     switch (kind) {
     case BrowserKind::Firefox:
-        return {"geckodriver", setting, "install geckodriver", {"/usr/bin/geckodriver"},
+        return {"geckodriver",
+                setting,
+                "install geckodriver",
+                {"/usr/bin/geckodriver"},
                 {"geckodriver"}};
     case BrowserKind::Edge:
-        return {"msedgedriver", setting, "install Microsoft's msedgedriver",
-                {"/usr/bin/msedgedriver"}, {"msedgedriver"}};
+        return {"msedgedriver",
+                setting,
+                "install Microsoft's msedgedriver",
+                {"/usr/bin/msedgedriver"},
+                {"msedgedriver"}};
     case BrowserKind::Chromium:
         break;
     }
-    return {"chromedriver", setting, "install Debian's chromium-driver", {"/usr/bin/chromedriver"},
+    return {"chromedriver",
+            setting,
+            "install Debian's chromium-driver",
+            {"/usr/bin/chromedriver"},
             {"chromedriver"}};
 }
 
@@ -42,15 +51,24 @@ ProgramSearch browser_search(BrowserKind kind) {
     const std::string setting = "lumox_ui.browser_path";
     switch (kind) {
     case BrowserKind::Firefox:
-        return {"firefox", setting, "install Debian's firefox-esr", {"/usr/bin/firefox"},
+        return {"firefox",
+                setting,
+                "install Debian's firefox-esr",
+                {"/usr/bin/firefox"},
                 {"firefox", "firefox-esr"}};
     case BrowserKind::Edge:
-        return {"Microsoft Edge", setting, "install microsoft-edge-stable",
-                {"/usr/bin/microsoft-edge"}, {"microsoft-edge", "microsoft-edge-stable"}};
+        return {"Microsoft Edge",
+                setting,
+                "install microsoft-edge-stable",
+                {"/usr/bin/microsoft-edge"},
+                {"microsoft-edge", "microsoft-edge-stable"}};
     case BrowserKind::Chromium:
         break;
     }
-    return {"chromium", setting, "install Debian's chromium", {"/usr/bin/chromium"},
+    return {"chromium",
+            setting,
+            "install Debian's chromium",
+            {"/usr/bin/chromium"},
             {"chromium", "google-chrome"}};
 }
 

@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 using lumox::core::BrowserKind;
-using lumox::core::browser_search;
-using lumox::core::chromium_arguments;
-using lumox::core::driver_search;
 using lumox::core::find_on_path;
 using lumox::core::locate_program;
 using lumox::core::parse_browser_kind;
@@ -45,8 +41,11 @@ class ProgramLookupTest : public ::testing::Test {
     }
     std::string path_env() const { return (dir_ / "a").string() + ":" + (dir_ / "b").string(); }
     ProgramSearch search() const {
-        return {"chromedriver", "lumox_ui.driver_path", "install Debian's chromium-driver",
-                {(dir_ / "fixed").string()}, {"first", "second"}};
+        return {"chromedriver",
+                "lumox_ui.driver_path",
+                "install Debian's chromium-driver",
+                {(dir_ / "fixed").string()},
+                {"first", "second"}};
     }
 
     fs::path dir_;
@@ -91,27 +90,4 @@ TEST_F(ProgramLookupTest, NothingFoundExplainsHowToGetIt) {
     EXPECT_EQ(lookup.path, std::nullopt);
     EXPECT_EQ(lookup.error, "chromedriver not found: install Debian's chromium-driver or set "
                             "lumox_ui.driver_path");
-}
-
-TEST(BrowserSearchTest, EveryKindNamesItsDriverAndBrowserSetting) {
-    for (auto kind : {BrowserKind::Chromium, BrowserKind::Firefox, BrowserKind::Edge}) {
-        EXPECT_EQ(driver_search(kind).setting, "lumox_ui.driver_path");
-        EXPECT_EQ(browser_search(kind).setting, "lumox_ui.browser_path");
-        EXPECT_FALSE(driver_search(kind).names.empty());
-        EXPECT_FALSE(browser_search(kind).names.empty());
-    }
-    EXPECT_EQ(driver_search(BrowserKind::Firefox).what, "geckodriver");
-}
-
-TEST(ChromiumArgumentsTest, HeadlessAndProfileAreOptional) {
-    auto windowed = chromium_arguments(false, "");
-    auto headless = chromium_arguments(true, "/tmp/profile");
-    ASSERT_EQ(headless.size(), windowed.size() + 2);
-    EXPECT_EQ(headless.front(), "--headless=new");
-    EXPECT_EQ(headless.back(), "--user-data-dir=/tmp/profile");
-    for (const auto &arg : windowed) {
-        EXPECT_NE(arg.rfind("--headless", 0), 0u);
-        EXPECT_NE(arg.rfind("--user-data-dir", 0), 0u);
-    }
-    EXPECT_NE(std::find(windowed.begin(), windowed.end(), "--no-sandbox"), windowed.end());
 }

@@ -16,9 +16,7 @@ using py_helpers::to_str;
 const py_helpers::Logger &plugin_log() { return get_logger("lumox._plugin"); }
 
 // The run-wide objects live on the module, created when it was loaded.
-py::object module_object(const char *name) {
-    return py::module_::import("lumox.steps").attr(name);
-}
+py::object module_object(const char *name) { return py::module_::import("lumox.steps").attr(name); }
 
 [[noreturn]] void throw_python_error(PyObject *type, const std::string &message) {
     py::set_error(type, message.c_str());
@@ -31,7 +29,7 @@ py::dict mapping_copy(py::handle value, const std::string &what) {
     py::object mapping = py::module_::import("collections.abc").attr("Mapping");
     if (!py::isinstance(value, mapping)) {
         throw_python_error(PyExc_TypeError, what + " must be a mapping, not " +
-                                   to_str(py::type::of(value).attr("__name__")));
+                                                to_str(py::type::of(value).attr("__name__")));
     }
     return py::dict(py::module_::import("builtins").attr("dict")(value));
 }
@@ -100,7 +98,8 @@ void extract_variables(py::handle item, py::handle section) {
     py::object extract = module_object("exchanger").attr("extract");
     for (auto [var_name, extract_info] : entries) {
         // [attr, expr] or [attr, expr, index]
-        extract(item.attr("resp"), var_name, *py::tuple(py::reinterpret_borrow<py::object>(extract_info)));
+        extract(item.attr("resp"), var_name,
+                *py::tuple(py::reinterpret_borrow<py::object>(extract_info)));
     }
 }
 

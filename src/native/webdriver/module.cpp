@@ -3,9 +3,9 @@
 // remote ones a Selenium Grid hub.
 #include "sessions.hpp"
 
-#include "native/common/pylog.hpp"
 #include "core/ascii_text.hpp"
 #include "core/browser_setup.hpp"
+#include "native/common/pylog.hpp"
 
 #include <pybind11/pybind11.h>
 
@@ -33,8 +33,7 @@ std::optional<std::string> text_setting(py::handle value, py::handle settings) {
     if (value.is_none()) {
         return std::nullopt;
     }
-    if (py::hasattr(settings, "NotSetEnum") &&
-        py::isinstance(value, settings.attr("NotSetEnum"))) {
+    if (py::hasattr(settings, "NotSetEnum") && py::isinstance(value, settings.attr("NotSetEnum"))) {
         return std::nullopt;
     }
     std::string text = to_str(value);
@@ -55,8 +54,8 @@ BrowserKind browser_kind(py::handle value) {
     if (auto kind = lumox::core::parse_browser_kind(name)) {
         return *kind;
     }
-    throw_python_error(PyExc_ValueError,
-          "unknown browser kind '" + name + "': use chrome, chromium, firefox or edge");
+    throw_python_error(PyExc_ValueError, "unknown browser kind '" + name +
+                                             "': use chrome, chromium, firefox or edge");
 }
 
 std::string locate(const lumox::core::ProgramSearch &search,
@@ -88,8 +87,9 @@ BrowserClasses classes_of(BrowserKind kind) {
 
 py::object browser_options(BrowserKind kind, bool headless, const std::string &user_data_dir) {
     py::object options = py::module_::import("selenium.webdriver").attr(classes_of(kind).options)();
-    auto args = kind == BrowserKind::Firefox ? lumox::core::firefox_arguments(headless)
-                                             : lumox::core::chromium_arguments(headless, user_data_dir);
+    auto args = kind == BrowserKind::Firefox
+                    ? lumox::core::firefox_arguments(headless)
+                    : lumox::core::chromium_arguments(headless, user_data_dir);
     for (const auto &arg : args) {
         options.attr("add_argument")(arg);
     }
@@ -106,8 +106,7 @@ struct FactorySettings {
 py::object local_session(BrowserKind kind, const FactorySettings &config) {
     // Both paths are always given to selenium, so its driver manager never runs.
     const std::string driver_path = locate(lumox::core::driver_search(kind), config.driver_path);
-    const std::string browser_path =
-        locate(lumox::core::browser_search(kind), config.browser_path);
+    const std::string browser_path = locate(lumox::core::browser_search(kind), config.browser_path);
     const bool headless = config.headless.value_or(env_value("DISPLAY").empty());
 
     py::object selenium = py::module_::import("selenium.webdriver");
@@ -130,7 +129,7 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
         // Only cleans up; the error goes on unchanged.
         if (!profile_dir.empty()) {
             py::module_::import("shutil").attr("rmtree")(profile_dir,
-                                                          py::arg("ignore_errors") = true);
+                                                         py::arg("ignore_errors") = true);
         }
         throw;
     }

@@ -1,0 +1,31 @@
+"""Step runner of the lumox pytest plug-in (native module behind lumox._plugin)."""
+
+import logging
+from typing import Any, Literal
+
+import httpx
+
+from lumox.exchange import Exchange
+
+logger: logging.Logger  # "lumox._plugin"
+http_logger: logging.Logger  # "lumox.http"
+
+class HTTPClient(httpx.Client):
+    """httpx.Client logging each request and response (three INFO lines each) on "lumox.http".
+
+    Keyword arguments are those of httpx.Client; a caller's ``event_hooks`` list for
+    "request" or "response" replaces the logging hook of that direction.
+    """
+
+    def __init__(self, **kwargs: Any) -> None: ...
+    def log_request(self, request: httpx.Request) -> None: ...
+    def log_response(self, response: httpx.Response) -> None: ...
+
+exchanger: Exchange  # bound to settings.lumox.vars_file
+client: HTTPClient  # base_url = settings.lumox_api.base_url
+
+def run_step(item: Any, request: Any) -> Literal[1]:
+    """Runs item.current_step: its mock/request/response/extract/validate keys in order."""
+
+def save_variables() -> None:
+    """Writes the variables file at run end when vars_file is set and vars_save is true."""
