@@ -324,8 +324,11 @@ def test_malformed_files_are_collection_errors_naming_file_and_problem(suite):
         test_name: fine
         steps: []
         """)
-    result = suite.runpytest(*NO_STEP_RUNNER, "--continue-on-collection-errors")
+    # No --continue-on-collection-errors: broken case files never stop the other files,
+    # yet the run as a whole fails.
+    result = suite.runpytest(*NO_STEP_RUNNER)
     result.assert_outcomes(passed=1, errors=2)
+    assert result.ret == pytest.ExitCode.TESTS_FAILED
     result.stdout.fnmatch_lines([
         "*ERROR collecting test_shapes.yaml*",
         "test_shapes.yaml, document 1 (line 1), case 'no steps here': steps is missing",
