@@ -116,11 +116,6 @@ class TestExtract:
             exchanger.extract(USER, "unset_var", attr, expr, index)
         assert "unset_var" not in env_globals
 
-    @pytest.mark.parametrize("count", [1, 4])
-    def test_argument_count(self, exchanger, count):
-        with pytest.raises(TypeError):
-            exchanger.extract(USER, "var", *["json", "$.a", 0, 1][:count])
-
     def test_each_call_is_one_report_step(self, exchanger, report_steps):
         exchanger.extract(USER, "var", "json", "$.data.id")
         with pytest.raises(IndexError):
@@ -129,12 +124,6 @@ class TestExtract:
 
 
 class TestVariablesFile:
-    def test_construction_keeps_arguments(self, tmp_path):
-        data = {"any": "thing"}
-        exchanger = Exchange(str(tmp_path / "v.yaml"), data, True)
-        assert exchanger._data is data and exchanger._debug is True
-        assert Exchange(path=str(tmp_path / "w.yaml"), debug=False)._data is None
-
     def test_dump_writes_plain_values_only_and_merges(self, tmp_path):
         path = tmp_path / "vars.yaml"
         path.write_text("kept_from_before: 1\nnumber: 0\n", encoding="utf-8")
@@ -155,7 +144,10 @@ class TestVariablesFile:
 
     def test_debug_dumps_after_each_extraction(self, tmp_path):
         path = tmp_path / "vars.yaml"
-        Exchange(str(path), debug=True).extract(USER, "token", "headers", "$.x-token")
+        data = {"any": "thing"}
+        exchanger = Exchange(str(path), data, True)
+        assert exchanger._data is data
+        exchanger.extract(USER, "token", "headers", "$.x-token")
         assert yaml.safe_load(path.read_text(encoding="utf-8"))["token"] == "tok-1"
         Exchange(str(tmp_path / "quiet.yaml")).extract(USER, "token", "headers", "$.x-token")
         assert not (tmp_path / "quiet.yaml").exists()

@@ -79,9 +79,6 @@ class TestHeadersTextJson:
             "json.$.user.name": "wrong user (expected to match '李四', got '张三')",
         }
 
-    def test_header_lookup_ignores_case(self):
-        assert validator(USER, headers={"X-TRACE": "abc-123"}) == {}
-
     def test_body_that_is_not_json(self):
         errors = validator(make_response(200, text="<html>"), json={"$.a": 1}, text="<*>")
         assert errors == {"json": "expected a JSON body, got '<html>'"}
