@@ -1,6 +1,7 @@
 // Shell-style wildcard matching of whole texts, as testers write them in response
 // checks: `*` any run of characters, `?` one character, `[abc]`/`[a-z]` one of a set,
-// `[!abc]` one not in it. A `[` without its closing `]` stands for itself.
+// `[!abc]` one not in it.
+// `?` and sets consume whole UTF-8 characters. A `[` without its closing `]` stands for itself.
 #pragma once
 
 #include <string_view>

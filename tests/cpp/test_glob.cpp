@@ -29,10 +29,15 @@ TEST(GlobMatch, CharacterSets) {
     EXPECT_FALSE(glob_match("[abc", "a"));
 }
 
-TEST(GlobMatch, MultibyteTextIsComparedBytewise) {
+TEST(GlobMatch, WildcardsStepOverWholeUtf8Characters) {
     EXPECT_TRUE(glob_match("成功*", "成功了"));
     EXPECT_TRUE(glob_match("*失败", "登录失败"));
     EXPECT_FALSE(glob_match("成功", "失败"));
+    EXPECT_TRUE(glob_match("成?", "成功"));
+    EXPECT_FALSE(glob_match("成??", "成功"));
+    EXPECT_TRUE(glob_match("[成败]功", "成功"));
+    EXPECT_TRUE(glob_match("[!败]功", "成功"));
+    EXPECT_TRUE(glob_match("?b", "\xff" "b")); // an invalid byte is one character
 }
 
 TEST(GlobMatch, ManyStarsStayFast) {
