@@ -1,3 +1,4 @@
+import socket
 import sys
 from pathlib import Path
 
@@ -16,3 +17,11 @@ def http_service():
     yield base_url
     server.shutdown()
     server.server_close()
+
+
+@pytest.fixture
+def closed_port():
+    """A loopback port nobody listens on: connections are refused."""
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]

@@ -2,7 +2,6 @@
 
 import gc
 import logging
-import socket
 import weakref
 
 import httpx
@@ -22,14 +21,6 @@ def http_lines(caplog):
 def http_log(caplog):
     caplog.set_level(logging.INFO, logger="lumox.http")
     return caplog
-
-
-@pytest.fixture
-def closed_port():
-    """A loopback port nobody listens on: connections are refused."""
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        return sock.getsockname()[1]
 
 
 @pytest.fixture

@@ -3,7 +3,6 @@
 import json
 import logging
 import os
-import socket
 from types import SimpleNamespace
 
 import httpx
@@ -12,14 +11,6 @@ import pytest
 from lumox import steps
 from lumox.responses import validator
 from lumox.templates import env_globals
-
-@pytest.fixture
-def closed_port():
-    """A loopback port nobody listens on: connections are refused."""
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        return sock.getsockname()[1]
-
 
 @pytest.fixture
 def step_log(caplog):
