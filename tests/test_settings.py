@@ -18,7 +18,7 @@ DEFAULTS = {
         "allure_report": "./report", "allure_show": False, "allure_url": "",
         "allure_local_port": 9797, "qywx_url": "", "dingding_url": "", "dingding_secret": "",
         "email_server": "", "email_port": 465, "email_account": "", "email_password": "",
-        "email_to": "", "email_encryption": "ssl",
+        "email_to": "", "email_encryption": "ssl", "keyword_type": "all",
     },
     "lumox_api": {"base_url": ""},
     "lumox_ui": {
@@ -139,6 +139,9 @@ def test_environment_wins_over_the_file(workdir, monkeypatch):
         ("lumox_ui", "", {"LUMOX_UI_FORCE_CLICK": "maybe"},
          "environment variable LUMOX_UI_FORCE_CLICK = 'maybe': "
          "expected a truth value (true/false, yes/no, on/off, 1/0)"),
+        ("lumox", "[lumox]\nkeyword_type = my_keywords\n", {},
+         "pytest.ini [lumox] keyword_type = 'my_keywords': "
+         "expected all, api, web, app or module:ClassName"),
         ("lumox", "[lumox_ui]\nx = 1\n= 2\n", {},
          "pytest.ini line 3: a value without a key: '= 2'"),
     ],

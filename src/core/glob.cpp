@@ -1,34 +1,13 @@
 #include "core/glob.hpp"
 
+#include "core/utf8.hpp"
+
 #include <cstddef>
 
 namespace lumox::core {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-// Decodes the UTF-8 character starting at text[i] into `cp` and returns its length in
-// bytes. Bytes that do not form a valid sequence count as one character each, so any
-// text can be matched.
-std::size_t decode(std::string_view text, std::size_t i, char32_t &cp) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    std::size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                      : (lead >> 3) == 0x1E ? 4 : 0;
-    if (len == 0 || i + len > text.size()) {
-        cp = lead;
-        return 1;
-    }
-    cp = len == 1 ? lead : lead & (0x7F >> len);
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            cp = lead;
-            return 1;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    return len;
-}
 
 // Matches the set starting at pattern[p] (just after '[') against the character `c`.
 // Returns the index just past the closing ']', or npos when the set is not closed.
@@ -43,10 +22,10 @@ std::size_t match_set(std::string_view pattern, std::size_t p, char32_t c, bool 
     while (p < pattern.size() && (first || pattern[p] != ']')) {
         first = false;
         char32_t lo = 0;
-        p += decode(pattern, p, lo);
+        p += decode_utf8(pattern, p, lo);
         if (p + 1 < pattern.size() && pattern[p] == '-' && pattern[p + 1] != ']') {
             char32_t hi = 0;
-            p += 1 + decode(pattern, p + 1, hi);
+            p += 1 + decode_utf8(pattern, p + 1, hi);
             found = found || (lo <= c && c <= hi);
         } else {
             found = found || lo == c;
@@ -68,7 +47,7 @@ bool glob_match(std::string_view pattern, std::string_view text) {
     std::size_t star_p = npos, star_t = 0;
     while (t < text.size()) {
         char32_t tc = 0;
-        std::size_t t_len = decode(text, t, tc);
+        std::size_t t_len = decode_utf8(text, t, tc);
         if (p < pattern.size()) {
             char pc = pattern[p];
             if (pc == '*') {
@@ -106,7 +85,7 @@ bool glob_match(std::string_view pattern, std::string_view text) {
         }
         p = star_p;
         char32_t skipped = 0;
-        star_t += decode(text, star_t, skipped);
+        star_t += decode_utf8(text, star_t, skipped);
         t = star_t;
     }
     while (p < pattern.size() && pattern[p] == '*') {

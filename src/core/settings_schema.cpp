@@ -1,6 +1,7 @@
 #include "core/settings_schema.hpp"
 
 #include "core/ascii_text.hpp"
+#include "core/references.hpp"
 #include "core/setting_values.hpp"
 
 #include <algorithm>
@@ -35,6 +36,9 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox", "email_to", K::Text, "", false, "recipient address(es)"},
     {"lumox", "email_encryption", K::Text, "ssl", false,
      "ssl (SMTP over TLS), tls (STARTTLS) or anything else for plain SMTP"},
+    {"lumox", "keyword_type", K::KeywordType, "all", false,
+     "keyword library of workbook cases: all, api, web, app, or module:ClassName of your own "
+     "keyword class"},
     {"lumox_api", "base_url", K::BaseUrl, "", false,
      "base address of every HTTP client; relative request URLs are resolved against it"},
     {"lumox_ui", "driver_type", K::DriverKind, "chrome", false,
@@ -96,6 +100,14 @@ std::string expected_value(SettingKind kind) {
         }
         return text;
     }
+    case K::KeywordType: {
+        std::string text = "expected ";
+        for (auto library : kKeywordLibraries) {
+            text += std::string(library) + ", ";
+        }
+        text.resize(text.size() - 2);
+        return text + " or module:ClassName";
+    }
     }
     return {};
 }
@@ -136,6 +148,23 @@ SettingValue read_setting(const SettingSpec &spec, std::string_view text) {
             if (name == kind_name) {
                 return name;
             }
+        }
+        throw SettingValueError(expected_value(spec.kind));
+    }
+    case K::KeywordType: {
+        if (value.empty()) {
+            value = spec.default_text;
+        }
+        const std::string name = lower_ascii(value);
+        for (auto library : kKeywordLibraries) {
+            if (name == library) {
+                return name;
+            }
+        }
+        const auto colon = value.find(':');
+        if (colon != std::string_view::npos && is_dotted_identifier(value.substr(0, colon)) &&
+            is_dotted_identifier(value.substr(colon + 1))) {
+            return std::string(value);
         }
         throw SettingValueError(expected_value(spec.kind));
     }

@@ -19,6 +19,9 @@ enum class SettingKind {
     BaseUrl,    // empty, or an http(s) address
     GridUrl,    // empty (the "not set" marker), or an http(s) address
     DriverKind, // one of kDriverKinds; empty means the default
+    // one of kKeywordLibraries (any case), or `module:ClassName` naming a keyword class;
+    // empty means the default
+    KeywordType,
 };
 
 struct SettingSpec {
@@ -32,6 +35,7 @@ struct SettingSpec {
 
 inline constexpr std::string_view kSettingGroups[] = {"lumox", "lumox_api", "lumox_ui"};
 inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge"};
+inline constexpr std::string_view kKeywordLibraries[] = {"all", "api", "web", "app"};
 
 std::span<const SettingSpec> setting_specs();
 // The spec of `group`.`key`, or nullptr.

@@ -1,0 +1,32 @@
+// Walking UTF-8 text one character at a time.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace lumox::core {
+
+// Decodes the UTF-8 character starting at text[i] (i < text.size()) into `cp` and returns
+// its length in bytes. A byte that does not start a complete sequence counts as one
+// character of its own (`cp` is then that byte, at least 0x80), so any text can be walked.
+inline std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t &cp) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    std::size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+                                      : (lead >> 3) == 0x1E ? 4 : 0;
+    if (len == 0 || i + len > text.size()) {
+        cp = lead;
+        return 1;
+    }
+    cp = len == 1 ? lead : lead & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            cp = lead;
+            return 1;
+        }
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    return len;
+}
+
+} // namespace lumox::core
