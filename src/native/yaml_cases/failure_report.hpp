@@ -25,7 +25,4 @@ void define_failure_report(py::module_ &module);
 // of `excinfo` follows the summary.
 py::object failure_report(py::handle item, py::handle excinfo, const StepFailure &failure);
 
-// "ErrorType: message", the error as a tester wants to read it.
-std::string error_line(py::handle error);
-
 } // namespace lumox::yaml_cases

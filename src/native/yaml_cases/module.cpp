@@ -10,6 +10,7 @@
 
 #include "case_loader.hpp"
 #include "failure_report.hpp"
+#include "native/common/broken_files.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 
@@ -27,8 +28,6 @@ namespace {
 constexpr const char *step_failure_attr = "_lumox_step_failure";
 // 0-based line of the case's document in its file.
 constexpr const char *case_line_attr = "_lumox_case_line";
-// Number of case files of this run that could not be loaded, kept on the session.
-constexpr const char *broken_files_attr = "_lumox_broken_yaml_files";
 // Slot of a YamlCase holding its code object.
 constexpr const char *code_slot = "_lumox_code";
 
@@ -74,9 +73,7 @@ py::list collect_cases(py::object file_node) {
     try {
         specs = load_cases(file_node);
     } catch (py::error_already_set &) {
-        py::object session = file_node.attr("session");
-        int broken = py::getattr(session, broken_files_attr, py::int_(0)).cast<int>();
-        session.attr(broken_files_attr) = broken + 1;
+        lumox::py_helpers::count_broken_case_file(file_node.attr("session"));
         throw;
     }
     py::list items;
@@ -204,16 +201,6 @@ void define_classes(py::module_ &m) {
                                     "A test_*.yaml file: one case per YAML document.");
 }
 
-// A broken case file is a collection error, yet it must not keep the other files from
-// running: pytest stops before the first test when the session counts collection
-// failures, so those of case files are taken out of the count for the test loop (and put
-// back afterwards by the caller, so the run still fails).
-int excuse_broken_files(py::object session) {
-    int broken = py::getattr(session, broken_files_attr, py::int_(0)).cast<int>();
-    session.attr("testsfailed") = session.attr("testsfailed").cast<int>() - broken;
-    return broken;
-}
-
 } // namespace
 
 PYBIND11_MODULE(yaml_cases, m) {
@@ -224,7 +211,7 @@ PYBIND11_MODULE(yaml_cases, m) {
     define_classes(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.yaml / test_*.yml file, None for other files.");
-    m.def("excuse_broken_files", &excuse_broken_files, py::arg("session"),
+    m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
 }
