@@ -202,3 +202,15 @@ def test_marker_and_driver_kinds():
     assert DriverEnum("edge") == "edge" and f"{DriverEnum.chrome}" == "chrome"
     assert NotSetEnum.NOT_SET.value == "not set"
     assert not NotSetEnum.NOT_SET
+
+
+def test_bad_value_stops_the_run_naming_key_and_value(pytester):
+    # Read when the plug-in loads: the tester must see which key is wrong, not a bare
+    # "initialization failed".
+    pytester.makefile(".ini", pytest="[pytest]\n\n[lumox_ui]\nwait_max = soon\n")
+    pytester.makefile(".yaml", test_x="test_name: x\nsteps: []\n")
+    result = pytester.runpytest_subprocess()
+    assert result.ret != 0
+    result.stderr.fnmatch_lines(
+        ["*SettingsError: pytest.ini [[]lumox_ui[]] wait_max = 'soon': expected a number of seconds*"]
+    )

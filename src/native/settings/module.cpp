@@ -1,6 +1,7 @@
 // lumox.settings: the configuration every part of lumox reads.
 #include "groups.hpp"
 #include "types.hpp"
+#include "native/common/module_init.hpp"
 
 PYBIND11_MODULE(settings, m) {
     m.doc() = "The settings of lumox, in three groups: `lumox` (variables file, report, "
@@ -12,6 +13,8 @@ PYBIND11_MODULE(settings, m) {
               "SettingsError. Each group's reload_settings() reads both again.\n\n"
               "Also here: DriverEnum (browser kinds), NotSetEnum (the marker of an unset hub "
               "address) and HttpUrl (a checked http(s) address).";
-    lumox::settings::add_value_types(m);
-    lumox::settings::add_setting_groups(m);
+    lumox::py_helpers::init_module([&] {
+        lumox::settings::add_value_types(m);
+        lumox::settings::add_setting_groups(m);
+    });
 }

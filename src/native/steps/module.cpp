@@ -4,6 +4,7 @@
 #include "step_runner.hpp"
 #include "truthy.hpp"
 
+#include "native/common/module_init.hpp"
 #include "native/common/pylog.hpp"
 
 #include <pybind11/pybind11.h>
@@ -36,17 +37,20 @@ PYBIND11_MODULE(steps, m) {
     m.attr("http_logger") = get_logger("lumox.http").object();
     py::object http_client = lumox::steps::define_http_client(m);
 
-    py::module_ settings = py::module_::import("lumox.settings");
-    py::object vars_file = settings.attr("lumox").attr("vars_file");
-    const bool has_vars_file = lumox::steps::truthy(vars_file);
-    py::object exchanger = py::module_::import("lumox.exchange")
-                               .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
-    m.attr("exchanger") = exchanger;
-    if (has_vars_file) {
-        load_saved_variables(exchanger);
-    }
-    m.attr("client") =
-        http_client(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"));
+    // Settings and the variables file are read here: their errors must name the bad value.
+    lumox::py_helpers::init_module([&] {
+        py::module_ settings = py::module_::import("lumox.settings");
+        py::object vars_file = settings.attr("lumox").attr("vars_file");
+        const bool has_vars_file = lumox::steps::truthy(vars_file);
+        py::object exchanger = py::module_::import("lumox.exchange")
+                                   .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
+        m.attr("exchanger") = exchanger;
+        if (has_vars_file) {
+            load_saved_variables(exchanger);
+        }
+        m.attr("client") =
+            http_client(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"));
+    });
 
     m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
           "Runs one YAML step (item.current_step): its mock, request, response, extract and "
