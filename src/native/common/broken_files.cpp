@@ -13,6 +13,12 @@ int counted(py::handle session) {
 
 } // namespace
 
+void raise_collect_error(py::handle file_node, const std::string &message) {
+    py::object error = file_node.attr("CollectError")(message);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
 void count_broken_case_file(py::handle session) {
     session.attr(broken_files_attr) = counted(session) + 1;
 }

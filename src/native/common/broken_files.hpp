@@ -7,9 +7,15 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 namespace lumox::py_helpers {
 
 namespace py = pybind11;
+
+// Raises the collection error of the case file node `file_node` (pytest reports it with
+// `message` alone, without a traceback).
+[[noreturn]] void raise_collect_error(py::handle file_node, const std::string &message);
 
 // Counts one case file of `session` that failed to load.
 void count_broken_case_file(py::handle session);

@@ -1,11 +1,15 @@
 #include "case_loader.hpp"
 
+#include "native/common/broken_files.hpp"
+
 #include <map>
 #include <utility>
 
 namespace lumox::yaml_cases {
 
 namespace {
+
+using lumox::py_helpers::raise_collect_error;
 
 constexpr std::size_t described_text_limit = 60;
 
@@ -22,12 +26,6 @@ std::string indented(const std::string &text, const std::string &indent) {
         }
     }
     return out;
-}
-
-[[noreturn]] void raise_collect_error(py::handle file_node, const std::string &message) {
-    py::object error = file_node.attr("CollectError")(message);
-    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
-    throw py::error_already_set();
 }
 
 // The file's text; unreadable or non-UTF-8 files are collection errors.

@@ -11,6 +11,7 @@
 #include "case_loader.hpp"
 #include "failure_report.hpp"
 #include "native/common/broken_files.hpp"
+#include "native/common/case_item.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 
@@ -28,8 +29,6 @@ namespace {
 constexpr const char *step_failure_attr = "_lumox_step_failure";
 // 0-based line of the case's document in its file.
 constexpr const char *case_line_attr = "_lumox_case_line";
-// Slot of a YamlCase holding its code object.
-constexpr const char *code_slot = "_lumox_code";
 
 // Classes and functions this module works with, kept for the whole process.
 struct Runtime {
@@ -37,7 +36,6 @@ struct Runtime {
     py::object item;       // YamlItem
     py::object yaml_case;  // YamlCase
     py::object render;     // lumox.templates.render
-    py::object empty_code; // code object placed at a case's document
 };
 
 Runtime *runtime = nullptr;
@@ -55,16 +53,12 @@ py::object collect_file(py::object file_path, py::object parent) {
     return runtime->case_file.attr("from_parent")(parent, py::arg("path") = file_path);
 }
 
-// The test object of one case. Its marks sit in its __dict__ like those of a decorated
-// test function (pytest reads them from there, and reports skips at the case's line); its
-// code object sits in a slot, so that `-k code` does not match every case.
 py::object make_test_object(const CaseSpec &spec, py::handle path) {
-    py::object test_object = runtime->yaml_case();
+    py::object test_object =
+        lumox::py_helpers::new_case_object(runtime->yaml_case, path, spec.line0 + 1);
     if (!spec.marks.empty()) {
         test_object.attr("pytestmark") = spec.marks;
     }
-    test_object.attr(code_slot) = runtime->empty_code.attr("replace")(
-        py::arg("co_filename") = py::str(path), py::arg("co_firstlineno") = spec.line0 + 1);
     return test_object;
 }
 
@@ -151,44 +145,18 @@ py::object item_repr_failure(py::object self, py::object excinfo) {
     return py::module_::import("pytest").attr("Function").attr("repr_failure")(self, excinfo);
 }
 
-void call_yaml_case(py::object /*self*/, py::object request) { run_steps(request.attr("node")); }
-
-py::object case_code(py::object self) { return self.attr(code_slot); }
-
-// Item.function: pytest tools that locate a test's function (--fixtures-per-test) need a
-// real function; this one is empty and placed at the case's document.
-py::object item_function(py::object self) {
-    return py::module_::import("types").attr("FunctionType")(self.attr("obj").attr("__code__"),
-                                                             py::dict(), self.attr("name"));
-}
-
 void define_classes(py::module_ &m) {
     py::module_ pytest = py::module_::import("pytest");
-    py::module_ inspect = py::module_::import("inspect");
-    py::object parameter = inspect.attr("Parameter");
 
-    py::dict case_ns;
-    case_ns["__call__"] = method(&call_yaml_case, "__call__", py::arg("self"), py::arg("request"));
-    // pytest reads the arguments of a test object to decide which fixtures it needs.
-    case_ns["__signature__"] = inspect.attr("Signature")(
-        py::make_tuple(parameter("request", parameter.attr("POSITIONAL_OR_KEYWORD"))));
-    py::object property = py::module_::import("builtins").attr("property");
-    // pytest locates a test object through its code (fixture errors, traceback trimming):
-    // an empty code object placed at the case's document in its YAML file.
-    case_ns["__code__"] = property(py::cpp_function(&case_code));
-    case_ns["__slots__"] = py::make_tuple(code_slot, "__dict__");
-    runtime->empty_code =
-        py::module_::import("builtins").attr("compile")("", "<yaml case>", "exec");
-    runtime->yaml_case = make_class(
-        m, "YamlCase", py::make_tuple(py::module_::import("builtins").attr("object")), case_ns);
+    runtime->yaml_case = lumox::py_helpers::define_case_object_class(
+        m, "YamlCase", &run_steps, "The test object of one YAML case: asks for `request`.");
 
     py::dict item_ns;
     item_ns["runtest"] = method(&run_steps, "runtest", py::arg("self"));
     item_ns["reportinfo"] = method(&item_reportinfo, "reportinfo", py::arg("self"));
     item_ns["repr_failure"] =
         method(&item_repr_failure, "repr_failure", py::arg("self"), py::arg("excinfo"));
-    item_ns["function"] =
-        py::module_::import("builtins").attr("property")(py::cpp_function(&item_function));
+    item_ns["function"] = lumox::py_helpers::case_function_property();
     item_ns["current_step"] = py::none();
     item_ns["current_step_index"] = py::none();
     item_ns["resp"] = py::none();

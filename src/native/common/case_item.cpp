@@ -1,0 +1,54 @@
+#include "case_item.hpp"
+
+#include "pyclass.hpp"
+
+namespace lumox::py_helpers {
+
+namespace {
+
+// Slot of a test object holding its code object.
+constexpr const char *code_slot = "_lumox_code";
+
+// The empty code object every case's code is made from; kept for the whole process.
+py::object *empty_code = nullptr;
+
+py::object case_code(py::object self) { return self.attr(code_slot); }
+
+py::object item_function(py::object self) {
+    return py::module_::import("types").attr("FunctionType")(self.attr("obj").attr("__code__"),
+                                                             py::dict(), self.attr("name"));
+}
+
+} // namespace
+
+py::object define_case_object_class(py::module_ &module, const char *name,
+                                    void (*run)(py::object item), const char *doc) {
+    py::module_ builtins = py::module_::import("builtins");
+    py::object parameter = py::module_::import("inspect").attr("Parameter");
+    if (empty_code == nullptr) {
+        empty_code = new py::object(builtins.attr("compile")("", "<case>", "exec"));
+    }
+
+    py::dict ns;
+    ns["__call__"] = method([run](py::object, py::object request) { run(request.attr("node")); },
+                            "__call__", py::arg("self"), py::arg("request"));
+    // pytest reads the arguments of a test object to decide which fixtures it needs.
+    ns["__signature__"] = py::module_::import("inspect").attr("Signature")(
+        py::make_tuple(parameter("request", parameter.attr("POSITIONAL_OR_KEYWORD"))));
+    ns["__code__"] = builtins.attr("property")(py::cpp_function(&case_code));
+    ns["__slots__"] = py::make_tuple(code_slot, "__dict__");
+    return make_class(module, name, py::make_tuple(builtins.attr("object")), ns, doc);
+}
+
+py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t line) {
+    py::object test_object = case_class();
+    test_object.attr(code_slot) = empty_code->attr("replace")(
+        py::arg("co_filename") = py::str(path), py::arg("co_firstlineno") = line);
+    return test_object;
+}
+
+py::object case_function_property() {
+    return py::module_::import("builtins").attr("property")(py::cpp_function(&item_function));
+}
+
+} // namespace lumox::py_helpers

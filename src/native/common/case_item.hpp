@@ -1,0 +1,30 @@
+// pytest items for test cases that live in data files (YAML documents, workbook sheets).
+//
+// Each case is a pytest.Function whose test object is a callable asking for the `request`
+// fixture, so pytest's own fixture machinery (usefixtures, autouse, scopes) and mark
+// handling (skip, xfail) apply unchanged.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace lumox::py_helpers {
+
+namespace py = pybind11;
+
+// Creates the class `name` of test objects in `module`: calling an instance with the
+// case's fixture request runs `run(request.node)`. An instance carries its marks in its
+// __dict__ (`pytestmark`, where pytest reads those of a decorated test function) and a
+// code object placed at the case in its file, which pytest uses to locate the test
+// (fixture errors, traceback trimming); the code object sits in a slot, so that `-k code`
+// does not match every case.
+py::object define_case_object_class(py::module_ &module, const char *name,
+                                    void (*run)(py::object item), const char *doc);
+
+// A new test object of `case_class`, placed at line `line` (1-based) of the file `path`.
+py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t line);
+
+// A property for the item class's `function`: pytest tools that locate a test's function
+// (--fixtures-per-test) need a real function; this one is empty and placed at the case.
+py::object case_function_property();
+
+} // namespace lumox::py_helpers
