@@ -1,0 +1,329 @@
+// BaseKeyWord: what every keyword library shares -- keyword dispatch through the
+// "_key_" prefix, the keyword list and its documentation, variables, the `assert` and
+// `set_driver` keywords, element finding and the interactivity test.
+#include "actlib_utils.hpp"
+
+#include "core/locator.hpp"
+#include "native/common/keyword.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/step.hpp"
+
+#include <optional>
+#include <string>
+
+namespace lumox::actlib_utils {
+
+namespace {
+
+using py_helpers::add_keyword;
+using py_helpers::in_step;
+using py_helpers::KeywordArgs;
+using py_helpers::method;
+using py_helpers::to_repr;
+using py_helpers::to_str;
+
+constexpr const char *kKeyPrefix = "_key_";
+constexpr const char *kMethodPrefix = "key_";
+
+py::object builtins() { return py::module_::import("builtins"); }
+
+py::object classmethod(py::cpp_function fn) { return builtins().attr("classmethod")(fn); }
+
+py::dict step_params(std::initializer_list<std::pair<const char *, py::handle>> params) {
+    py::object represent = py::module_::import("allure_commons.utils").attr("represent");
+    py::dict out;
+    for (const auto &[name, value] : params) {
+        out[name] = represent(value);
+    }
+    return out;
+}
+
+void init_keyword(py::object self, py::object exchanger, py::object usefixtures) {
+    py::object mapping = py::module_::import("collections.abc").attr("Mapping");
+    if (!py::isinstance(usefixtures, mapping)) {
+        raise_argument_type(to_str(py::type::handle_of(self).attr("__name__")) + "()",
+                            "usefixtures", "a mapping", usefixtures);
+    }
+    self.attr("exchanger") = exchanger;
+    self.attr("usefixtures") = usefixtures;
+}
+
+// ---- keyword list and documentation ----------------------------------------------------
+
+py::object all_keyword(py::object cls) {
+    // Only a list computed for this very class counts: a base class's list would lack
+    // the keywords its subclass adds.
+    py::object cached = cls.attr("__dict__").attr("get")("_all_keyword");
+    if (!cached.is_none()) {
+        return cached;
+    }
+    py::list names;
+    for (py::handle name : builtins().attr("dir")(cls)) {
+        const std::string text = to_str(name);
+        if (text.rfind(kMethodPrefix, 0) == 0 &&
+            PyCallable_Check(py::getattr(cls, name).ptr()) == 1) {
+            names.append(text.substr(4));
+        }
+    }
+    py::tuple keywords(names);
+    py::setattr(cls, "_all_keyword", keywords);
+    logger().info("可用关键字: " + to_repr(keywords));
+    return keywords;
+}
+
+void print_key_doc(py::object cls) {
+    py::print("关键字及其参数");
+    py::print(std::string(20, '='));
+    for (py::handle name : cls.attr("all_keyword")()) {
+        py::object doc;
+        try {
+            doc = py::getattr(cls, (kMethodPrefix + to_str(name)).c_str())
+                      .attr("__doc__")
+                      .attr("strip")();
+        } catch (py::error_already_set &error) {
+            // A missing member or one without documentation (its __doc__ is None).
+            if (!error.matches(PyExc_AttributeError)) {
+                throw;
+            }
+            py::print("读取关键字文档出错：", name);
+            continue;
+        }
+        py::print(doc);
+        py::print(std::string(20, '-'));
+    }
+}
+
+// ---- dispatch ----------------------------------------------------------------------------
+
+// The keyword name inside an attribute name: the piece between the first and the second
+// prefix ("_key_click" -> "click", "a_key_b_key_c" -> "b"), if there is a prefix at all.
+std::optional<std::string> keyword_in(const std::string &name, const std::string &prefix) {
+    const size_t start = prefix.empty() ? std::string::npos : name.find(prefix);
+    if (start == std::string::npos) {
+        return std::nullopt;
+    }
+    const size_t from = start + prefix.size();
+    const size_t end = name.find(prefix, from);
+    return name.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+py::object dispatch(py::object self, py::str name) {
+    const std::string requested = name;
+    const auto key_name = keyword_in(requested, to_str(self.attr("_key_prefix")));
+    if (!key_name) {
+        throw py::attribute_error("不存在的关键字成员：" + requested);
+    }
+    py::tuple known = self.attr("all_keyword")();
+    if (!known.contains(*key_name)) {
+        throw py::attribute_error("不存在的关键字：" + *key_name);
+    }
+    py::object keyword = py::getattr(self, (kMethodPrefix + *key_name).c_str());
+    const std::string keyword_name = *key_name;
+    return py::cpp_function(
+        [keyword, keyword_name](py::args args, py::kwargs kwargs) {
+            if (!kwargs.empty()) {
+                throw py::type_error("关键字【" + keyword_name +
+                                     "】只接受位置参数，收到了命名参数: " +
+                                     to_str(py::str(", ").attr("join")(kwargs)));
+            }
+            logger().info("正在执行关键字: 【" + keyword_name + "】" + to_repr(args));
+            py::object result = keyword(*args);
+            logger().info("关键字执行完毕 ");
+            return result;
+        },
+        py::name(requested.c_str()));
+}
+
+// ---- variables, drivers, assertions ------------------------------------------------------
+
+void set_vars(py::object self, py::object var_name, py::object value) {
+    in_step("设置变量", step_params({{"var_name", var_name}, {"value", value}}),
+            [&] { self.attr("exchanger").attr("file")[var_name] = value; });
+}
+
+void set_driver(const KeywordArgs &call) {
+    py::object driver = call.self.attr("usefixtures")[call["fixture_name"]];
+    py::object webdriver =
+        py::module_::import("selenium.webdriver.remote.webdriver").attr("WebDriver");
+    if (!py::isinstance(driver, webdriver)) {
+        PyErr_SetNone(PyExc_AssertionError);
+        throw py::error_already_set();
+    }
+    call.self.attr("driver") = driver;
+    if (is_browser_session(driver)) {
+        try {
+            driver.attr("maximize_window")();
+        } catch (py::error_already_set &error) {
+            // Headless browsers and some grids cannot maximise; the case goes on.
+            if (!error.matches(PyExc_Exception)) {
+                throw;
+            }
+            logger().info("最大化失败");
+        }
+    }
+    py::object ui = py::module_::import("lumox.settings").attr("lumox_ui");
+    call.self.attr("wait") =
+        py::module_::import("selenium.webdriver.support.wait")
+            .attr("WebDriverWait")(driver, py::arg("timeout") = ui.attr("wait_max"),
+                                   py::arg("poll_frequency") = ui.attr("wait_poll"));
+}
+
+void assert_keyword(const KeywordArgs &call) {
+    py::object value = call["value"];
+    py::object assert_name = call["assert_name"];
+    py::object actual_value = call["actual_value"];
+    if (!py::isinstance<py::str>(assert_name)) {
+        raise_argument_type("key_assert()", "assert_name", "str", assert_name);
+    }
+    logger().info("正在断言 value=" + to_repr(value) + ", assert_name=" + to_repr(assert_name) +
+                  ", actual_value=" + to_repr(actual_value));
+    module_class("Validator")(call.self, value, assert_name, actual_value);
+}
+
+bool can_interactive(py::object self, py::object ele) {
+    return in_step("判断元素是否可以交互", step_params({{"ele", ele}}), [&] {
+        if (!is_browser_session(self.attr("driver"))) {
+            return py::bool_(ele.attr("is_enabled")()).cast<bool>();
+        }
+        // All three are asked every time, in this order.
+        const bool displayed = py::bool_(ele.attr("is_displayed")());
+        const bool enabled = py::bool_(ele.attr("is_enabled")());
+        py::object readonly = ele.attr("get_attribute")("readonly");
+        const bool writable = readonly.is_none() || readonly.equal(py::bool_(false));
+        return displayed && enabled && writable;
+    });
+}
+
+// ---- element finding ----------------------------------------------------------------------
+
+std::string now_text() { return to_str(py::module_::import("time").attr("time")()); }
+
+py::object find_element_now(py::object self, py::object loc) {
+    const std::string value = to_str(loc.attr("value"));
+    py::object by = loc.attr("by");
+    py::object index = loc.attr("index");
+    const size_t position = index.cast<size_t>();
+    const bool relative = value.rfind("./", 0) == 0;
+    const bool is_toast = value.find("android.widget.Toast") != std::string::npos;
+
+    // Called by the wait with the session until it returns a true value; a missing
+    // single element (NoSuchElementException) counts as "not yet" for the wait.
+    py::cpp_function condition([self, by, value, index, position, relative,
+                                is_toast](py::object /*driver*/) -> py::object {
+        logger().debug(now_text() + ", 开始等待...");
+        py::object active = self.attr("_activate_ele");
+        py::object root = (relative && py::bool_(active)) ? active : self.attr("driver");
+        py::list found;
+        if (position == 0) {
+            found.append(root.attr("find_element")(by, value));
+        } else {
+            found = py::list(root.attr("find_elements")(by, value));
+        }
+        logger().debug(now_text() + ",找到元素...");
+        if (found.size() <= position) {
+            logger().info("元素定位成功，但是数量不足: " + std::to_string(found.size()) +
+                          " <= " + to_str(index));
+            return py::bool_(false);
+        }
+        py::object ele = found[position];
+        if (is_toast) {
+            logger().info("元素定位成功");
+        } else {
+            logger().info("元素定位成功: 【" + to_str(ele.attr("tag_name")) + "】" +
+                          to_str(ele.attr("rect")));
+        }
+        return ele;
+    });
+
+    py::object ele;
+    try {
+        ele = self.attr("wait").attr("until")(condition, "元素定位失败：等待超时， lumox_locator=" +
+                                                             to_str(loc));
+    } catch (py::error_already_set &error) {
+        if (error.matches(
+                py::module_::import("selenium.common.exceptions").attr("TimeoutException"))) {
+            logger().error(to_str(error.value().attr("msg")));
+        }
+        throw;
+    }
+
+    py::object driver = self.attr("driver");
+    const std::string css =
+        to_str(py::module_::import("lumox.settings").attr("lumox_ui").attr("touch_css"));
+    // An empty highlight style means: leave the page's own style alone.
+    if (!css.empty() && is_browser_session(driver)) {
+        driver.attr("execute_script")("arguments[0].setAttribute('style', arguments[1]);", ele,
+                                      css);
+    }
+    return ele;
+}
+
+py::object find_element(py::object self, py::object locator) {
+    return in_step("寻找元素", step_params({{"locator", locator}}), [&] {
+        py::object loc = module_class("LumoxLocator")(locator);
+        logger().info("正在定位元素: " + to_str(loc));
+        return find_element_now(self, loc);
+    });
+}
+
+} // namespace
+
+py::object define_base_keyword(py::module_ &module) {
+    py::dict ns;
+    ns["_key_prefix"] = kKeyPrefix;
+    ns["_all_keyword"] = py::none();
+    ns["_activate_ele"] = py::none();
+    ns["driver"] = py::none();
+    ns["client"] = py::none();
+    ns["wait"] = py::none();
+
+    ns["__init__"] =
+        method(&init_keyword, "init", py::arg("self"), py::arg("exchanger"), py::arg("usefixtures"),
+               "exchanger: the run's Exchange; usefixtures: fixture name -> value.");
+    ns["__getattr__"] = method(&dispatch, "dispatch", py::arg("self"), py::arg("name"),
+                               "self._key_<name> is keyword <name> called with logging.");
+    ns["all_keyword"] = classmethod(py::cpp_function(
+        &all_keyword, py::name("all_keyword"), py::arg("cls"),
+        "The keyword names of this class, in ascending order (cached per class)."));
+    ns["print_key_doc"] =
+        classmethod(py::cpp_function(&print_key_doc, py::name("print_key_doc"), py::arg("cls"),
+                                     "Prints the documentation of every keyword of this class."));
+    ns["set_vars"] = method(&set_vars, "set_vars", py::arg("self"), py::arg("var_name"),
+                            py::arg("value"), "Stores a variable in the variables file.");
+    ns["can_interactive"] =
+        method(&can_interactive, "can_interactive", py::arg("self"), py::arg("ele"),
+               "True when the element can take input: displayed, enabled and not read-only "
+               "(in apps: enabled).");
+    ns["find_element"] = method(&find_element, "find_element", py::arg("self"), py::arg("locator"),
+                                "The element a locator expression names, waited for with "
+                                "self.wait and highlighted in browsers.");
+
+    add_keyword(module, ns,
+                {
+                    .name = "set_driver",
+                    .title = "从fixtures请求浏览器",
+                    .doc = "关键字：set_driver\n"
+                           "从fixtures请求浏览器\n"
+                           ":param fixture_name: 浏览器fixture的名称，如：chrome、new_chrome",
+                    .params = {"fixture_name"},
+                    .body = &set_driver,
+                });
+    add_keyword(module, ns,
+                {
+                    .name = "assert",
+                    .title = "执行断言",
+                    .doc = "关键字：assert\n"
+                           "执行断言，断言失败时用例失败\n"
+                           ":param value: 预期值\n"
+                           ":param assert_name: 断言方法：equal（等于）、contains（包含）、"
+                           "in（被包含）、re（正则匹配）、scheme（符合JSON结构）\n"
+                           ":param actual_value: 实际值，默认为空字符串",
+                    .params = {"value", "assert_name", {"actual_value", ""}},
+                    .body = &assert_keyword,
+                });
+    return py_helpers::make_class(module, "BaseKeyWord", py::tuple(), ns,
+                                  "The base of every keyword library: a keyword is a method "
+                                  "key_<name>, called as self._key_<name>(...).");
+}
+
+} // namespace lumox::actlib_utils

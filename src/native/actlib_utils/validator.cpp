@@ -1,0 +1,123 @@
+// Validator: the assertion behind the `assert` keyword. Constructing one runs the
+// assertion method named by the tester on the expected and the actual value.
+#include "actlib_utils.hpp"
+
+#include "native/common/pyclass.hpp"
+
+#include <string>
+
+namespace lumox::actlib_utils {
+
+namespace {
+
+using py_helpers::method;
+using py_helpers::to_repr;
+using py_helpers::to_str;
+
+constexpr const char *kSchemaDraft = "https://json-schema.org/draft/2020-12/schema";
+
+[[noreturn]] void fail(const std::string &message = {}) {
+    if (message.empty()) {
+        PyErr_SetNone(PyExc_AssertionError);
+    } else {
+        PyErr_SetString(PyExc_AssertionError, message.c_str());
+    }
+    throw py::error_already_set();
+}
+
+void init_validator(py::object self, py::object parent, py::object value, py::object assert_name,
+                    py::object actual_value) {
+    self.attr("parent") = parent;
+    self.attr("webdriver") = parent.attr("driver");
+    self.attr("value") = value;
+    self.attr("verify_name") = assert_name;
+    self.attr("actual_value") = actual_value;
+
+    py::object assertion = py::getattr(self, ("assert_" + to_str(assert_name)).c_str(), py::none());
+    if (assertion.is_none()) {
+        fail("未知的断言方法");
+    }
+    assertion(value, actual_value);
+    logger().info("断言通过");
+}
+
+void assert_equal(py::object, py::object a, py::object b) {
+    if (!a.equal(b)) {
+        fail();
+    }
+}
+
+void assert_contains(py::object, py::object a, py::object b) {
+    if (!a.contains(b)) {
+        fail();
+    }
+}
+
+void assert_in(py::object, py::object a, py::object b) {
+    if (!b.contains(a)) {
+        fail();
+    }
+}
+
+// Values saved from responses keep their types (a status code is an int) and workbook
+// cells holding numbers stay numbers, so both sides are searched as text.
+py::str as_text(py::handle value) {
+    return py::isinstance<py::str>(value) ? py::reinterpret_borrow<py::str>(value) : py::str(value);
+}
+
+void assert_re(py::object, py::object a, py::object b) {
+    py::object pattern = py::module_::import("re").attr("compile")(as_text(a));
+    if (pattern.attr("search")(as_text(b)).is_none()) {
+        fail("Regex didn't match: " + to_str(a) + " not found in " + to_str(b));
+    }
+}
+
+py::object parsed_json(py::object value) {
+    if (py::isinstance<py::str>(value)) {
+        return py::module_::import("json").attr("loads")(value);
+    }
+    return value;
+}
+
+void assert_scheme(py::object, py::object a, py::object b) {
+    a = parsed_json(a);
+    b = parsed_json(b);
+    py::object builder =
+        py::module_::import("genson").attr("SchemaBuilder")(py::arg("schema_uri") = kSchemaDraft);
+    builder.attr("add_object")(a);
+    py::object schema = builder.attr("to_schema")();
+    try {
+        py::module_::import("jsonschema").attr("validate")(b, schema);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(py::module_::import("jsonschema.exceptions").attr("ValidationError"))) {
+            throw;
+        }
+        const std::string message =
+            "Response schema invalid  ( a=" + to_repr(a) + " on b=" + to_repr(b) + ")";
+        // The validation error stays attached as the cause: it says which member differs.
+        py::raise_from(error, PyExc_AssertionError, message.c_str());
+        throw py::error_already_set();
+    }
+}
+
+} // namespace
+
+py::object define_validator(py::module_ &module) {
+    py::dict ns;
+    ns["__init__"] = method(&init_validator, "init", py::arg("self"), py::arg("parent"),
+                            py::arg("value"), py::arg("assert_name"), py::arg("actual_value"));
+    ns["assert_equal"] = method(&assert_equal, "assert_equal", py::arg("self"), py::arg("a"),
+                                py::arg("b"), "字符串 a 等于 b");
+    ns["assert_contains"] = method(&assert_contains, "assert_contains", py::arg("self"),
+                                   py::arg("a"), py::arg("b"), "字符串 a 包含 b");
+    ns["assert_in"] = method(&assert_in, "assert_in", py::arg("self"), py::arg("a"), py::arg("b"),
+                             "字符串 a 被 b 包含");
+    ns["assert_re"] = method(&assert_re, "assert_re", py::arg("self"), py::arg("a"), py::arg("b"),
+                             "正则表达表达a 可以匹配 字符串b");
+    ns["assert_scheme"] = method(&assert_scheme, "assert_scheme", py::arg("self"), py::arg("a"),
+                                 py::arg("b"), "数据 b 符合从样例 a 推导出的JSON结构");
+    return py_helpers::make_class(module, "Validator", py::tuple(), ns,
+                                  "验证器\n执行复杂的断言表达式");
+}
+
+} // namespace lumox::actlib_utils
