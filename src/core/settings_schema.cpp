@@ -70,8 +70,8 @@ const SettingSpec *find_setting(std::string_view group, std::string_view key) {
     return found == std::end(kSpecs) ? nullptr : found;
 }
 
-std::string environment_variable(const SettingSpec &spec) {
-    return upper_ascii(std::string(spec.group) + "_" + std::string(spec.key));
+std::string environment_variable(const SettingSpec &entry) {
+    return upper_ascii(std::string(entry.group) + "_" + std::string(entry.key));
 }
 
 std::string expected_value(SettingKind kind) {
@@ -112,48 +112,48 @@ std::string expected_value(SettingKind kind) {
     return {};
 }
 
-SettingValue read_setting(const SettingSpec &spec, std::string_view text) {
-    if (spec.kind == K::Text) {
+SettingValue read_setting(const SettingSpec &entry, std::string_view text) {
+    if (entry.kind == K::Text) {
         return std::string(text);
     }
     std::string_view value = strip_blanks(text);
-    switch (spec.kind) {
+    switch (entry.kind) {
     case K::Text:
         break;
     case K::Truth:
-        return parse_truth(value.empty() ? spec.default_text : value);
+        return parse_truth(value.empty() ? entry.default_text : value);
     case K::AutoTruth:
         if (value.empty()) {
             return std::monostate{};
         }
         return parse_truth(value);
     case K::Port:
-        return parse_port(value.empty() ? spec.default_text : value);
+        return parse_port(value.empty() ? entry.default_text : value);
     case K::Seconds:
-        return parse_seconds(value.empty() ? spec.default_text : value);
+        return parse_seconds(value.empty() ? entry.default_text : value);
     case K::BaseUrl:
     case K::GridUrl:
         if (value.empty()) {
-            return spec.kind == K::BaseUrl ? SettingValue(std::string()) : std::monostate{};
+            return entry.kind == K::BaseUrl ? SettingValue(std::string()) : std::monostate{};
         }
         try {
             check_http_url(value);
         } catch (const SettingValueError &) {
-            throw SettingValueError(expected_value(spec.kind));
+            throw SettingValueError(expected_value(entry.kind));
         }
         return std::string(value);
     case K::DriverKind: {
-        const std::string name = lower_ascii(value.empty() ? spec.default_text : value);
+        const std::string name = lower_ascii(value.empty() ? entry.default_text : value);
         for (auto kind_name : kDriverKinds) {
             if (name == kind_name) {
                 return name;
             }
         }
-        throw SettingValueError(expected_value(spec.kind));
+        throw SettingValueError(expected_value(entry.kind));
     }
     case K::KeywordType: {
         if (value.empty()) {
-            value = spec.default_text;
+            value = entry.default_text;
         }
         const std::string name = lower_ascii(value);
         for (auto library : kKeywordLibraries) {
@@ -166,7 +166,7 @@ SettingValue read_setting(const SettingSpec &spec, std::string_view text) {
             is_dotted_identifier(value.substr(colon + 1))) {
             return std::string(value);
         }
-        throw SettingValueError(expected_value(spec.kind));
+        throw SettingValueError(expected_value(entry.kind));
     }
     }
     return std::string(text);

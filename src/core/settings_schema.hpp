@@ -38,10 +38,10 @@ inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firef
 inline constexpr std::string_view kKeywordLibraries[] = {"all", "api", "web", "app"};
 
 std::span<const SettingSpec> setting_specs();
-// The spec of `group`.`key`, or nullptr.
+// The entry of `group`.`key`, or nullptr.
 const SettingSpec *find_setting(std::string_view group, std::string_view key);
 // "<GROUP>_<KEY>" upper-cased: LUMOX_VARS_FILE, LUMOX_UI_WAIT_MAX, ...
-std::string environment_variable(const SettingSpec &spec);
+std::string environment_variable(const SettingSpec &entry);
 // What a value of `kind` must look like, for error messages.
 std::string expected_value(SettingKind kind);
 
@@ -49,9 +49,9 @@ std::string expected_value(SettingKind kind);
 // or text (plain text, an address, a driver kind name in lower case).
 using SettingValue = std::variant<std::monostate, bool, int, double, std::string>;
 
-// Reads `text` (from pytest.ini or the environment) as a value of `spec`; an empty text
+// Reads `text` (from pytest.ini or the environment) as a value of `entry`; an empty text
 // means the default where the kind has one. Throws SettingValueError saying what was
 // expected.
-SettingValue read_setting(const SettingSpec &spec, std::string_view text);
+SettingValue read_setting(const SettingSpec &entry, std::string_view text);
 
 } // namespace lumox::core

@@ -71,10 +71,10 @@ TEST(SettingValues, HttpAddresses) {
 
 TEST(SettingsSchema, EveryDefaultReadsAsItsKind) {
     std::set<std::string> names;
-    for (const auto &spec : setting_specs()) {
-        EXPECT_NO_THROW(read_setting(spec, spec.default_text)) << spec.key;
-        EXPECT_TRUE(names.insert(environment_variable(spec)).second) << spec.key;
-        EXPECT_FALSE(spec.meaning.empty()) << spec.key;
+    for (const auto &entry : setting_specs()) {
+        EXPECT_NO_THROW(read_setting(entry, entry.default_text)) << entry.key;
+        EXPECT_TRUE(names.insert(environment_variable(entry)).second) << entry.key;
+        EXPECT_FALSE(entry.meaning.empty()) << entry.key;
     }
     EXPECT_TRUE(names.count("LUMOX_VARS_FILE"));
     EXPECT_TRUE(names.count("LUMOX_API_BASE_URL"));

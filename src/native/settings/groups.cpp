@@ -59,10 +59,10 @@ core::IniDocument read_ini() {
     }
 }
 
-py::object to_python(const SettingSpec &spec, const core::SettingValue &value) {
+py::object to_python(const SettingSpec &entry, const core::SettingValue &value) {
     const SettingsTypes &t = types();
     if (std::holds_alternative<std::monostate>(value)) {
-        if (spec.kind == SettingKind::GridUrl) {
+        if (entry.kind == SettingKind::GridUrl) {
             return t.not_set_enum.attr("NOT_SET");
         }
         return py::none(); // "decide automatically"
@@ -77,7 +77,7 @@ py::object to_python(const SettingSpec &spec, const core::SettingValue &value) {
         return py::float_(*seconds);
     }
     const auto &text = std::get<std::string>(value);
-    switch (spec.kind) {
+    switch (entry.kind) {
     case SettingKind::DriverKind:
         return t.driver_enum(text);
     case SettingKind::GridUrl:
@@ -87,28 +87,28 @@ py::object to_python(const SettingSpec &spec, const core::SettingValue &value) {
     }
 }
 
-py::object default_value(const SettingSpec &spec) {
-    return to_python(spec, core::read_setting(spec, spec.default_text));
+py::object default_value(const SettingSpec &entry) {
+    return to_python(entry, core::read_setting(entry, entry.default_text));
 }
 
-// The value of `spec`: the environment variable, else pytest.ini, else the default.
-py::object current_value(const SettingSpec &spec, const core::IniDocument &ini) {
-    const std::string variable = core::environment_variable(spec);
+// The value of `entry`: the environment variable, else pytest.ini, else the default.
+py::object current_value(const SettingSpec &entry, const core::IniDocument &ini) {
+    const std::string variable = core::environment_variable(entry);
     py::object from_env = py::module_::import("os").attr("environ").attr("get")(variable);
     std::string text;
     std::string origin;
     if (!from_env.is_none()) {
         text = from_env.cast<std::string>();
         origin = "environment variable " + variable;
-    } else if (auto from_file = ini.get(spec.group, spec.key)) {
+    } else if (auto from_file = ini.get(entry.group, entry.key)) {
         text = std::move(*from_file);
         origin =
-            std::string(kIniFile) + " [" + std::string(spec.group) + "] " + std::string(spec.key);
+            std::string(kIniFile) + " [" + std::string(entry.group) + "] " + std::string(entry.key);
     } else {
-        return default_value(spec);
+        return default_value(entry);
     }
     try {
-        return to_python(spec, core::read_setting(spec, text));
+        return to_python(entry, core::read_setting(entry, text));
     } catch (const core::SettingValueError &error) {
         raise_settings_error(origin + " = " + to_repr(py::str(text)) + ": " + error.what());
     }
@@ -134,9 +134,9 @@ void reload_group(py::object self) {
     warn_unknown_keys(group, ini);
     // Every value is read before any is assigned: a bad value leaves the group unchanged.
     py::dict values;
-    for (const auto &spec : core::setting_specs()) {
-        if (spec.group == group) {
-            values[py::str(std::string(spec.key))] = current_value(spec, ini);
+    for (const auto &entry : core::setting_specs()) {
+        if (entry.group == group) {
+            values[py::str(std::string(entry.key))] = current_value(entry, ini);
         }
     }
     for (auto [key, value] : values) {
@@ -148,14 +148,14 @@ std::string group_repr(py::object self) {
     const std::string group = self.attr("_group").cast<std::string>();
     std::string text = group + "(";
     bool first = true;
-    for (const auto &spec : core::setting_specs()) {
-        const std::string key(spec.key);
-        if (spec.group != group || !py::hasattr(self, key.c_str())) {
+    for (const auto &entry : core::setting_specs()) {
+        const std::string key(entry.key);
+        if (entry.group != group || !py::hasattr(self, key.c_str())) {
             continue;
         }
         py::object value = self.attr(key.c_str());
         text += (first ? "" : ", ") + key + "=";
-        text += (spec.secret && py::bool_(value)) ? "'***'" : to_repr(value);
+        text += (entry.secret && py::bool_(value)) ? "'***'" : to_repr(value);
         first = false;
     }
     return text + ")";
@@ -187,11 +187,11 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
     std::string doc = "Settings of the [" + std::string(group) +
                       "] section. Keys (class "
                       "attributes hold the defaults):\n";
-    for (const auto &spec : core::setting_specs()) {
-        if (spec.group == group) {
-            ns[py::str(std::string(spec.key))] = default_value(spec);
-            doc += "\n" + std::string(spec.key) + ": " + std::string(spec.meaning) + " (env " +
-                   core::environment_variable(spec) + ")";
+    for (const auto &entry : core::setting_specs()) {
+        if (entry.group == group) {
+            ns[py::str(std::string(entry.key))] = default_value(entry);
+            doc += "\n" + std::string(entry.key) + ": " + std::string(entry.meaning) + " (env " +
+                   core::environment_variable(entry) + ")";
         }
     }
     return make_class(m, class_name, py::make_tuple(base), ns, doc.c_str());
