@@ -1,0 +1,413 @@
+#include "api_keywords.hpp"
+
+#include "core/http_log_text.hpp"
+#include "native/common/keyword.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+
+#include <string>
+
+namespace lumox::actlib {
+
+namespace {
+
+using py_helpers::add_keyword;
+using py_helpers::get_logger;
+using py_helpers::KeywordArgs;
+using py_helpers::method;
+using py_helpers::static_method;
+using py_helpers::to_str;
+
+constexpr const char *kNoResponse = "尚未发送请求，请使用send_http关键字发送请求后再读取响应";
+constexpr const char *kBodyNotJson = "响应内容不是json格式，无法筛选";
+
+const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
+
+py::module_ httpx() { return py::module_::import("httpx"); }
+py::module_ json() { return py::module_::import("json"); }
+
+// JSON text given by the tester, parsed by Python's json module (its errors propagate).
+py::object parse_json(py::handle text) { return json().attr("loads")(text); }
+
+// JSON text in json.dumps' default form: ASCII only, ", " and ": " separators.
+py::object dump_json(py::handle value) { return json().attr("dumps")(value); }
+
+bool truthy(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+// ---- request and response ---------------------------------------------------------------
+
+py::object current_request(py::object self) {
+    if (self.attr("_current_request").is_none()) {
+        self.attr("_current_request") =
+            py::module_::import("lumox.actlib_utils").attr("MockRequest")();
+        // A new request starts: the previous response is no longer the one to save from.
+        self.attr("_current_response") = py::none();
+    }
+    return self.attr("_current_request");
+}
+
+py::object current_response(py::object self) {
+    py::object response = self.attr("_current_response");
+    if (!py::isinstance(response, httpx().attr("Response"))) {
+        throw py::value_error(kNoResponse);
+    }
+    return response;
+}
+
+// The named arguments of build_request taken from the request record. Fields left empty
+// are not passed, so they cannot change the request; in particular the record's empty
+// `json` mapping would make httpx send "{}" as a JSON body, so `json` goes along only
+// when set_json gave it for this very record (or someone filled it in directly).
+py::dict build_arguments(py::handle self, py::handle record, py::dict fields) {
+    const bool json_given = self.attr("_json_request").ptr() == record.ptr();
+    py::dict arguments;
+    for (auto [name, value] : fields) {
+        const std::string field = to_str(name);
+        const bool standard = field == "headers" || field == "cookies" || field == "params" ||
+                              field == "data" || field == "files" || field == "json";
+        if (field == "json" && json_given) {
+            arguments[name] = value;
+        } else if (!standard || truthy(value)) {
+            arguments[name] = value;
+        }
+    }
+    return arguments;
+}
+
+// The file objects of the record's uploads: (name, file) or (name, (filename, file, ...)).
+void close_upload_files(py::handle fields) {
+    py::dict record = py::reinterpret_borrow<py::dict>(fields);
+    if (!record.contains("files")) {
+        return;
+    }
+    py::object io_base = py::module_::import("io").attr("IOBase");
+    for (py::handle entry : record["files"]) {
+        if (!py::isinstance<py::tuple>(entry) || py::len(entry) < 2) {
+            continue;
+        }
+        py::object upload = entry[py::int_(1)];
+        if (py::isinstance<py::tuple>(upload) && py::len(upload) >= 2) {
+            upload = upload[py::int_(1)];
+        }
+        if (py::isinstance(upload, io_base)) {
+            upload.attr("close")();
+        }
+    }
+}
+
+// ---- traffic log hooks ------------------------------------------------------------------
+
+void log_request(py::object request) {
+    const auto &logger = actlib_log();
+    logger.info(core::centered("Rqeuest Start"));
+    logger.info("Method: " + to_str(request.attr("method")));
+    logger.info(to_str(request.attr("headers")));
+    // Multipart and streamed bodies exist only once read.
+    request.attr("read")();
+    logger.info("Body: " + core::bytes_literal(request.attr("content").cast<std::string>()));
+    logger.info(core::centered("Rqeuest End"));
+}
+
+void log_response(py::object response) {
+    const auto &logger = actlib_log();
+    logger.info(core::centered("Response Start"));
+    logger.info("Status Code: " + to_str(response.attr("status_code")));
+    logger.info(to_str(response.attr("headers")));
+    response.attr("read")();
+    logger.info("Body: " + core::bytes_literal(response.attr("content").cast<std::string>()));
+    logger.info(core::centered("Response End"));
+}
+
+// ---- keyword bodies ---------------------------------------------------------------------
+
+void new_client(const KeywordArgs &call) {
+    py::object settings = py::module_::import("lumox.settings");
+    py::list on_request;
+    on_request.append(call.self.attr("log_request"));
+    py::list on_response;
+    on_response.append(call.self.attr("log_response"));
+    py::dict hooks;
+    hooks["request"] = on_request;
+    hooks["response"] = on_response;
+    py::object client =
+        httpx().attr("Client")(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"),
+                               py::arg("timeout") = call["timeout"], py::arg("event_hooks") = hooks,
+                               py::arg("follow_redirects") = false);
+
+    // The keyword object owns its client: the one replaced is closed, not left to hold
+    // its connections until garbage collection.
+    py::object previous = call.self.attr("client");
+    call.self.attr("client") = client;
+    if (py::isinstance(previous, httpx().attr("Client"))) {
+        previous.attr("close")();
+    }
+}
+
+void send_http(const KeywordArgs &call) {
+    py::object self = call.self;
+    py::object record = self.attr("current_request");
+    py::dict fields = record.attr("to_dict")();
+    py::dict arguments = build_arguments(self, record, fields);
+    py::object request =
+        self.attr("client").attr("build_request")(call["method"], call["url"], **arguments);
+
+    // From here on the record is spent: the next keyword starts a new request.
+    self.attr("_current_request") = py::none();
+    self.attr("_json_request") = py::none();
+    py::object response;
+    try {
+        response = self.attr("client").attr("send")(request);
+    } catch (py::error_already_set &) {
+        close_upload_files(fields);
+        throw;
+    }
+    close_upload_files(fields);
+    self.attr("_current_response") = response;
+
+    self.attr("key_save_code")("resp_code");
+    self.attr("key_save_body")("resp_body");
+}
+
+void save_jsonpath(const KeywordArgs &call) {
+    py::object response = call.self.attr("current_response");
+    py::object document;
+    try {
+        document = response.attr("json")();
+    } catch (py::error_already_set &error) {
+        // A body in no Unicode encoding fails before the JSON parser sees it: not JSON either.
+        if (!error.matches(json().attr("JSONDecodeError")) &&
+            !error.matches(PyExc_UnicodeDecodeError)) {
+            throw;
+        }
+        py::raise_from(error, PyExc_ValueError, kBodyNotJson);
+        throw py::error_already_set();
+    }
+    py::object matches = py::module_::import("jsonpath").attr("jsonpath")(document, call["value"]);
+    call.self.attr("set_vars")(call["var_name"], dump_json(matches));
+}
+
+// Sets one entry of a mapping field of the request record.
+void set_record_entry(const KeywordArgs &call, const char *field) {
+    py::object record = call.self.attr("current_request");
+    record.attr(field)[call["key"]] = call["value"];
+}
+
+void add_keywords(py::module_ &module, py::dict ns) {
+    add_keyword(module, ns,
+                {.name = "new_client",
+                 .title = "启动接口客户端",
+                 .doc = "关键字：new_client\n启动接口客户端\n:param timeout: 请求默认超时时间",
+                 .params = {{"timeout", 5.0}},
+                 .body = new_client});
+    add_keyword(module, ns,
+                {.name = "set_baseurl",
+                 .title = "设置baseurl",
+                 .doc = "关键字：set_baseurl\n设置base url\n:param url: 本次会话base url地址",
+                 .params = {"url"},
+                 .body = [](const KeywordArgs &call) {
+                     call.self.attr("client").attr("base_url") = call["url"];
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_follow_redirects",
+                 .title = "设置是否允许重定向",
+                 .doc = "关键字：set_follow_redirects\n设置是否允许重定向\n"
+                        ":param follow: 是否允许重定向，默认为False",
+                 .params = {{"follow", false}},
+                 .body = [](const KeywordArgs &call) {
+                     // Plain truth value: any non-empty text, "false" included, allows them.
+                     call.self.attr("client").attr("follow_redirects") = py::bool_(call["follow"]);
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_headers",
+                 .title = "设置通用请求头",
+                 .doc = "关键字：set_headers\n设置通用请求头，所有请求共享\n"
+                        ":param headers: json格式的请求头",
+                 .params = {"headers"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object headers = httpx().attr("Headers")(parse_json(call["headers"]));
+                     call.self.attr("client").attr("headers") = headers;
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_cookies",
+                 .title = "设置通用请求cookies",
+                 .doc = "关键字：set_cookies\n设置通用请求cookies，所有请求共享\n"
+                        ":param cookies: json格式的cookies",
+                 .params = {"cookies"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object cookies = httpx().attr("Cookies")(parse_json(call["cookies"]));
+                     call.self.attr("client").attr("cookies") = cookies;
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_params",
+                 .title = "设置通用查询参数",
+                 .doc = "关键字：set_params\n设置通用查询参数，所有请求共享\n"
+                        ":param params: json格式的查询参数（位于URL中的GET参数）",
+                 .params = {"params"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object params = httpx().attr("QueryParams")(parse_json(call["params"]));
+                     call.self.attr("client").attr("params") = params;
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_json",
+                 .title = "设置json参数",
+                 .doc = "关键字：set_json\n"
+                        "添加一个json参数，只对本次请求有效，不可与add_form同时使用\n"
+                        ":param _json: json字符串",
+                 .params = {"_json"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object value = parse_json(call["_json"]);
+                     py::object record = call.self.attr("current_request");
+                     record.attr("json") = value;
+                     call.self.attr("_json_request") = record;
+                 }});
+    add_keyword(module, ns,
+                {.name = "set_form",
+                 .title = "设置表单参数",
+                 .doc = "关键字：set_form\n"
+                        "设置表单参数，只对本次请求有效，替换add_form已添加的字段\n"
+                        ":param from_dict: json格式的表单参数",
+                 .params = {"from_dict"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object value = parse_json(call["from_dict"]);
+                     call.self.attr("current_request").attr("data") = value;
+                 }});
+    add_keyword(module, ns,
+                {.name = "add_header",
+                 .title = "添加请求头",
+                 .doc = "关键字：add_header\n添加一个请求头，只对本次请求有效\n"
+                        ":param key: 请求头key\n:param value: 请求头value",
+                 .params = {"key", "value"},
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "headers"); }});
+    add_keyword(module, ns,
+                {.name = "add_cookie",
+                 .title = "添加Cookie",
+                 .doc = "关键字：add_cookie\n添加一个Cookie，只对本次请求有效\n"
+                        ":param key: Cookie名\n:param value: Cookie值",
+                 .params = {"key", "value"},
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "cookies"); }});
+    add_keyword(module, ns,
+                {.name = "add_query",
+                 .title = "添加通用查询参数",
+                 .doc = "关键字：add_query\n添加一个查询参数，只对本次请求有效\n"
+                        ":param key: 查询参数key\n:param value: 查询参数value",
+                 .params = {"key", "value"},
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "params"); }});
+    add_keyword(module, ns,
+                {.name = "add_form",
+                 .title = "添加表单参数",
+                 .doc = "关键字：add_form\n"
+                        "添加一个表单参数，只对本次请求有效，不可与set_json同时使用\n"
+                        ":param key: 表单参字段名\n:param value: 表单参数值",
+                 .params = {"key", "value"},
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "data"); }});
+    add_keyword(module, ns,
+                {.name = "add_file",
+                 .title = "添加文件上传参数",
+                 .doc = "关键字：add_file\n"
+                        "添加一个文件上传参数，只对本次请求有效，文件在请求发送后关闭\n"
+                        ":param key: 文件上传字段名\n:param value: 文件的绝对路径",
+                 .params = {"key", "value"},
+                 .body = [](const KeywordArgs &call) {
+                     // Opened first: a path that cannot be opened fails here and changes
+                     // nothing.
+                     py::object upload =
+                         py::module_::import("builtins").attr("open")(call["value"], "rb");
+                     py::object record = call.self.attr("current_request");
+                     record.attr("files").attr("append")(py::make_tuple(call["key"], upload));
+                 }});
+    add_keyword(module, ns,
+                {.name = "send_http",
+                 .title = "发送接口请求",
+                 .doc = "关键字：send_http\n发送接口请求，自动使用set_*参数及add_*参数\n"
+                        ":param method: 请求方法\n:param url: 接口地址",
+                 .params = {"method", "url"},
+                 .body = send_http});
+    add_keyword(module, ns,
+                {.name = "save_code",
+                 .title = "保存[状态码]",
+                 .doc = "关键字：save_code\n保存响应状态码\n:param var_name: 要保存的变量名",
+                 .params = {"var_name"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object response = call.self.attr("current_response");
+                     call.self.attr("set_vars")(call["var_name"], response.attr("status_code"));
+                 }});
+    add_keyword(module, ns,
+                {.name = "save_headers",
+                 .title = "保存[响应头]",
+                 .doc = "关键字：save_headers\n保存响应头\n:param var_name: 要保存的变量名",
+                 .params = {"var_name"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object response = call.self.attr("current_response");
+                     // items() joins the values of a repeated header with ", ".
+                     py::dict headers(response.attr("headers").attr("items")());
+                     call.self.attr("set_vars")(call["var_name"], dump_json(headers));
+                 }});
+    add_keyword(module, ns,
+                {.name = "save_body",
+                 .title = "保存[响应正文]",
+                 .doc = "关键字：save_body\n保存响应正文（按文本解码）\n"
+                        ":param var_name: 要保存的变量名",
+                 .params = {"var_name"},
+                 .body = [](const KeywordArgs &call) {
+                     py::object response = call.self.attr("current_response");
+                     call.self.attr("set_vars")(call["var_name"], response.attr("text"));
+                 }});
+    add_keyword(module, ns,
+                {.name = "save_jsonpath",
+                 .title = "保存[响应值]",
+                 .doc = "关键字：save_jsonpath\n根据JsonPath，从响应正文中筛选数据进行保存\n"
+                        ":param var_name: 要保存的变量名\n"
+                        ":param value: JsonPath表达式，如 $.data.token；"
+                        "保存全部匹配结果的json列表，没有匹配时保存false",
+                 .params = {"var_name", "value"},
+                 .body = save_jsonpath});
+}
+
+void init_api_keyword(py::object self, py::args args, py::kwargs kwargs) {
+    py::object cls = py::module_::import("lumox.actlib").attr("ApiKeyWord");
+    py::module_::import("builtins").attr("super")(cls, self).attr("__init__")(*args, **kwargs);
+    self.attr("key_new_client")();
+}
+
+} // namespace
+
+py::object define_api_keyword(py::module_ &module, py::object base_keyword) {
+    py::dict ns;
+    ns["_current_request"] = py::none();
+    ns["_current_response"] = py::none();
+    // The request record that set_json filled, so send_http knows the JSON body was given.
+    ns["_json_request"] = py::none();
+
+    // pybind11 must not see the name "__init__" (it special-cases it); stored under it.
+    ns["__init__"] = method(&init_api_keyword, "init", py::arg("self"),
+                            "Arguments are those of BaseKeyWord (exchanger, usefixtures); then "
+                            "opens the HTTP client with key_new_client().");
+    py::object property = py::module_::import("builtins").attr("property");
+    ns["current_request"] =
+        property(py::cpp_function(&current_request, py::name("current_request"), py::arg("self")),
+                 py::none(), py::none(),
+                 "The request under construction; a new empty MockRequest (which forgets the last "
+                 "response) when none is being built.");
+    ns["current_response"] =
+        property(py::cpp_function(&current_response, py::name("current_response"), py::arg("self")),
+                 py::none(), py::none(),
+                 "The response of the last send_http; ValueError while there is none.");
+    ns["log_request"] =
+        static_method(&log_request, "log_request", py::arg("request"),
+                      "Event hook: logs method, headers and body of an outgoing request.");
+    ns["log_response"] =
+        static_method(&log_response, "log_response", py::arg("response"),
+                      "Event hook: logs status code, headers and body of a response (reads it).");
+    add_keywords(module, ns);
+
+    return py_helpers::make_class(module, "ApiKeyWord", py::make_tuple(base_keyword), ns,
+                                  "Keyword library for HTTP API tests.");
+}
+
+} // namespace lumox::actlib
