@@ -91,12 +91,6 @@ class TestClassTree:
         obj.client.close()
         assert obj.usefixtures == {"x": 1}
 
-    def test_class_level_fields_are_overridden_per_instance(self, keyword_object):
-        first, second = keyword_object(ApiKeyWord), keyword_object(ApiKeyWord)
-        first._key_add_header("X-A", "1")
-        assert second._current_request is None
-        assert first.client is not second.client
-
 
 class TestKeywordLists:
     def test_all_libraries_list_the_api_and_shared_keywords(self):
