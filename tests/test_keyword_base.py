@@ -14,7 +14,7 @@ from jsonschema.exceptions import ValidationError
 from report_steps import report_steps  # noqa: F401  (fixture)
 from selenium.webdriver.remote.webelement import WebElement
 
-from lumox.actlib_utils import BaseKeyWord, MockRequest, MyActionChains, Validator
+from lumox.actlib_utils import BaseKeyWord, LumoxLocator, MockRequest, MyActionChains, Validator
 from lumox.exchange import Exchange
 
 LOGGER = "lumox.actlib_utils"
@@ -272,6 +272,51 @@ class TestConstructionAndVariables:
             kw._key_set_driver("chrome")
         assert kw.driver is None and kw.wait is None
         assert report_steps.summary() == [("从fixtures请求浏览器", False)] * 2
+
+
+class TestLumoxLocator:
+    @pytest.mark.parametrize(
+        "text, form",
+        [
+            ("kw;;ID;;1", "Locator(value='kw', by='id', index=1)"),
+            (" //li ;; XPATH ;; 2 ", "Locator(value='//li', by='xpath', index=2)"),
+            ("a\\;;b;;ID", "Locator(value='a;;b', by='id', index=0)"),
+            ("~a ;; ACCESSIBILITY_ID", "Locator(value='~a', by='accessibility id', index=0)"),
+        ],
+    )
+    def test_parsed_parts_and_text_form(self, text, form):
+        locator = LumoxLocator(text)
+        assert str(locator) == repr(locator) == form
+        assert isinstance(locator.index, int)
+
+    @pytest.mark.parametrize(
+        "text, message",
+        [
+            ("x;;id", "定位器解析失败: 未知的维度策略 value='id'"),
+            ("x;;__doc__", "定位器解析失败: 未知的维度策略 value='__doc__'"),
+            ("x;;XPATH;;-1", "定位器解析失败: 位置索引不正确 index='-1'"),
+            ("x;;XPATH;;", "定位器解析失败: 位置索引不正确 index=''"),
+        ],
+    )
+    def test_rejected_parts_are_logged_then_raised(self, text, message, caplog):
+        with pytest.raises(ValueError) as error:
+            LumoxLocator(text)
+        assert str(error.value) == message
+        assert [(r.levelname, r.getMessage()) for r in caplog.records] == [("ERROR", message)]
+
+    def test_setters_check_like_parsing(self):
+        locator = LumoxLocator("x")
+        locator.by, locator.index, locator.value = "NAME", "4", "p\\;;q"
+        assert str(locator) == "Locator(value='p\\;;q', by='name', index=4)"
+        locator.value = "p{_lumox_escape_}q"
+        assert locator.value == "p;;q"
+        with pytest.raises(ValueError):
+            locator.by = "name"
+        with pytest.raises(TypeError, match="'index' must be str, not int"):
+            locator.index = 4
+        with pytest.raises(TypeError, match="'locator_str' must be str, not NoneType"):
+            LumoxLocator(None)
+        assert str(locator) == "Locator(value='p;;q', by='name', index=4)"
 
 
 class TestValidator:

@@ -3,6 +3,8 @@
 // finding; the validator behind `assert`; touch action chains and the request record.
 #include "actlib_utils.hpp"
 
+#include "native/common/module_init.hpp"
+
 #include <pybind11/pybind11.h>
 
 namespace lumox::actlib_utils {
@@ -36,10 +38,12 @@ PYBIND11_MODULE(actlib_utils, m) {
 
     m.doc() = "Keyword engine core: BaseKeyWord, LumoxLocator, Validator, MyActionChains, "
               "MockRequest.";
-    m.attr("logger") = core::logger().object();
-    core::define_locator(m);
-    core::define_validator(m);
-    core::define_base_keyword(m);
-    core::define_action_chains(m);
-    core::define_mock_request(m);
+    lumox::py_helpers::init_module([&] {
+        m.attr("logger") = core::logger().object();
+        core::define_locator(m);
+        core::define_validator(m);
+        core::define_base_keyword(m);
+        core::define_action_chains(m);
+        core::define_mock_request(m);
+    });
 }
