@@ -128,7 +128,7 @@ class TestCommonAndPerRequestFields:
     def test_set_headers_replaces_common_headers_and_add_header_lasts_one_request(self, api):
         api._key_set_headers('{"X-A": "1"}')
         api._key_set_headers('{"X-B": "2"}')
-        api._key_add_header("X-C", "3")
+        api._key_add_header("X-C", 3)  # a number cell is sent as its text
 
         first = echo(api)["headers"]
         second = echo(api)["headers"]

@@ -192,10 +192,15 @@ void save_jsonpath(const KeywordArgs &call) {
     call.self.attr("set_vars")(call["var_name"], dump_json(matches));
 }
 
-// Sets one entry of a mapping field of the request record.
-void set_record_entry(const KeywordArgs &call, const char *field) {
+// Sets one entry of a mapping field of the request record. Headers and cookies carry
+// text only: a number typed into a workbook cell is sent as its text form.
+void set_record_entry(const KeywordArgs &call, const char *field, bool as_text = false) {
     py::object record = call.self.attr("current_request");
-    record.attr(field)[call["key"]] = call["value"];
+    py::object value = call["value"];
+    if (as_text && !value.is_none() && !py::isinstance<py::str>(value)) {
+        value = py::str(value);
+    }
+    record.attr(field)[call["key"]] = value;
 }
 
 void add_keywords(py::module_ &module, py::dict ns) {
@@ -283,14 +288,14 @@ void add_keywords(py::module_ &module, py::dict ns) {
                  .doc = "关键字：add_header\n添加一个请求头，只对本次请求有效\n"
                         ":param key: 请求头key\n:param value: 请求头value",
                  .params = {"key", "value"},
-                 .body = [](const KeywordArgs &call) { set_record_entry(call, "headers"); }});
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "headers", true); }});
     add_keyword(module, ns,
                 {.name = "add_cookie",
                  .title = "添加Cookie",
                  .doc = "关键字：add_cookie\n添加一个Cookie，只对本次请求有效\n"
                         ":param key: Cookie名\n:param value: Cookie值",
                  .params = {"key", "value"},
-                 .body = [](const KeywordArgs &call) { set_record_entry(call, "cookies"); }});
+                 .body = [](const KeywordArgs &call) { set_record_entry(call, "cookies", true); }});
     add_keyword(module, ns,
                 {.name = "add_query",
                  .title = "添加通用查询参数",
