@@ -259,7 +259,7 @@ class TestUploads:
         report = tmp_path / "r.txt"
         report.write_bytes(b"abc")
         api._key_add_file("doc", str(report))
-        api._key_add_header("X-Number", 5)  # httpx takes text header values only
+        api.current_request.headers["X-Number"] = 5  # httpx takes text header values only
         record = api.current_request
 
         with pytest.raises(TypeError):
