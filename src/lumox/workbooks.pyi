@@ -1,0 +1,84 @@
+"""Collection of test_*.xlsx keyword case workbooks and the running of their steps
+(native module behind lumox._workbook_plugin)."""
+
+from collections.abc import Iterator, Mapping
+from pathlib import Path
+from typing import Any, TypedDict
+
+import pytest
+
+class WorkbookStep(TypedDict):
+    """One step: a row below the header whose keyword cell (column C) is not empty."""
+
+    row: int  # the row number in the sheet (1-based; row 1 is the header)
+    index: int  # the step's position among the case's steps (1-based)
+    number: Any  # the number cell (column A) as typed, None when empty
+    description: str  # column B, without surrounding blanks
+    keyword: str  # column C, without surrounding blanks
+    args: tuple[Any, ...]  # columns D.. up to the last non-empty cell, as typed
+
+class VariableError(LookupError):
+    """A step argument refers to {name}, and name is no variable of the run."""
+
+class FixtureMapping(Mapping[str, Any]):
+    """The fixtures of a workbook case by name, given to its keyword object.
+
+    Looking a name up starts that fixture through the case's fixture request (on first
+    use; later lookups give the same value). An unknown fixture is a KeyError. Iteration,
+    len() and `in` cover the fixtures active for the case and start none.
+    """
+
+    def __init__(self, request: pytest.FixtureRequest) -> None: ...
+    def __getitem__(self, name: str) -> Any: ...
+    def __iter__(self) -> Iterator[str]: ...
+    def __len__(self) -> int: ...
+    def __contains__(self, name: object) -> bool: ...
+
+class WorkbookFile(pytest.File):
+    """A test_*.xlsx workbook: one case per sheet but ``_key_word``. A workbook that
+    cannot be read is a CollectError naming the file."""
+
+    def collect(self) -> list[WorkbookItem]: ...
+
+class WorkbookCase:
+    """The test object of one workbook case: asks for the ``request`` fixture."""
+
+    def __call__(self, request: pytest.FixtureRequest) -> None: ...
+
+class WorkbookItem(pytest.Function):
+    """One workbook case (a sheet)."""
+
+    workbook: Path
+    sheet: str
+    steps: list[WorkbookStep]
+    #: The step being run, and its arguments with {name} references replaced.
+    current_step: WorkbookStep | None
+    current_args: tuple[Any, ...] | None
+    #: The case's keyword object while the case runs (None before and after).
+    keyword_object: Any
+    def runtest(self) -> None:
+        """Creates the case's keyword object -- keyword_class()(lumox.steps.exchanger,
+        FixtureMapping(request)) -- and runs each step as one report step: replaces the
+        {name} references of its arguments and calls ``getattr(obj, "_key_" + keyword)(*args)``.
+        Variables the step saves with set_vars become template globals too. At the end the
+        keyword object's httpx client is closed."""
+    def reportinfo(self) -> tuple[Path, None, str]: ...
+    def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException]) -> Any:
+        """Workbook, sheet, row, step, keyword, arguments and "ErrorType: message"."""
+
+class WorkbookCaseFailure:
+    """Report of a failed case: ``toterminal(tw)``, ``reprcrash.message``, ``str()``."""
+
+    lines: list[tuple[str, bool]]
+    reprcrash: Any
+    def toterminal(self, tw: Any) -> None: ...
+
+def collect_file(file_path: Path, parent: pytest.Collector) -> WorkbookFile | None:
+    """The collector of a test_*.xlsx workbook, None for other files."""
+
+def excuse_broken_files(session: pytest.Session) -> int:
+    """Takes the case files that failed to load out of the session's failure count and
+    returns how many there were (each is excused once)."""
+
+def keyword_class() -> type:
+    """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""

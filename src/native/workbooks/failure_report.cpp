@@ -1,0 +1,60 @@
+#include "failure_report.hpp"
+
+#include "keyword_class.hpp"
+#include "native/common/case_report.hpp"
+#include "workbook_loader.hpp"
+
+#include <string>
+
+namespace lumox::workbooks {
+
+namespace {
+
+using lumox::py_helpers::error_line;
+using lumox::py_helpers::ReportLines;
+
+py::object *report_class = nullptr; // WorkbookCaseFailure, kept for the process
+
+std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+} // namespace
+
+void define_failure_report(py::module_ &module) {
+    report_class = new py::object(lumox::py_helpers::define_case_report_class(
+        module, "WorkbookCaseFailure",
+        "The report of a failed workbook case (lines, and reprcrash for summaries)."));
+}
+
+py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure &failure) {
+    const std::string name = repr_of(item.attr("name"));
+    const std::string where = py::str(py::tuple(item.attr("location"))[0]).cast<std::string>() +
+                              ", sheet " + repr_of(item.attr("sheet"));
+    const std::string error = error_line(failure.error);
+    ReportLines lines;
+    // The summary line leads with the place: a long error message is cut off at its end.
+    std::string crash;
+    if (failure.step.is_none()) {
+        lines.add("Workbook case " + name + " could not create its keyword object (" + where +
+                  ")");
+        lines.add("keyword class: [lumox] keyword_type = " + repr_of(keyword_type_setting()));
+        crash = "keyword object: " + error;
+    } else {
+        const py::handle step = failure.step;
+        const std::string row = py::str(step["row"]).cast<std::string>();
+        const std::string keyword = py::str(step["keyword"]).cast<std::string>();
+        const std::string description = py::str(step["description"]).cast<std::string>();
+        lines.add("Workbook case " + name + " failed at row " + row + " (" + where + ")");
+        lines.add("step " + step_label(step) + (description.empty() ? "" : ": " + description));
+        lines.add("keyword:   " + keyword, "    ");
+        lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +
+                      repr_of(failure.args),
+                  "    ");
+        crash = "row " + row + ", " + keyword + ": " + error;
+    }
+    lines.add("");
+    lines.add(error, "", true);
+    return lumox::py_helpers::make_case_report(*report_class, item, excinfo, lines, py::none(),
+                                               crash);
+}
+
+} // namespace lumox::workbooks

@@ -1,0 +1,244 @@
+// lumox.workbooks: keyword cases in workbooks as pytest tests.
+//
+// `test_*.xlsx` files are collected by WorkbookFile; each case sheet becomes a
+// WorkbookItem, a pytest.Function whose test object asks for the `request` fixture, so
+// pytest's fixtures and marks apply as to any test. Running the item creates one keyword
+// object for the case -- of the class the setting keyword_type names, given the run's
+// Exchange and the case's fixtures -- and calls each step's keyword through the attribute
+// "_key_" + keyword with the step's arguments, after replacing their {name} references
+// by run variables. Each step is one report step.
+#include <pybind11/pybind11.h>
+
+#include "arguments.hpp"
+#include "failure_report.hpp"
+#include "fixture_mapping.hpp"
+#include "keyword_class.hpp"
+#include "native/common/broken_files.hpp"
+#include "native/common/case_item.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+#include "native/common/step.hpp"
+#include "workbook_loader.hpp"
+
+#include <string>
+
+namespace py = pybind11;
+using lumox::py_helpers::get_logger;
+using lumox::py_helpers::make_class;
+using lumox::py_helpers::method;
+using namespace lumox::workbooks;
+
+namespace {
+
+// Where a failure is remembered between runtest and repr_failure.
+constexpr const char *case_failure_attr = "_lumox_case_failure";
+// The prefix that turns a keyword name into the keyword object's attribute.
+constexpr const char *keyword_prefix = "_key_";
+
+// Classes this module works with, kept for the whole process.
+struct Runtime {
+    py::object workbook_file; // WorkbookFile
+    py::object item;          // WorkbookItem
+    py::object case_object;   // WorkbookCase
+};
+
+Runtime *runtime = nullptr;
+
+bool ends_with(const std::string &text, const std::string &suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+py::object collect_file(py::object file_path, py::object parent) {
+    std::string name = py::str(file_path.attr("name")).cast<std::string>();
+    if (name.rfind("test_", 0) != 0 || !ends_with(name, ".xlsx")) {
+        return py::none();
+    }
+    return runtime->workbook_file.attr("from_parent")(parent, py::arg("path") = file_path);
+}
+
+py::list collect_cases(py::object file_node) {
+    std::vector<CaseSheet> sheets;
+    try {
+        sheets = load_case_sheets(file_node);
+    } catch (py::error_already_set &) {
+        lumox::py_helpers::count_broken_case_file(file_node.attr("session"));
+        throw;
+    }
+    py::object path = file_node.attr("path");
+    py::list items;
+    for (CaseSheet &sheet : sheets) {
+        py::object item = runtime->item.attr("from_parent")(
+            file_node, py::arg("name") = sheet.name,
+            py::arg("callobj") =
+                lumox::py_helpers::new_case_object(runtime->case_object, path, 1));
+        item.attr("workbook") = path;
+        item.attr("sheet") = sheet.name;
+        item.attr("steps") = sheet.steps;
+        items.append(item);
+    }
+    return items;
+}
+
+void remember_failure(py::handle item, py::error_already_set &error, py::handle step,
+                      py::handle args, bool substituted) {
+    // Skips and xfails are reported without repr_failure: nothing to remember.
+    py::module_ pytest = py::module_::import("pytest");
+    if (error.matches(pytest.attr("skip").attr("Exception").ptr()) ||
+        error.matches(pytest.attr("xfail").attr("Exception").ptr())) {
+        return;
+    }
+    item.attr(case_failure_attr) = py::make_tuple(error.value(), step, args, substituted);
+}
+
+py::dict step_params(py::handle step) {
+    py::object represent = py::module_::import("allure_commons.utils").attr("represent");
+    py::dict params;
+    params["keyword"] = represent(step["keyword"]);
+    params["arguments"] = represent(step["args"]);
+    return params;
+}
+
+void run_step(py::handle item, py::handle keyword_object, py::handle exchanger,
+              py::handle step) {
+    py::tuple args;
+    try {
+        args = substitute_arguments(step["args"], exchanger);
+    } catch (py::error_already_set &error) {
+        remember_failure(item, error, step, step["args"], false);
+        throw;
+    }
+    item.attr("current_args") = args;
+    const std::string keyword = py::str(step["keyword"]).cast<std::string>();
+    py::dict saved_before = snapshot_saved_variables(exchanger);
+    try {
+        py::object call = keyword_object.attr(py::str(keyword_prefix + keyword));
+        call(*args);
+    } catch (py::error_already_set &error) {
+        publish_saved_variables(exchanger, saved_before);
+        remember_failure(item, error, step, args, true);
+        throw;
+    }
+    publish_saved_variables(exchanger, saved_before);
+}
+
+void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger) {
+    py::list steps = item.attr("steps");
+    const auto &logger = get_logger("lumox.workbooks");
+    const std::string case_name = py::repr(item.attr("name")).cast<std::string>();
+    const std::string total = std::to_string(steps.size());
+    for (py::handle step : steps) {
+        item.attr("current_step") = step;
+        item.attr("current_args") = py::none();
+        logger.debug("Workbook case " + case_name + ": row " +
+                     py::str(step["row"]).cast<std::string>() + ", step " +
+                     py::str(step["index"]).cast<std::string>() + " of " + total);
+        lumox::py_helpers::in_step(step_title(step), step_params(step),
+                                   [&] { run_step(item, keyword_object, exchanger, step); });
+    }
+}
+
+// The keyword object's HTTP client belongs to the case: its connections close with it.
+void close_case_client(py::handle keyword_object) {
+    py::object client = py::getattr(keyword_object, "client", py::none());
+    if (!client.is_none() &&
+        py::isinstance(client, py::module_::import("httpx").attr("Client"))) {
+        client.attr("close")();
+    }
+}
+
+void end_case(py::handle item, py::handle keyword_object) {
+    item.attr("keyword_object") = py::none();
+    close_case_client(keyword_object);
+}
+
+void run_case(py::object item) {
+    item.attr(case_failure_attr) = py::none();
+    py::object request = item.attr("funcargs")["request"];
+    py::object exchanger = py::module_::import("lumox.steps").attr("exchanger");
+    py::object keyword_object;
+    try {
+        keyword_object = keyword_class()(exchanger, make_fixture_mapping(request));
+    } catch (py::error_already_set &error) {
+        remember_failure(item, error, py::none(), py::none(), false);
+        throw;
+    }
+    item.attr("keyword_object") = keyword_object;
+    try {
+        run_steps(item, keyword_object, exchanger);
+    } catch (py::error_already_set &) {
+        try {
+            end_case(item, keyword_object);
+        } catch (py::error_already_set &close_error) {
+            // The step's error is the one to report.
+            if (!close_error.matches(PyExc_Exception)) {
+                throw;
+            }
+        }
+        throw;
+    }
+    end_case(item, keyword_object);
+}
+
+py::object item_reportinfo(py::object self) {
+    return py::make_tuple(self.attr("path"), py::none(),
+                          "case: " + py::str(self.attr("name")).cast<std::string>());
+}
+
+py::object item_repr_failure(py::object self, py::object excinfo) {
+    py::object remembered = py::getattr(self, case_failure_attr, py::none());
+    if (!remembered.is_none() &&
+        py::tuple(remembered)[0].ptr() == py::object(excinfo.attr("value")).ptr()) {
+        py::tuple record(remembered);
+        // Reported once; drop the error so its frames are freed.
+        self.attr(case_failure_attr) = py::none();
+        return failure_report(self, excinfo,
+                              CaseFailure{record[0], record[1], record[2], record[3].cast<bool>()});
+    }
+    // Failures outside the steps (fixture setup, teardown) read best as pytest shows them.
+    return py::module_::import("pytest").attr("Function").attr("repr_failure")(self, excinfo);
+}
+
+void define_classes(py::module_ &m) {
+    py::module_ pytest = py::module_::import("pytest");
+    runtime->case_object = lumox::py_helpers::define_case_object_class(
+        m, "WorkbookCase", &run_case, "The test object of one workbook case: asks for `request`.");
+
+    py::dict item_ns;
+    item_ns["runtest"] = method(&run_case, "runtest", py::arg("self"));
+    item_ns["reportinfo"] = method(&item_reportinfo, "reportinfo", py::arg("self"));
+    item_ns["repr_failure"] =
+        method(&item_repr_failure, "repr_failure", py::arg("self"), py::arg("excinfo"));
+    item_ns["function"] = lumox::py_helpers::case_function_property();
+    item_ns["current_step"] = py::none();
+    item_ns["current_args"] = py::none();
+    item_ns["keyword_object"] = py::none();
+    runtime->item =
+        make_class(m, "WorkbookItem", py::make_tuple(pytest.attr("Function")), item_ns,
+                   "One workbook case (a sheet): each row with a keyword is a step.");
+
+    py::dict file_ns;
+    file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));
+    runtime->workbook_file =
+        make_class(m, "WorkbookFile", py::make_tuple(pytest.attr("File")), file_ns,
+                   "A test_*.xlsx workbook: one case per sheet but _key_word.");
+}
+
+} // namespace
+
+PYBIND11_MODULE(workbooks, m) {
+    m.doc() = "Collection of test_*.xlsx keyword case workbooks and the running of their steps.";
+    runtime = new Runtime();
+    define_variable_error(m);
+    define_fixture_mapping(m);
+    define_failure_report(m);
+    define_classes(m);
+    m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
+          "The collector of a test_*.xlsx workbook, None for other files.");
+    m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files,
+          py::arg("session"),
+          "Takes the case files that failed to load out of the session's failure count "
+          "and returns how many there were.");
+    m.def("keyword_class", &keyword_class,
+          "The keyword class of workbook cases, as the setting [lumox] keyword_type names it.");
+}
