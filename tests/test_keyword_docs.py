@@ -1,0 +1,28 @@
+"""docs/keywords.md is generated from the keyword documentation and must match it."""
+
+import importlib.util
+from pathlib import Path
+
+from lumox.actlib import KeyWord
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def load_generator():
+    spec = importlib.util.spec_from_file_location(
+        "gen_keyword_docs", ROOT / "tools" / "gen_keyword_docs.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_keyword_reference_is_up_to_date():
+    generator = load_generator()
+    written = (ROOT / "docs" / "keywords.md").read_text(encoding="utf-8")
+    assert written == generator.render(), (
+        "docs/keywords.md is out of date: run python3 tools/gen_keyword_docs.py")
+    # Every keyword has its section, with its summary and each parameter's text.
+    for name in KeyWord.all_keyword():
+        assert f"### `{name}`\n" in written
+    assert "| D | `method` |  | 请求方法 |\n| E | `url` |  | 接口地址 |" in written
+    assert "| D | `timeout` | `5.0` | 请求默认超时时间 |" in written
