@@ -7,7 +7,9 @@ in a subprocess with their own pytest.ini, since settings are read when lumox lo
 """
 
 import ast
+import gc
 import shutil
+import sys
 import textwrap
 import zipfile
 from pathlib import Path
@@ -28,11 +30,15 @@ HEADER = ["编号", "描述", "关键字", "参数1", "参数2", "参数3"]
 # A keyword class that writes every call to calls.log (one repr'd tuple a line). It
 # dispatches "_key_" + name like the keyword libraries, with no other behaviour.
 RECORDING_KEYWORDS = """
+    import weakref
     from collections.abc import Mapping
 
     import pytest
 
     from lumox import steps
+
+    # Weak references to every keyword object made, to see that none outlives its case.
+    made = []
 
 
     def record(*entry):
@@ -44,6 +50,7 @@ RECORDING_KEYWORDS = """
         def __init__(self, exchanger, usefixtures):
             self.exchanger = exchanger
             self.usefixtures = usefixtures
+            made.append(weakref.ref(self))
             record("new", id(self), exchanger is steps.exchanger,
                    isinstance(usefixtures, Mapping))
 
@@ -133,10 +140,16 @@ def wide_terminal(monkeypatch):
 
 @pytest.fixture
 def suite(pytester, monkeypatch):
-    """An in-process suite whose workbook cases use RecordingKeyWord."""
+    """A suite whose workbook cases use RecordingKeyWord (also when run in a subprocess)."""
     pytester.makepyfile(recording_keywords=textwrap.dedent(RECORDING_KEYWORDS))
     pytester.makeconftest(textwrap.dedent(FIXTURES_CONFTEST))
-    write_pytest_ini(pytester, "[pytest]\naddopts = -p no:cacheprovider\nfilterwarnings = error\n")
+    write_pytest_ini(pytester, """\
+        [pytest]
+        addopts = -p no:cacheprovider
+        filterwarnings = error
+        [lumox]
+        keyword_type = recording_keywords:RecordingKeyWord
+        """)
     pytester.syspathinsert()
     monkeypatch.setattr(settings.lumox, "keyword_type", "recording_keywords:RecordingKeyWord")
     return pytester
@@ -195,17 +208,33 @@ class TestCollectionAndSteps:
         assert (type(calls[0][0]), type(calls[0][1])) == (int, float)
 
     def test_one_keyword_object_per_case_with_the_runs_exchanger(self, suite):
+        # At the end of the run, every keyword object made must be gone (pytest itself
+        # keeps the last failure for post-mortem debugging: that is dropped first).
+        with open(suite.path / "conftest.py", "a", encoding="utf-8") as conftest:
+            conftest.write(textwrap.dedent("""
+                def pytest_sessionfinish(session):
+                    import gc, sys
+                    import recording_keywords
+                    for name in ("last_exc", "last_type", "last_value", "last_traceback"):
+                        if hasattr(sys, name):
+                            delattr(sys, name)
+                    gc.collect()
+                    record("alive", [ref() is not None for ref in recording_keywords.made])
+                """))
         write_workbook(suite.path / "test_objects.xlsx", {
             "first": [HEADER, [1, "", "record"], [2, "", "record"]],
             "second": [HEADER, [1, "", "record"]],
+            "failing": [HEADER, [1, "", "fixture", "browser_like"], [2, "", "fail", "x"]],
         })
-        suite.runpytest().assert_outcomes(passed=2)
+        suite.runpytest_subprocess().assert_outcomes(passed=2, failed=1)
         calls = recorded_calls(suite)
         news = [entry for entry in calls if entry[0] == "new"]
-        assert [entry[2:] for entry in news] == [(True, True), (True, True)]
+        assert [entry[2:] for entry in news] == [(True, True)] * 3
         first, second = news[0][1], news[1][1]
         assert [entry[1] for entry in calls if entry[0] == "record"] == [first, first, second]
         assert first != second
+        # Neither a passed nor a failed case keeps its keyword object (or its fixtures).
+        assert calls[-1] == ("alive", [False, False, False])
 
     def test_each_step_is_one_report_step_titled_with_number_and_description(
             self, suite, report_steps):
