@@ -12,8 +12,11 @@ namespace lumox::core {
 inline std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t &cp) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     unsigned char lead = byte(i);
-    std::size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                      : (lead >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = lead < 0x80           ? 1
+                      : (lead >> 5) == 0x6  ? 2
+                      : (lead >> 4) == 0xE  ? 3
+                      : (lead >> 3) == 0x1E ? 4
+                                            : 0;
     if (len == 0 || i + len > text.size()) {
         cp = lead;
         return 1;

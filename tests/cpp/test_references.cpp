@@ -34,8 +34,8 @@ TEST(Identifier, LettersBeyondAsciiCountButTheirPunctuationDoesNot) {
         EXPECT_TRUE(is_identifier(name)) << name;
     }
     // Fullwidth and CJK punctuation, spaces, symbols, emoji; a fullwidth digit may not lead.
-    for (const char *name : {"用户，名", "用户：", "“a”", "a　b", "a×b", "价格￥", "a😀", "１a",
-                             "\xc2\xa0"}) {
+    for (const char *name :
+         {"用户，名", "用户：", "“a”", "a　b", "a×b", "价格￥", "a😀", "１a", "\xc2\xa0"}) {
         EXPECT_FALSE(is_identifier(name)) << name;
     }
     // Bytes that are not UTF-8: a stray continuation byte, a cut sequence, a lone lead byte.
@@ -81,8 +81,7 @@ TEST(SplitReferences, JsonAndOtherBracesStayLiteral) {
 TEST(SplitReferences, DoubledBracesWriteALiteralReference) {
     using Pieces = std::vector<TextPiece>;
     EXPECT_EQ(split_references("{{token}}"), Pieces{lit("{token}")});
-    EXPECT_EQ(split_references("/api/{{id}}/{id}"),
-              (Pieces{lit("/api/{id}/"), ref("id")}));
+    EXPECT_EQ(split_references("/api/{{id}}/{id}"), (Pieces{lit("/api/{id}/"), ref("id")}));
     // Only a whole doubled pair escapes; otherwise the extra brace is literal.
     EXPECT_EQ(split_references("{{token}"), (Pieces{lit("{"), ref("token")}));
     EXPECT_EQ(split_references("{token}}"), (Pieces{ref("token"), lit("}")}));
@@ -97,8 +96,8 @@ TEST(SplitReferences, LongRunsOfBracesAreLiteral) {
 TEST(SoleReference, OnlyWhenTheWholeTextIsOneReference) {
     EXPECT_EQ(sole_reference("{resp_code}"), "resp_code");
     EXPECT_EQ(sole_reference("{令牌}"), "令牌");
-    for (const char *text : {"", "{}", "{1}", " {a}", "{a} ", "{a}{b}", "x{a}", "{{a}}", "{a b}",
-                             "{\"a\"}"}) {
+    for (const char *text :
+         {"", "{}", "{1}", " {a}", "{a} ", "{a}{b}", "x{a}", "{{a}}", "{a b}", "{\"a\"}"}) {
         EXPECT_FALSE(sole_reference(text).has_value()) << text;
     }
 }
@@ -115,8 +114,8 @@ TEST(KeywordTypeSetting, LibraryNamesOrAModuleAndClass) {
     EXPECT_EQ(read("app"), "app");
     EXPECT_EQ(read(" my_keywords:MyKeyWord "), "my_keywords:MyKeyWord");
     EXPECT_EQ(read("pkg.kw:Outer.Inner"), "pkg.kw:Outer.Inner");
-    for (const char *text : {"al", "api,web", "my_keywords", "my_keywords:", ":MyKeyWord",
-                             "a:b:c", "my-keywords:K", "kw:1K", "kw: K"}) {
+    for (const char *text : {"al", "api,web", "my_keywords", "my_keywords:", ":MyKeyWord", "a:b:c",
+                             "my-keywords:K", "kw:1K", "kw: K"}) {
         EXPECT_THROW(lumox::core::read_setting(*spec, text), lumox::core::SettingValueError)
             << text;
     }

@@ -67,8 +67,8 @@ py::object define_case_report_class(py::module_ &module, const char *name, const
     py::dict ns;
     ns["toterminal"] = method(&write_to_terminal, "toterminal", py::arg("self"), py::arg("tw"));
     ns["__str__"] = method(&as_text, "__str__", py::arg("self"));
-    return make_class(module, name,
-                      py::make_tuple(py::module_::import("builtins").attr("object")), ns, doc);
+    return make_class(module, name, py::make_tuple(py::module_::import("builtins").attr("object")),
+                      ns, doc);
 }
 
 py::object make_case_report(py::handle report_class, py::handle item, py::handle excinfo,

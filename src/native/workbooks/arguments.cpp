@@ -75,9 +75,7 @@ py::object substitute(py::handle argument, py::handle globals, py::handle saved)
     return py::str(out);
 }
 
-py::object template_globals() {
-    return py::module_::import("lumox.templates").attr("env_globals");
-}
+py::object template_globals() { return py::module_::import("lumox.templates").attr("env_globals"); }
 
 } // namespace
 

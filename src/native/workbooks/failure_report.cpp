@@ -34,8 +34,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
     // The summary line leads with the place: a long error message is cut off at its end.
     std::string crash;
     if (failure.step.is_none()) {
-        lines.add("Workbook case " + name + " could not create its keyword object (" + where +
-                  ")");
+        lines.add("Workbook case " + name + " could not create its keyword object (" + where + ")");
         lines.add("keyword class: [lumox] keyword_type = " + repr_of(keyword_type_setting()));
         crash = "keyword object: " + error;
     } else {

@@ -10,9 +10,9 @@ namespace py = pybind11;
 
 // Where and how a case failed; kept on the item between runtest and repr_failure.
 struct CaseFailure {
-    py::object error;  // the exception
-    py::object step;   // the step dict, or None when the case could not start
-    py::object args;   // the arguments as called, or as written when substituted is false
+    py::object error; // the exception
+    py::object step;  // the step dict, or None when the case could not start
+    py::object args;  // the arguments as called, or as written when substituted is false
     bool substituted;
 };
 

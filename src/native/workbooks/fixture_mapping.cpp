@@ -38,8 +38,7 @@ py::object get_fixture(py::object self, py::object name) {
     } catch (py::error_already_set &error) {
         // No fixture of that name: a missing key, as a mapping says it. A fixture that is
         // there but fails, or lacks a fixture it needs itself, reports its own error.
-        py::object lookup_error =
-            py::module_::import("pytest").attr("FixtureLookupError");
+        py::object lookup_error = py::module_::import("pytest").attr("FixtureLookupError");
         if (error.matches(lookup_error.ptr()) &&
             py::getattr(error.value(), "argname", py::none()).equal(name)) {
             raise_key_error(name);
@@ -52,8 +51,7 @@ py::object get_fixture(py::object self, py::object name) {
 
 // The fixtures active for the case: those it asks for and those looked up so far.
 py::object fixture_names(py::object self) {
-    return py::module_::import("builtins").attr("list")(
-        self.attr("_request").attr("fixturenames"));
+    return py::module_::import("builtins").attr("list")(self.attr("_request").attr("fixturenames"));
 }
 
 py::object iterate(py::object self) { return fixture_names(self).attr("__iter__")(); }
@@ -80,9 +78,9 @@ void define_fixture_mapping(py::module_ &module) {
     ns["__contains__"] = method(&contains, "__contains__", py::arg("self"), py::arg("name"));
     ns["__repr__"] = method(&represent, "__repr__", py::arg("self"));
     py::object mapping = py::module_::import("collections.abc").attr("Mapping");
-    mapping_class = new py::object(make_class(
-        module, "FixtureMapping", py::make_tuple(mapping), ns,
-        "The fixtures of a workbook case by name; a fixture starts on first lookup."));
+    mapping_class = new py::object(
+        make_class(module, "FixtureMapping", py::make_tuple(mapping), ns,
+                   "The fixtures of a workbook case by name; a fixture starts on first lookup."));
 }
 
 py::object make_fixture_mapping(py::handle request) { return (*mapping_class)(request); }

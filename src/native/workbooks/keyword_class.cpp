@@ -16,8 +16,8 @@ py::object keyword_class() {
         return py::module_::import("lumox.actlib")
             .attr("get_class_by_type")(py::arg("kw_type") = setting);
     }
-    py::object target = py::module_::import("importlib")
-                            .attr("import_module")(py::str(text.substr(0, colon)));
+    py::object target =
+        py::module_::import("importlib").attr("import_module")(py::str(text.substr(0, colon)));
     const std::string class_path = text.substr(colon + 1);
     std::string::size_type begin = 0;
     while (true) {

@@ -70,8 +70,7 @@ py::list collect_cases(py::object file_node) {
     for (CaseSheet &sheet : sheets) {
         py::object item = runtime->item.attr("from_parent")(
             file_node, py::arg("name") = sheet.name,
-            py::arg("callobj") =
-                lumox::py_helpers::new_case_object(runtime->case_object, path, 1));
+            py::arg("callobj") = lumox::py_helpers::new_case_object(runtime->case_object, path, 1));
         item.attr("workbook") = path;
         item.attr("sheet") = sheet.name;
         item.attr("steps") = sheet.steps;
@@ -99,8 +98,7 @@ py::dict step_params(py::handle step) {
     return params;
 }
 
-void run_step(py::handle item, py::handle keyword_object, py::handle exchanger,
-              py::handle step) {
+void run_step(py::handle item, py::handle keyword_object, py::handle exchanger, py::handle step) {
     py::tuple args;
     try {
         args = substitute_arguments(step["args"], exchanger);
@@ -141,8 +139,7 @@ void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger)
 // The keyword object's HTTP client belongs to the case: its connections close with it.
 void close_case_client(py::handle keyword_object) {
     py::object client = py::getattr(keyword_object, "client", py::none());
-    if (!client.is_none() &&
-        py::isinstance(client, py::module_::import("httpx").attr("Client"))) {
+    if (!client.is_none() && py::isinstance(client, py::module_::import("httpx").attr("Client"))) {
         client.attr("close")();
     }
 }
@@ -213,9 +210,8 @@ void define_classes(py::module_ &m) {
     item_ns["current_step"] = py::none();
     item_ns["current_args"] = py::none();
     item_ns["keyword_object"] = py::none();
-    runtime->item =
-        make_class(m, "WorkbookItem", py::make_tuple(pytest.attr("Function")), item_ns,
-                   "One workbook case (a sheet): each row with a keyword is a step.");
+    runtime->item = make_class(m, "WorkbookItem", py::make_tuple(pytest.attr("Function")), item_ns,
+                               "One workbook case (a sheet): each row with a keyword is a step.");
 
     py::dict file_ns;
     file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));
@@ -235,8 +231,7 @@ PYBIND11_MODULE(workbooks, m) {
     define_classes(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.xlsx workbook, None for other files.");
-    m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files,
-          py::arg("session"),
+    m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
     m.def("keyword_class", &keyword_class,

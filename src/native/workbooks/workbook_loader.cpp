@@ -9,7 +9,7 @@ namespace lumox::workbooks {
 
 namespace {
 
-constexpr py::ssize_t keyword_column = 2; // C, 0-based
+constexpr py::ssize_t keyword_column = 2;        // C, 0-based
 constexpr py::ssize_t first_argument_column = 3; // D
 
 bool is_empty_cell(py::handle value) { return value.is_none(); }
@@ -29,7 +29,7 @@ std::string keyword_of(py::handle cell) {
 
 py::object cell_at(const py::sequence &row, py::ssize_t column) {
     return column < static_cast<py::ssize_t>(py::len(row)) ? py::object(row[column])
-                                                            : py::object(py::none());
+                                                           : py::object(py::none());
 }
 
 py::str description_of(py::handle cell) {
@@ -82,11 +82,12 @@ py::list read_steps(py::handle sheet) {
 
 std::vector<CaseSheet> read_workbook(py::handle file_node) {
     // From memory: the reader then holds no file that a failure could leave open.
-    py::object content = py::module_::import("io").attr("BytesIO")(
-        file_node.attr("path").attr("read_bytes")());
+    py::object content =
+        py::module_::import("io").attr("BytesIO")(file_node.attr("path").attr("read_bytes")());
     // data_only: a formula cell gives the value the spreadsheet program last computed.
-    py::object workbook = py::module_::import("openpyxl").attr("load_workbook")(
-        content, py::arg("read_only") = true, py::arg("data_only") = true);
+    py::object workbook = py::module_::import("openpyxl")
+                              .attr("load_workbook")(content, py::arg("read_only") = true,
+                                                     py::arg("data_only") = true);
     std::vector<CaseSheet> cases;
     try {
         for (py::handle sheet : workbook.attr("worksheets")) {
@@ -134,9 +135,9 @@ std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
             throw;
         }
         lumox::py_helpers::raise_collect_error(
-            file_node, py::str(file_node.attr("nodeid")).cast<std::string>() +
-                           ": cannot be read as a workbook: " +
-                           lumox::py_helpers::error_line(error.value()));
+            file_node,
+            py::str(file_node.attr("nodeid")).cast<std::string>() +
+                ": cannot be read as a workbook: " + lumox::py_helpers::error_line(error.value()));
     }
 }
 

@@ -32,10 +32,10 @@ constexpr const char *case_line_attr = "_lumox_case_line";
 
 // Classes and functions this module works with, kept for the whole process.
 struct Runtime {
-    py::object case_file;  // YamlCaseFile
-    py::object item;       // YamlItem
-    py::object yaml_case;  // YamlCase
-    py::object render;     // lumox.templates.render
+    py::object case_file; // YamlCaseFile
+    py::object item;      // YamlItem
+    py::object yaml_case; // YamlCase
+    py::object render;    // lumox.templates.render
 };
 
 Runtime *runtime = nullptr;
