@@ -241,15 +241,20 @@ class TestCollectionAndSteps:
         write_workbook(suite.path / "test_titles.xlsx", {"titles": [
             HEADER,
             [1, "登录", "record", "x"],
-            [None, "", "record"],          # no number: its position; no description: keyword
-            [3.0, "保存", "save", "k", 1],
-            ["4a", "失败", "fail", "boom"],
+            [None, "", "save", "k", 1],    # no number: its position; no description: keyword
+            [3.0, "保存", "record", "{k}"],
+            ["4a", "失败", "record", "{missing}"],
             [5, "never runs", "record"],
         ]})
         suite.runpytest().assert_outcomes(failed=1)
         assert report_steps.summary() == [
-            ("1 登录", True), ("2 record", True), ("3 保存", True), ("4a 失败", False)]
-        assert report_steps.steps[0]["params"] == {"keyword": "'record'", "arguments": "('x',)"}
+            ("1 登录", True), ("2 save", True), ("3 保存", True), ("4a 失败", False)]
+        # Parameters: the keyword and its arguments as called (as written when a reference
+        # could not be replaced).
+        assert [step["params"] for step in report_steps.steps[2:]] == [
+            {"keyword": "'record'", "arguments": "(1,)"},
+            {"keyword": "'record'", "arguments": "('{missing}',)"},
+        ]
 
 
 class TestReferences:

@@ -58,8 +58,9 @@ class WorkbookItem(pytest.Function):
     keyword_object: Any
     def runtest(self) -> None:
         """Creates the case's keyword object -- keyword_class()(lumox.steps.exchanger,
-        FixtureMapping(request)) -- and runs each step as one report step: replaces the
-        {name} references of its arguments and calls ``getattr(obj, "_key_" + keyword)(*args)``.
+        FixtureMapping(request)) -- and runs each step: replaces the {name} references of
+        its arguments, then, as one report step, calls
+        ``getattr(obj, "_key_" + keyword)(*args)``.
         Variables the step saves with set_vars become template globals too. At the end the
         keyword object's httpx client is closed."""
     def reportinfo(self) -> tuple[Path, None, str]: ...

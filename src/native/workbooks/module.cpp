@@ -20,6 +20,7 @@
 #include "native/common/step.hpp"
 #include "workbook_loader.hpp"
 
+#include <optional>
 #include <string>
 
 namespace py = pybind11;
@@ -90,34 +91,54 @@ void remember_failure(py::handle item, py::error_already_set &error, py::handle 
     item.attr(case_failure_attr) = py::make_tuple(error.value(), step, args, substituted);
 }
 
-py::dict step_params(py::handle step) {
+// The report step's parameters: the keyword and its arguments as they are called (as
+// written when replacing their references failed).
+py::dict step_params(py::handle step, py::handle args) {
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict params;
     params["keyword"] = represent(step["keyword"]);
-    params["arguments"] = represent(step["args"]);
+    params["arguments"] = represent(args);
     return params;
 }
 
-void run_step(py::handle item, py::handle keyword_object, py::handle exchanger, py::handle step) {
-    py::tuple args;
-    try {
-        args = substitute_arguments(step["args"], exchanger);
-    } catch (py::error_already_set &error) {
-        remember_failure(item, error, step, step["args"], false);
-        throw;
-    }
-    item.attr("current_args") = args;
+void call_keyword(py::handle item, py::handle keyword_object, py::handle exchanger, py::handle step,
+                  py::handle args) {
     const std::string keyword = py::str(step["keyword"]).cast<std::string>();
     py::dict saved_before = snapshot_saved_variables(exchanger);
     try {
         py::object call = keyword_object.attr(py::str(keyword_prefix + keyword));
-        call(*args);
+        call(*py::reinterpret_borrow<py::tuple>(args));
     } catch (py::error_already_set &error) {
         publish_saved_variables(exchanger, saved_before);
         remember_failure(item, error, step, args, true);
         throw;
     }
     publish_saved_variables(exchanger, saved_before);
+}
+
+void run_step(py::handle item, py::handle keyword_object, py::handle exchanger, py::handle step) {
+    // References are replaced before the report step opens, so that it shows the
+    // arguments as called; a failure to replace them fails the report step.
+    py::object written = step["args"];
+    py::tuple args;
+    std::optional<py::error_already_set> substitution_error;
+    try {
+        args = substitute_arguments(written, exchanger);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        substitution_error = error;
+    }
+    item.attr("current_args") = substitution_error ? py::object(py::none()) : py::object(args);
+    py::dict params = step_params(step, substitution_error ? written : py::object(args));
+    lumox::py_helpers::in_step(step_title(step), params, [&] {
+        if (substitution_error) {
+            remember_failure(item, *substitution_error, step, written, false);
+            throw *substitution_error;
+        }
+        call_keyword(item, keyword_object, exchanger, step, args);
+    });
 }
 
 void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger) {
@@ -131,8 +152,7 @@ void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger)
         logger.debug("Workbook case " + case_name + ": row " +
                      py::str(step["row"]).cast<std::string>() + ", step " +
                      py::str(step["index"]).cast<std::string>() + " of " + total);
-        lumox::py_helpers::in_step(step_title(step), step_params(step),
-                                   [&] { run_step(item, keyword_object, exchanger, step); });
+        run_step(item, keyword_object, exchanger, step);
     }
 }
 
