@@ -178,14 +178,17 @@ class TestCollectionAndSteps:
             "cancel order": [HEADER, [1, "", "record", "b"]],
         })
         write_workbook(suite.path / "orders.xlsx", {"not collected": [HEADER, [1, "", "fail"]]})
-        result = suite.runpytest("-v")
-        result.assert_outcomes(passed=2)
+        write_workbook(suite.path / "test_draft.xlsx", {"notes": [HEADER, ["", "to do", None]]})
+        result = suite.runpytest("-v", "-rs")
+        result.assert_outcomes(passed=2, skipped=1)
         result.stdout.fnmatch_lines([
+            "test_draft.xlsx::notes SKIPPED*",
             "test_orders.xlsx::下单 PASSED*",
             "test_orders.xlsx::cancel order PASSED*",
+            "SKIPPED [[]1] test_draft.xlsx: no steps: no row below the header has a keyword",
         ])
         result = suite.runpytest("--collect-only", "-k", "cancel")
-        result.stdout.fnmatch_lines(["*<WorkbookItem cancel order>*", "*1/2 tests collected*"])
+        result.stdout.fnmatch_lines(["*<WorkbookItem cancel order>*", "*1/3 tests collected*"])
 
     def test_rows_below_the_header_with_a_keyword_are_steps_with_typed_arguments(self, suite):
         write_workbook(suite.path / "test_types.xlsx", {"types": [

@@ -63,7 +63,8 @@ class WorkbookItem(pytest.Function):
         ``getattr(obj, "_key_" + keyword)(*args)``.
         Variables the step saves with set_vars become template globals too. At the end the
         keyword object's httpx client is closed."""
-    def reportinfo(self) -> tuple[Path, None, str]: ...
+    def reportinfo(self) -> tuple[Path, int, str]:
+        """(workbook, 0, "case: <sheet>"): a workbook has no lines."""
     def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException]) -> Any:
         """Workbook, sheet, row, step, keyword, arguments and "ErrorType: message"."""
 
