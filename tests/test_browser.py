@@ -6,6 +6,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import textwrap
 from types import SimpleNamespace
 
@@ -105,6 +106,17 @@ def test_factory_session_opens_the_demo_page_and_offers_the_debugger(pytester, h
     result.stdout.fnmatch_lines(["*lumox debugger*", "*(Pdb) 'hello 小明'*"])
 
 
+def wait_until_listening(port, attempts=100):
+    """The started hub takes a moment before it accepts connections."""
+    for _ in range(attempts):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.1)
+    raise AssertionError(f"nothing listens on port {port}")
+
+
 class TestFactorySettings:
     def test_remote_session_through_a_grid_address(self, monkeypatch, http_service):
         with socket.socket() as sock:
@@ -114,6 +126,7 @@ class TestFactorySettings:
         hub = subprocess.Popen(["/usr/bin/chromedriver", f"--port={port}"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
+            wait_until_listening(port)
             monkeypatch.setattr(settings.lumox_ui, "selenium_grid", f"http://127.0.0.1:{port}")
             monkeypatch.setattr(settings.lumox_ui, "headless", True)
             monkeypatch.setattr(settings.lumox_ui, "browser_path", "/usr/bin/chromium")
