@@ -9,10 +9,10 @@ ROOT = Path(__file__).resolve().parent.parent
 
 
 def load_generator():
-    spec = importlib.util.spec_from_file_location(
+    loader_spec = importlib.util.spec_from_file_location(
         "gen_keyword_docs", ROOT / "tools" / "gen_keyword_docs.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(module)
     return module
 
 

@@ -103,10 +103,10 @@ TEST(SoleReference, OnlyWhenTheWholeTextIsOneReference) {
 }
 
 TEST(KeywordTypeSetting, LibraryNamesOrAModuleAndClass) {
-    const auto *spec = lumox::core::find_setting("lumox", "keyword_type");
-    ASSERT_NE(spec, nullptr);
+    const auto *entry = lumox::core::find_setting("lumox", "keyword_type");
+    ASSERT_NE(entry, nullptr);
     auto read = [&](const char *text) {
-        return std::get<std::string>(lumox::core::read_setting(*spec, text));
+        return std::get<std::string>(lumox::core::read_setting(*entry, text));
     };
     EXPECT_EQ(read(""), "all");
     EXPECT_EQ(read(" API "), "api");
@@ -116,11 +116,11 @@ TEST(KeywordTypeSetting, LibraryNamesOrAModuleAndClass) {
     EXPECT_EQ(read("pkg.kw:Outer.Inner"), "pkg.kw:Outer.Inner");
     for (const char *text : {"al", "api,web", "my_keywords", "my_keywords:", ":MyKeyWord", "a:b:c",
                              "my-keywords:K", "kw:1K", "kw: K"}) {
-        EXPECT_THROW(lumox::core::read_setting(*spec, text), lumox::core::SettingValueError)
+        EXPECT_THROW(lumox::core::read_setting(*entry, text), lumox::core::SettingValueError)
             << text;
     }
     try {
-        lumox::core::read_setting(*spec, "everything");
+        lumox::core::read_setting(*entry, "everything");
         FAIL() << "no error";
     } catch (const lumox::core::SettingValueError &error) {
         EXPECT_STREQ(error.what(), "expected all, api, web, app or module:ClassName");

@@ -13,16 +13,16 @@ namespace {
 
 constexpr const char *kMethodType = "KeywordMethod";
 
-std::string method_name(const KeywordSpec &spec) { return "key_" + spec.name; }
+std::string method_name(const KeywordSpec &keyword) { return "key_" + keyword.name; }
 
 // Binds the call's arguments to the declared parameters the way a Python `def` with
 // *args and **kwargs would; anything beyond the declared parameters is dropped.
-py::dict bind_arguments(const KeywordSpec &spec, const py::args &args, const py::kwargs &kwargs) {
-    const std::string fname = method_name(spec) + "()";
+py::dict bind_arguments(const KeywordSpec &keyword, const py::args &args, const py::kwargs &kwargs) {
+    const std::string fname = method_name(keyword) + "()";
     py::dict values;
     std::string missing;
-    for (size_t i = 0; i < spec.params.size(); ++i) {
-        const KeywordParam &param = spec.params[i];
+    for (size_t i = 0; i < keyword.params.size(); ++i) {
+        const KeywordParam &param = keyword.params[i];
         py::str key(param.name);
         const size_t position = i + 1; // args[0] is the keyword object
         if (position < args.size()) {
@@ -45,28 +45,28 @@ py::dict bind_arguments(const KeywordSpec &spec, const py::args &args, const py:
     return values;
 }
 
-py::object call_keyword(const KeywordSpec &spec, py::args args, py::kwargs kwargs) {
+py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kwargs) {
     if (args.empty()) {
-        throw py::type_error(method_name(spec) + "() needs the keyword object as first argument");
+        throw py::type_error(method_name(keyword) + "() needs the keyword object as first argument");
     }
-    KeywordArgs call{args[0], bind_arguments(spec, args, kwargs)};
+    KeywordArgs call{args[0], bind_arguments(keyword, args, kwargs)};
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict step_params;
     for (auto [name, value] : call.values) {
         step_params[name] = represent(value);
     }
-    return in_step(spec.title, step_params, [&] { return spec.body(call); });
+    return in_step(keyword.title, step_params, [&] { return keyword.body(call); });
 }
 
 // (self, <declared>, *args, **kwargs) as an inspect.Signature.
-py::object make_signature(const KeywordSpec &spec) {
+py::object make_signature(const KeywordSpec &keyword) {
     py::module_ inspect = py::module_::import("inspect");
     py::object parameter = inspect.attr("Parameter");
     py::list params;
     params.append(parameter("self", parameter.attr("POSITIONAL_OR_KEYWORD")));
     std::string var_args = "args";
     std::string var_kwargs = "kwargs";
-    for (const KeywordParam &param : spec.params) {
+    for (const KeywordParam &param : keyword.params) {
         if (param.name == var_args) {
             var_args = "_" + var_args;
         }
@@ -118,25 +118,25 @@ py::object keyword_method_type(py::module_ &module) {
 
 } // namespace
 
-py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec spec) {
-    auto shared = std::make_shared<const KeywordSpec>(std::move(spec));
+py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec declared) {
+    auto shared = std::make_shared<const KeywordSpec>(std::move(declared));
     const std::string name = method_name(*shared);
 
-    py::object keyword = keyword_method_type(module)();
-    keyword.attr("_impl") = py::cpp_function(
+    py::object method = keyword_method_type(module)();
+    method.attr("_impl") = py::cpp_function(
         [shared](py::args args, py::kwargs kwargs) {
             return call_keyword(*shared, std::move(args), std::move(kwargs));
         },
         py::name(name.c_str()));
-    keyword.attr("__name__") = name;
-    keyword.attr("__qualname__") = name;
-    keyword.attr("__module__") = module.attr("__name__");
-    keyword.attr("__doc__") = shared->doc;
-    keyword.attr("__signature__") = make_signature(*shared);
-    keyword.attr("keyword") = shared->name;
-    keyword.attr("title") = shared->title;
-    ns[py::str(name)] = keyword;
-    return keyword;
+    method.attr("__name__") = name;
+    method.attr("__qualname__") = name;
+    method.attr("__module__") = module.attr("__name__");
+    method.attr("__doc__") = shared->doc;
+    method.attr("__signature__") = make_signature(*shared);
+    method.attr("keyword") = shared->name;
+    method.attr("title") = shared->title;
+    ns[py::str(name)] = method;
+    return method;
 }
 
 } // namespace lumox::py_helpers

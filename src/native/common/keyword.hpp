@@ -86,8 +86,8 @@ struct KeywordSpec {
     KeywordBody body;
 };
 
-// Stores the keyword method "key_" + spec.name in the class namespace `ns` and returns it.
+// Stores the keyword method "key_" + name in the class namespace `ns` and returns it.
 // The method is an instance of `module.KeywordMethod`, defined on first use.
-py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec spec);
+py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec keyword);
 
 } // namespace lumox::py_helpers

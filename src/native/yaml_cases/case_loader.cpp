@@ -152,7 +152,7 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
 
 // Checks one document; appends its problems and returns false when it is not a case.
 bool check_case(const Document &document, std::vector<std::string> &problems,
-                const std::string &where, CaseSpec &spec) {
+                const std::string &where, CaseSpec &found) {
     if (!PyDict_Check(document.value.ptr())) {
         problems.push_back(where + ": a case must be a mapping with test_name and steps, got " +
                            describe_value(document.value));
@@ -193,7 +193,7 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
     if (problems.size() != problems_before) {
         return false;
     }
-    spec = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0};
+    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0};
     return true;
 }
 
@@ -230,20 +230,20 @@ std::vector<CaseSpec> load_cases(py::handle file_node) {
         }
         std::string document_where = where + ", document " + std::to_string(number) + " (line " +
                                      std::to_string(document.line0 + 1) + ")";
-        CaseSpec spec;
-        if (!check_case(document, problems, document_where, spec)) {
+        CaseSpec found;
+        if (!check_case(document, problems, document_where, found)) {
             continue;
         }
         // Two cases of one name would share a node id: selection, reruns and reports
         // could not tell them apart.
-        std::string name = text_of(spec.name);
+        std::string name = text_of(found.name);
         auto [previous, inserted] = first_use_of_name.emplace(name, document_where);
         if (!inserted) {
-            problems.push_back(document_where + ": test_name " + repr_of(spec.name) +
+            problems.push_back(document_where + ": test_name " + repr_of(found.name) +
                                " is already used by " + previous->second.substr(where.size() + 2));
             continue;
         }
-        cases.push_back(std::move(spec));
+        cases.push_back(std::move(found));
     }
     if (!problems.empty()) {
         std::string message;

@@ -53,31 +53,31 @@ py::object collect_file(py::object file_path, py::object parent) {
     return runtime->case_file.attr("from_parent")(parent, py::arg("path") = file_path);
 }
 
-py::object make_test_object(const CaseSpec &spec, py::handle path) {
+py::object make_test_object(const CaseSpec &found, py::handle path) {
     py::object test_object =
-        lumox::py_helpers::new_case_object(runtime->yaml_case, path, spec.line0 + 1);
-    if (!spec.marks.empty()) {
-        test_object.attr("pytestmark") = spec.marks;
+        lumox::py_helpers::new_case_object(runtime->yaml_case, path, found.line0 + 1);
+    if (!found.marks.empty()) {
+        test_object.attr("pytestmark") = found.marks;
     }
     return test_object;
 }
 
 py::list collect_cases(py::object file_node) {
-    std::vector<CaseSpec> specs;
+    std::vector<CaseSpec> cases;
     try {
-        specs = load_cases(file_node);
+        cases = load_cases(file_node);
     } catch (py::error_already_set &) {
         lumox::py_helpers::count_broken_case_file(file_node.attr("session"));
         throw;
     }
     py::list items;
-    for (CaseSpec &spec : specs) {
+    for (CaseSpec &found : cases) {
         py::object item = runtime->item.attr("from_parent")(
-            file_node, py::arg("name") = spec.name,
-            py::arg("callobj") = make_test_object(spec, file_node.attr("path")));
-        item.attr("case") = spec.document;
-        item.attr("steps") = spec.steps;
-        item.attr(case_line_attr) = spec.line0;
+            file_node, py::arg("name") = found.name,
+            py::arg("callobj") = make_test_object(found, file_node.attr("path")));
+        item.attr("case") = found.document;
+        item.attr("steps") = found.steps;
+        item.attr(case_line_attr) = found.line0;
         items.append(item);
     }
     return items;
