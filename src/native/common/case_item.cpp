@@ -6,6 +6,9 @@ namespace lumox::py_helpers {
 
 namespace {
 
+// Where an item remembers the failure of a step between runtest and repr_failure.
+constexpr const char *step_failure_attr = "_lumox_step_failure";
+
 // Slot of a test object holding its code object.
 constexpr const char *code_slot = "_lumox_code";
 
@@ -49,6 +52,44 @@ py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t l
 
 py::object case_function_property() {
     return py::module_::import("builtins").attr("property")(py::cpp_function(&item_function));
+}
+
+void remember_step_failure(py::handle item, py::error_already_set &error, py::tuple details) {
+    py::module_ pytest = py::module_::import("pytest");
+    if (error.matches(pytest.attr("skip").attr("Exception").ptr()) ||
+        error.matches(pytest.attr("xfail").attr("Exception").ptr())) {
+        return;
+    }
+    item.attr(step_failure_attr) = py::make_tuple(error.value()) + details;
+}
+
+void forget_step_failure(py::handle item) { item.attr(step_failure_attr) = py::none(); }
+
+py::object define_case_item_class(py::module_ &module, const char *name, const char *doc,
+                                  void (*run)(py::object item),
+                                  py::object (*reportinfo)(py::object item),
+                                  py::object (*report)(py::object item, py::object excinfo,
+                                                       py::tuple record),
+                                  py::dict fields) {
+    py::object function_class = py::module_::import("pytest").attr("Function");
+    py::dict ns = fields;
+    ns["runtest"] = method(run, "runtest", py::arg("self"));
+    ns["reportinfo"] = method(reportinfo, "reportinfo", py::arg("self"));
+    ns["repr_failure"] = method(
+        [report, function_class](py::object self, py::object excinfo) -> py::object {
+            py::object remembered = py::getattr(self, step_failure_attr, py::none());
+            if (!remembered.is_none() &&
+                py::tuple(remembered)[0].ptr() == py::object(excinfo.attr("value")).ptr()) {
+                // Reported once; drop the error so its frames are freed.
+                forget_step_failure(self);
+                return report(self, excinfo, py::tuple(remembered));
+            }
+            // Failures outside the steps read best as pytest shows them.
+            return function_class.attr("repr_failure")(self, excinfo);
+        },
+        "repr_failure", py::arg("self"), py::arg("excinfo"));
+    ns["function"] = case_function_property();
+    return make_class(module, name, py::make_tuple(function_class), ns, doc);
 }
 
 } // namespace lumox::py_helpers

@@ -23,6 +23,25 @@ py::object define_case_object_class(py::module_ &module, const char *name,
 // A new test object of `case_class`, placed at line `line` (1-based) of the file `path`.
 py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t line);
 
+// Creates the item class `name` (a pytest.Function) of a case runner: `runtest` runs
+// `run(item)`, `reportinfo` is `reportinfo(item)`, and a failure that `run` remembered with
+// `remember_step_failure` is reported by `report(item, excinfo, record)`; other failures
+// (fixture setup, teardown) are shown as pytest shows them. `fields` are class-level
+// defaults of the item (e.g. current_step = None).
+py::object define_case_item_class(py::module_ &module, const char *name, const char *doc,
+                                  void (*run)(py::object item),
+                                  py::object (*reportinfo)(py::object item),
+                                  py::object (*report)(py::object item, py::object excinfo,
+                                                       py::tuple record),
+                                  py::dict fields);
+
+// Remembers the failure of a step on its item until repr_failure reports it: the record is
+// (error, *details). Skips and xfails are reported without repr_failure: not remembered.
+void remember_step_failure(py::handle item, py::error_already_set &error, py::tuple details);
+
+// Forgets a remembered failure (at the start of a run).
+void forget_step_failure(py::handle item);
+
 // A property for the item class's `function`: pytest tools that locate a test's function
 // (--fixtures-per-test) need a real function; this one is empty and placed at the case.
 py::object case_function_property();

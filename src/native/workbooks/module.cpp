@@ -31,8 +31,6 @@ using namespace lumox::workbooks;
 
 namespace {
 
-// Where a failure is remembered between runtest and repr_failure.
-constexpr const char *case_failure_attr = "_lumox_case_failure";
 // The prefix that turns a keyword name into the keyword object's attribute.
 constexpr const char *keyword_prefix = "_key_";
 
@@ -87,13 +85,7 @@ py::list collect_cases(py::object file_node) {
 
 void remember_failure(py::handle item, py::error_already_set &error, py::handle step,
                       py::handle args, bool substituted) {
-    // Skips and xfails are reported without repr_failure: nothing to remember.
-    py::module_ pytest = py::module_::import("pytest");
-    if (error.matches(pytest.attr("skip").attr("Exception").ptr()) ||
-        error.matches(pytest.attr("xfail").attr("Exception").ptr())) {
-        return;
-    }
-    item.attr(case_failure_attr) = py::make_tuple(error.value(), step, args, substituted);
+    lumox::py_helpers::remember_step_failure(item, error, py::make_tuple(step, args, substituted));
 }
 
 // The report step's parameters: the keyword and its arguments as they are called (as
@@ -175,7 +167,7 @@ void end_case(py::handle item, py::handle keyword_object) {
 }
 
 void run_case(py::object item) {
-    item.attr(case_failure_attr) = py::none();
+    lumox::py_helpers::forget_step_failure(item);
     py::object request = item.attr("funcargs")["request"];
     py::object exchanger = py::module_::import("lumox.steps").attr("exchanger");
     py::object keyword_object;
@@ -208,18 +200,9 @@ py::object item_reportinfo(py::object self) {
                           "case: " + py::str(self.attr("name")).cast<std::string>());
 }
 
-py::object item_repr_failure(py::object self, py::object excinfo) {
-    py::object remembered = py::getattr(self, case_failure_attr, py::none());
-    if (!remembered.is_none() &&
-        py::tuple(remembered)[0].ptr() == py::object(excinfo.attr("value")).ptr()) {
-        py::tuple record(remembered);
-        // Reported once; drop the error so its frames are freed.
-        self.attr(case_failure_attr) = py::none();
-        return failure_report(self, excinfo,
-                              CaseFailure{record[0], record[1], record[2], record[3].cast<bool>()});
-    }
-    // Failures outside the steps (fixture setup, teardown) read best as pytest shows them.
-    return py::module_::import("pytest").attr("Function").attr("repr_failure")(self, excinfo);
+py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
+    return failure_report(self, excinfo,
+                          CaseFailure{record[0], record[1], record[2], record[3].cast<bool>()});
 }
 
 void define_classes(py::module_ &m) {
@@ -227,17 +210,13 @@ void define_classes(py::module_ &m) {
     runtime->case_object = lumox::py_helpers::define_case_object_class(
         m, "WorkbookCase", &run_case, "The test object of one workbook case: asks for `request`.");
 
-    py::dict item_ns;
-    item_ns["runtest"] = method(&run_case, "runtest", py::arg("self"));
-    item_ns["reportinfo"] = method(&item_reportinfo, "reportinfo", py::arg("self"));
-    item_ns["repr_failure"] =
-        method(&item_repr_failure, "repr_failure", py::arg("self"), py::arg("excinfo"));
-    item_ns["function"] = lumox::py_helpers::case_function_property();
-    item_ns["current_step"] = py::none();
-    item_ns["current_args"] = py::none();
-    item_ns["keyword_object"] = py::none();
-    runtime->item = make_class(m, "WorkbookItem", py::make_tuple(pytest.attr("Function")), item_ns,
-                               "One workbook case (a sheet): each row with a keyword is a step.");
+    py::dict fields;
+    fields["current_step"] = py::none();
+    fields["current_args"] = py::none();
+    fields["keyword_object"] = py::none();
+    runtime->item = lumox::py_helpers::define_case_item_class(
+        m, "WorkbookItem", "One workbook case (a sheet): each row with a keyword is a step.",
+        &run_case, &item_reportinfo, &report_step_failure, fields);
 
     py::dict file_ns;
     file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));

@@ -25,8 +25,6 @@ using namespace lumox::yaml_cases;
 
 namespace {
 
-// Where a failed step is remembered between runtest and repr_failure.
-constexpr const char *step_failure_attr = "_lumox_step_failure";
 // 0-based line of the case's document in its file.
 constexpr const char *case_line_attr = "_lumox_case_line";
 
@@ -85,17 +83,11 @@ py::list collect_cases(py::object file_node) {
 
 void remember_failure(py::handle item, py::error_already_set &error, py::ssize_t index,
                       py::handle step, bool rendered) {
-    // Skips and xfails are reported without repr_failure: nothing to remember.
-    py::module_ pytest = py::module_::import("pytest");
-    if (error.matches(pytest.attr("skip").attr("Exception").ptr()) ||
-        error.matches(pytest.attr("xfail").attr("Exception").ptr())) {
-        return;
-    }
-    item.attr(step_failure_attr) = py::make_tuple(error.value(), index, step, rendered);
+    lumox::py_helpers::remember_step_failure(item, error, py::make_tuple(index, step, rendered));
 }
 
 void run_steps(py::object item) {
-    item.attr(step_failure_attr) = py::none();
+    lumox::py_helpers::forget_step_failure(item);
     py::list steps = item.attr("steps");
     py::object request = item.attr("funcargs")["request"];
     py::object run_step = item.attr("ihook").attr("pytest_yaml_run_step");
@@ -130,19 +122,10 @@ py::object item_reportinfo(py::object self) {
                           "case: " + py::str(self.attr("name")).cast<std::string>());
 }
 
-py::object item_repr_failure(py::object self, py::object excinfo) {
-    py::object remembered = py::getattr(self, step_failure_attr, py::none());
-    if (!remembered.is_none() &&
-        py::tuple(remembered)[0].ptr() == py::object(excinfo.attr("value")).ptr()) {
-        py::tuple record(remembered);
-        // Reported once; drop the error so its frames are freed.
-        self.attr(step_failure_attr) = py::none();
-        StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
-                            record[3].cast<bool>()};
-        return failure_report(self, excinfo, failure);
-    }
-    // Failures outside the steps (fixture setup, teardown) read best as pytest shows them.
-    return py::module_::import("pytest").attr("Function").attr("repr_failure")(self, excinfo);
+py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
+    StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
+                        record[3].cast<bool>()};
+    return failure_report(self, excinfo, failure);
 }
 
 void define_classes(py::module_ &m) {
@@ -151,17 +134,13 @@ void define_classes(py::module_ &m) {
     runtime->yaml_case = lumox::py_helpers::define_case_object_class(
         m, "YamlCase", &run_steps, "The test object of one YAML case: asks for `request`.");
 
-    py::dict item_ns;
-    item_ns["runtest"] = method(&run_steps, "runtest", py::arg("self"));
-    item_ns["reportinfo"] = method(&item_reportinfo, "reportinfo", py::arg("self"));
-    item_ns["repr_failure"] =
-        method(&item_repr_failure, "repr_failure", py::arg("self"), py::arg("excinfo"));
-    item_ns["function"] = lumox::py_helpers::case_function_property();
-    item_ns["current_step"] = py::none();
-    item_ns["current_step_index"] = py::none();
-    item_ns["resp"] = py::none();
-    runtime->item = make_class(m, "YamlItem", py::make_tuple(pytest.attr("Function")), item_ns,
-                               "One YAML case: its steps run through pytest_yaml_run_step.");
+    py::dict fields;
+    fields["current_step"] = py::none();
+    fields["current_step_index"] = py::none();
+    fields["resp"] = py::none();
+    runtime->item = lumox::py_helpers::define_case_item_class(
+        m, "YamlItem", "One YAML case: its steps run through pytest_yaml_run_step.", &run_steps,
+        &item_reportinfo, &report_step_failure, fields);
 
     py::dict file_ns;
     file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));
