@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 
 #include "arguments.hpp"
+#include "core/case_files.hpp"
 #include "failure_report.hpp"
 #include "fixture_mapping.hpp"
 #include "keyword_class.hpp"
@@ -43,14 +44,9 @@ struct Runtime {
 
 Runtime *runtime = nullptr;
 
-bool ends_with(const std::string &text, const std::string &suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 py::object collect_file(py::object file_path, py::object parent) {
     std::string name = py::str(file_path.attr("name")).cast<std::string>();
-    if (name.rfind("test_", 0) != 0 || !ends_with(name, ".xlsx")) {
+    if (!lumox::core::is_case_file_name(name, {".xlsx"})) {
         return py::none();
     }
     return runtime->workbook_file.attr("from_parent")(parent, py::arg("path") = file_path);
