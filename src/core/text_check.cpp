@@ -20,8 +20,8 @@ std::string_view trim(std::string_view text) {
 // Digits and the wildcard characters a status pattern may use; anything else (a comma,
 // a letter) is a typo that would otherwise silently never match.
 bool is_status_pattern_char(char c) {
-    return (c >= '0' && c <= '9') || c == '*' || c == '?' || c == '[' || c == ']' ||
-           c == '!' || c == '^' || c == '-';
+    return (c >= '0' && c <= '9') || c == '*' || c == '?' || c == '[' || c == ']' || c == '!' ||
+           c == '^' || c == '-';
 }
 
 } // namespace

@@ -37,7 +37,8 @@ TEST(GlobMatch, WildcardsStepOverWholeUtf8Characters) {
     EXPECT_FALSE(glob_match("成??", "成功"));
     EXPECT_TRUE(glob_match("[成败]功", "成功"));
     EXPECT_TRUE(glob_match("[!败]功", "成功"));
-    EXPECT_TRUE(glob_match("?b", "\xff" "b")); // an invalid byte is one character
+    EXPECT_TRUE(glob_match("?b", "\xff"
+                                 "b")); // an invalid byte is one character
 }
 
 TEST(GlobMatch, ManyStarsStayFast) {

@@ -38,9 +38,8 @@ void new_assertion(py::object assert_name, py::object assert_data) {
     // The template globals are looked up at each call: extractions of earlier steps
     // add to them for the rest of the run.
     py::object env_globals = py::module_::import("lumox.templates").attr("env_globals");
-    std::string text_value = env_globals.contains(assert_name)
-                                 ? to_str(env_globals[assert_name])
-                                 : to_str(assert_name);
+    std::string text_value =
+        env_globals.contains(assert_name) ? to_str(env_globals[assert_name]) : to_str(assert_name);
     logger().debug("text_value=" + text_value);
 
     py::object is_passed = text_assert.attr("validate")(py::str(text_value));

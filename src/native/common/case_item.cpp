@@ -65,12 +65,11 @@ void remember_step_failure(py::handle item, py::error_already_set &error, py::tu
 
 void forget_step_failure(py::handle item) { item.attr(step_failure_attr) = py::none(); }
 
-py::object define_case_item_class(py::module_ &module, const char *name, const char *doc,
-                                  void (*run)(py::object item),
-                                  py::object (*reportinfo)(py::object item),
-                                  py::object (*report)(py::object item, py::object excinfo,
-                                                       py::tuple record),
-                                  py::dict fields) {
+py::object
+define_case_item_class(py::module_ &module, const char *name, const char *doc,
+                       void (*run)(py::object item), py::object (*reportinfo)(py::object item),
+                       py::object (*report)(py::object item, py::object excinfo, py::tuple record),
+                       py::dict fields) {
     py::object function_class = py::module_::import("pytest").attr("Function");
     py::dict ns = fields;
     ns["runtest"] = method(run, "runtest", py::arg("self"));

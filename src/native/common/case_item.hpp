@@ -28,12 +28,11 @@ py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t l
 // `remember_step_failure` is reported by `report(item, excinfo, record)`; other failures
 // (fixture setup, teardown) are shown as pytest shows them. `fields` are class-level
 // defaults of the item (e.g. current_step = None).
-py::object define_case_item_class(py::module_ &module, const char *name, const char *doc,
-                                  void (*run)(py::object item),
-                                  py::object (*reportinfo)(py::object item),
-                                  py::object (*report)(py::object item, py::object excinfo,
-                                                       py::tuple record),
-                                  py::dict fields);
+py::object
+define_case_item_class(py::module_ &module, const char *name, const char *doc,
+                       void (*run)(py::object item), py::object (*reportinfo)(py::object item),
+                       py::object (*report)(py::object item, py::object excinfo, py::tuple record),
+                       py::dict fields);
 
 // Remembers the failure of a step on its item until repr_failure reports it: the record is
 // (error, *details). Skips and xfails are reported without repr_failure: not remembered.

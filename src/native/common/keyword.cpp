@@ -17,7 +17,8 @@ std::string method_name(const KeywordSpec &keyword) { return "key_" + keyword.na
 
 // Binds the call's arguments to the declared parameters the way a Python `def` with
 // *args and **kwargs would; anything beyond the declared parameters is dropped.
-py::dict bind_arguments(const KeywordSpec &keyword, const py::args &args, const py::kwargs &kwargs) {
+py::dict bind_arguments(const KeywordSpec &keyword, const py::args &args,
+                        const py::kwargs &kwargs) {
     const std::string fname = method_name(keyword) + "()";
     py::dict values;
     std::string missing;
@@ -47,7 +48,8 @@ py::dict bind_arguments(const KeywordSpec &keyword, const py::args &args, const 
 
 py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kwargs) {
     if (args.empty()) {
-        throw py::type_error(method_name(keyword) + "() needs the keyword object as first argument");
+        throw py::type_error(method_name(keyword) +
+                             "() needs the keyword object as first argument");
     }
     KeywordArgs call{args[0], bind_arguments(keyword, args, kwargs)};
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");

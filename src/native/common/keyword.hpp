@@ -59,8 +59,7 @@ struct KeywordArgs {
 // The body of a keyword; a callable returning void stands for one returning None.
 class KeywordBody {
   public:
-    template <typename F>
-    KeywordBody(F body) {
+    template <typename F> KeywordBody(F body) {
         if constexpr (std::is_void_v<std::invoke_result_t<F &, const KeywordArgs &>>) {
             fn_ = [body = std::move(body)](const KeywordArgs &call) mutable -> py::object {
                 body(call);

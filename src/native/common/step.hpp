@@ -31,8 +31,7 @@ class StepScope {
 
 // Runs `body` inside the report step `title`; the step fails when `body` throws, and the
 // error propagates unchanged.
-template <typename F>
-decltype(auto) in_step(const std::string &title, py::dict params, F &&body) {
+template <typename F> decltype(auto) in_step(const std::string &title, py::dict params, F &&body) {
     StepScope step(title, std::move(params));
     try {
         if constexpr (std::is_void_v<decltype(body())>) {

@@ -71,8 +71,8 @@ py::object find_matches(py::handle data, const std::string &expr) {
         return py::none();
     }
     if (!expr.empty() && expr[0] == '$') {
-        return py::module_::import("jsonpath").attr("jsonpath")(
-            jsonpath_input(py::reinterpret_borrow<py::object>(data)), expr);
+        return py::module_::import("jsonpath")
+            .attr("jsonpath")(jsonpath_input(py::reinterpret_borrow<py::object>(data)), expr);
     }
     return py::module_::import("re").attr("findall")(expr, py::str(data));
 }
@@ -153,13 +153,13 @@ PYBIND11_MODULE(exchange, m) {
     py::dict ns;
     ns["__init__"] = method(&init_exchange, "init", py::arg("self"), py::arg("path") = "",
                             py::arg("data") = py::none(), py::arg("debug") = false);
-    ns["extract"] = method(
-        &extract, "extract", py::arg("self"), py::arg("resp"), py::arg("var_name"),
-        py::arg("attr"), py::arg("expr"), py::arg("index") = 0,
-        "Sets the run variable `var_name` from the response: attr 'str' takes `expr` "
-        "itself; otherwise the response attribute `attr` is searched with a JSONPath "
-        "(expr starting with '$') or a regular expression, and match number `index` is "
-        "taken ('not data' when nothing matches; an expr starting with '/' never matches).");
+    ns["extract"] =
+        method(&extract, "extract", py::arg("self"), py::arg("resp"), py::arg("var_name"),
+               py::arg("attr"), py::arg("expr"), py::arg("index") = 0,
+               "Sets the run variable `var_name` from the response: attr 'str' takes `expr` "
+               "itself; otherwise the response attribute `attr` is searched with a JSONPath "
+               "(expr starting with '$') or a regular expression, and match number `index` is "
+               "taken ('not data' when nothing matches; an expr starting with '/' never matches).");
     ns["dump"] = method(&dump, "dump", py::arg("self"),
                         "Writes the plain-valued run variables (int, float, str, bool, None) "
                         "to the variables file.");

@@ -59,8 +59,8 @@ void init_record(py::object self, py::object name, py::object value, py::object 
                 throw;
             }
             py::raise_from(error, PyExc_ValueError,
-                           (to_str(name) + ": invalid regular expression " +
-                            to_repr(value_text) + ": " + to_str(error.value()))
+                           (to_str(name) + ": invalid regular expression " + to_repr(value_text) +
+                            ": " + to_str(error.value()))
                                .c_str());
             throw py::error_already_set();
         }
@@ -186,8 +186,8 @@ void add_text_assertion_classes(py::module_ &m) {
                                   "Builds a TextAssertion from a plain value (glob pattern) or "
                                   "a mapping {value, mode, msg}.");
     py_helpers::make_class(m, "TextField",
-                           py::make_tuple(py::module_::import("builtins").attr("object")),
-                           field_ns, "Builder of text assertions.");
+                           py::make_tuple(py::module_::import("builtins").attr("object")), field_ns,
+                           "Builder of text assertions.");
 }
 
 } // namespace lumox::responses

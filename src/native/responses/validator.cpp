@@ -31,8 +31,8 @@ bool is_mapping(py::handle value) {
 
 py::object items_of(py::handle section, const char *section_name, const char *what) {
     if (!is_mapping(section)) {
-        raise_error(PyExc_TypeError, std::string(section_name) + ": expected a mapping of " +
-                                         what + " to assertion, got " + type_name(section));
+        raise_error(PyExc_TypeError, std::string(section_name) + ": expected a mapping of " + what +
+                                         " to assertion, got " + type_name(section));
     }
     return section.attr("items")();
 }
@@ -109,7 +109,8 @@ void check_json(py::handle resp, py::handle section, py::dict &errors) {
             throw;
         }
         py::object text = resp.attr("text");
-        errors["json"] = "expected a JSON body, got " + to_repr(text[py::slice(0, kBodyPreview, 1)]);
+        errors["json"] =
+            "expected a JSON body, got " + to_repr(text[py::slice(0, kBodyPreview, 1)]);
         return;
     }
     py::object jsonpath = py::module_::import("jsonpath").attr("jsonpath");

@@ -1,7 +1,7 @@
 // lumox.settings: the configuration every part of lumox reads.
 #include "groups.hpp"
-#include "types.hpp"
 #include "native/common/module_init.hpp"
+#include "types.hpp"
 
 PYBIND11_MODULE(settings, m) {
     m.doc() = "The settings of lumox, in three groups: `lumox` (variables file, report, "
