@@ -2,7 +2,6 @@
 
 import json
 import logging
-import os
 
 import httpx
 import pytest
@@ -11,6 +10,7 @@ from lumox import settings
 from lumox.actlib import ApiKeyWord
 from lumox.exchange import Exchange
 from report_steps import report_steps  # noqa: F401  (fixture)
+from open_files import open_paths
 
 NO_RESPONSE = "尚未发送请求，请使用send_http关键字发送请求后再读取响应"
 NOT_JSON = "响应内容不是json格式，无法筛选"
@@ -46,17 +46,6 @@ def echo(api, method="GET"):
     """Sends the record to /api/echo and returns what the service received."""
     api._key_send_http(method, "/api/echo")
     return api.current_response.json()
-
-
-def open_paths():
-    """Paths of the files this process holds open."""
-    paths = set()
-    for fd in os.listdir("/proc/self/fd"):
-        try:
-            paths.add(os.readlink(f"/proc/self/fd/{fd}"))
-        except OSError:
-            pass  # closed while listing
-    return paths
 
 
 class TestClient:

@@ -11,6 +11,7 @@ import pytest
 from lumox import steps
 from lumox.responses import validator
 from lumox.templates import env_globals
+from open_files import open_paths
 
 @pytest.fixture
 def step_log(caplog):
@@ -29,17 +30,6 @@ def http_lines(caplog):
 def run(item, step):
     item.current_step = step
     return steps.run_step(item, None)
-
-
-def open_paths():
-    """Paths of the files this process holds open."""
-    paths = set()
-    for fd in os.listdir("/proc/self/fd"):
-        try:
-            paths.add(os.readlink(f"/proc/self/fd/{fd}"))
-        except OSError:
-            pass
-    return paths
 
 
 @pytest.fixture
