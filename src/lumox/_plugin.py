@@ -4,6 +4,7 @@ run's variables at the end. The work is done in lumox.steps and lumox.webdriver.
 import pytest
 
 from lumox import steps as _steps
+from lumox import webdriver as _webdriver
 from lumox.webdriver import get_webdriver
 
 logger = _steps.logger
@@ -33,5 +34,11 @@ def new_chrome():
     driver.quit()
 
 
+def pytest_configure(config):
+    # debugger() lifts this run's output capture while its prompt is open.
+    _webdriver.run_started(config)
+
+
 def pytest_unconfigure(config):
+    _webdriver.run_ended(config)
     _steps.save_variables()

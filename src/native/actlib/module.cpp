@@ -1,7 +1,9 @@
 // lumox.actlib: the keyword libraries (API, Web, App), their union KeyWord, and the
 // choice of a library by its type name.
 #include "api_keywords.hpp"
+#include "web_keywords.hpp"
 
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 
@@ -18,11 +20,7 @@ using lumox::py_helpers::to_str;
 
 py::object get_class_by_type(py::object kw_type) {
     if (!py::isinstance<py::str>(kw_type)) {
-        const std::string given = to_str(py::type::handle_of(kw_type).attr("__name__"));
-        PyErr_SetString(
-            PyExc_TypeError,
-            ("get_class_by_type() argument 'kw_type' must be str, not " + given).c_str());
-        throw py::error_already_set();
+        lumox::py_helpers::raise_argument_type("get_class_by_type()", "kw_type", "str", kw_type);
     }
     const std::string name = to_str(kw_type.attr("lower")());
     py::module_ actlib = py::module_::import("lumox.actlib");
@@ -61,9 +59,7 @@ PYBIND11_MODULE(actlib, m) {
     m.attr("DEFAULT_FORCE_CLICK") = ui.attr("force_click");
 
     py::object base = utils.attr("BaseKeyWord");
-    py::dict web_ns;
-    py::object web = make_class(m, "WebKeyWord", py::make_tuple(base), web_ns,
-                                "Keyword library for browser tests over WebDriver.");
+    py::object web = lumox::actlib::define_web_keyword(m, base);
     py::dict app_ns;
     app_ns["_ac"] = py::none(); // the pending touch action chain (MyActionChains)
     py::object app = make_class(m, "AppKeyWord", py::make_tuple(base), app_ns,

@@ -2,6 +2,7 @@
 // module; this header holds what they share.
 #pragma once
 
+#include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 
 #include <pybind11/pybind11.h>
@@ -14,9 +15,7 @@ namespace py = pybind11;
 
 const py_helpers::Logger &logger();
 
-// TypeError "<where> argument '<name>' must be <expected>, not <type of value>".
-[[noreturn]] void raise_argument_type(const std::string &where, const char *name,
-                                      const char *expected, py::handle value);
+using py_helpers::raise_argument_type;
 
 // A browser session (as opposed to a native app): its capabilities name a browser.
 bool is_browser_session(py::handle driver);

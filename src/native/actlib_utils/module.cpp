@@ -11,12 +11,6 @@ namespace lumox::actlib_utils {
 
 const py_helpers::Logger &logger() { return py_helpers::get_logger("lumox.actlib_utils"); }
 
-void raise_argument_type(const std::string &where, const char *name, const char *expected,
-                         py::handle value) {
-    const std::string given = py::str(py::type::handle_of(value).attr("__name__"));
-    throw py::type_error(where + " argument '" + name + "' must be " + expected + ", not " + given);
-}
-
 bool is_browser_session(py::handle driver) {
     return driver.attr("capabilities").contains("browserName");
 }

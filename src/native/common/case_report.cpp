@@ -57,6 +57,17 @@ std::string error_line(py::handle error) {
     return message.empty() ? name : name + ": " + message;
 }
 
+std::vector<std::string> error_notes(py::handle error) {
+    std::vector<std::string> notes;
+    py::object found = py::getattr(error, "__notes__", py::none());
+    if (py::isinstance<py::list>(found) || py::isinstance<py::tuple>(found)) {
+        for (py::handle note : found) {
+            notes.push_back(py::str(note).cast<std::string>());
+        }
+    }
+    return notes;
+}
+
 void ReportLines::add(const std::string &text, const std::string &indent, bool error) {
     for (const std::string &line : split_lines(text)) {
         lines_.append(py::make_tuple(indent + line, error));

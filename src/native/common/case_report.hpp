@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 namespace lumox::py_helpers {
 
@@ -14,6 +15,9 @@ namespace py = pybind11;
 // "ErrorType: message", the error as a tester wants to read it: builtins and pytest's
 // outcomes bare, library errors with their module (httpx.ConnectError).
 std::string error_line(py::handle error);
+
+// The notes added to an error (its __notes__), one text each.
+std::vector<std::string> error_notes(py::handle error);
 
 // The lines of a report; error lines are shown red and bold.
 class ReportLines {

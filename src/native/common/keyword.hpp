@@ -38,8 +38,13 @@ namespace py = pybind11;
 struct KeywordParam {
     KeywordParam(const char *param_name) : name(param_name) {}
     template <typename T>
-    KeywordParam(const char *param_name, T &&default_value)
-        : name(param_name), fallback(py::cast(std::forward<T>(default_value))) {}
+    KeywordParam(const char *param_name, T &&default_value) : name(param_name) {
+        if constexpr (std::is_base_of_v<py::handle, std::remove_cvref_t<T>>) {
+            fallback = py::reinterpret_borrow<py::object>(default_value); // None too
+        } else {
+            fallback = py::cast(std::forward<T>(default_value));
+        }
+    }
 
     bool required() const { return !fallback; }
 

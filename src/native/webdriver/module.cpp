@@ -5,6 +5,7 @@
 
 #include "core/ascii_text.hpp"
 #include "core/browser_setup.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 
 #include <pybind11/pybind11.h>
@@ -14,14 +15,11 @@
 
 namespace py = pybind11;
 using lumox::core::BrowserKind;
+using lumox::py_helpers::raise_error;
+using lumox::py_helpers::to_repr;
 using lumox::py_helpers::to_str;
 
 namespace {
-
-[[noreturn]] void throw_python_error(PyObject *type, const std::string &message) {
-    py::set_error(type, message.c_str());
-    throw py::error_already_set();
-}
 
 std::string env_value(const char *name) {
     py::object value = py::module_::import("os").attr("environ").attr("get")(name, "");
@@ -54,15 +52,15 @@ BrowserKind browser_kind(py::handle value) {
     if (auto kind = lumox::core::parse_browser_kind(name)) {
         return *kind;
     }
-    throw_python_error(PyExc_ValueError, "unknown browser kind '" + name +
-                                             "': use chrome, chromium, firefox or edge");
+    raise_error(PyExc_ValueError,
+                "unknown browser kind '" + name + "': use chrome, chromium, firefox or edge");
 }
 
 std::string locate(const lumox::core::ProgramSearch &search,
                    const std::optional<std::string> &configured) {
     auto found = lumox::core::locate_program(search, configured.value_or(""), env_value("PATH"));
     if (!found.path) {
-        throw_python_error(PyExc_RuntimeError, found.error);
+        raise_error(PyExc_RuntimeError, found.error);
     }
     return *found.path;
 }
@@ -85,6 +83,50 @@ BrowserClasses classes_of(BrowserKind kind) {
     return {"ChromeOptions", "ChromeService", "Chrome"};
 }
 
+// The browser's own options object ("goog:chromeOptions", ...) takes its members through
+// the options' setters, since selenium rebuilds that entry from them when it sends the
+// capabilities. Everything else is a capability of the session.
+void merge_browser_options(py::handle options, BrowserKind kind, py::handle members) {
+    const std::string key = to_str(options.attr("KEY"));
+    if (!py::isinstance<py::dict>(members)) {
+        raise_error(PyExc_ValueError, "capabilities: '" + key + "' must be a JSON object, not " +
+                                          to_repr(members));
+    }
+    for (auto [name, value] : py::reinterpret_borrow<py::dict>(members)) {
+        const std::string member = to_str(name);
+        if (member == "args") {
+            for (py::handle arg : value) {
+                options.attr("add_argument")(arg);
+            }
+        } else if (member == "binary") {
+            options.attr("binary_location") = value;
+        } else if (kind == BrowserKind::Firefox && member == "prefs") {
+            for (auto [pref, pref_value] : py::reinterpret_borrow<py::dict>(value)) {
+                options.attr("set_preference")(pref, pref_value);
+            }
+        } else if (kind != BrowserKind::Firefox) {
+            options.attr("add_experimental_option")(name, value);
+        } else {
+            raise_error(PyExc_ValueError, "capabilities: '" + key + "' member '" + member +
+                                              "' is not supported; use args, binary or prefs");
+        }
+    }
+}
+
+void merge_capabilities(py::handle options, BrowserKind kind, py::handle capabilities) {
+    if (capabilities.is_none()) {
+        return;
+    }
+    const std::string browser_key = to_str(options.attr("KEY"));
+    for (auto [name, value] : py::reinterpret_borrow<py::dict>(capabilities)) {
+        if (to_str(name) == browser_key) {
+            merge_browser_options(options, kind, value);
+        } else {
+            options.attr("set_capability")(name, value);
+        }
+    }
+}
+
 py::object browser_options(BrowserKind kind, bool headless, const std::string &user_data_dir) {
     py::object options = py::module_::import("selenium.webdriver").attr(classes_of(kind).options)();
     auto args = kind == BrowserKind::Firefox
@@ -98,9 +140,11 @@ py::object browser_options(BrowserKind kind, bool headless, const std::string &u
 
 struct FactorySettings {
     std::optional<std::string> grid;
+    std::string grid_source; // where the hub address came from, for messages
     std::optional<bool> headless; // nothing: decided by the machine
     std::optional<std::string> browser_path;
     std::optional<std::string> driver_path;
+    py::object capabilities = py::none(); // dict merged into the session's capabilities
 };
 
 py::object local_session(BrowserKind kind, const FactorySettings &config) {
@@ -123,6 +167,7 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
     try {
         py::object options = browser_options(kind, headless, profile_dir);
         options.attr("binary_location") = browser_path;
+        merge_capabilities(options, kind, config.capabilities);
         py::object service = selenium.attr(names.service)(py::arg("executable_path") = driver_path);
         session = cls(py::arg("options") = options, py::arg("service") = service);
     } catch (...) {
@@ -139,30 +184,90 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
     return session;
 }
 
+// Every WebDriver endpoint (Selenium Grid, chromedriver, Appium) answers GET /status. Asking
+// it first turns a hub that is down or silent into one clear error within the element wait,
+// instead of selenium's retries and its two-minute read time-out.
+void check_hub_answers(const FactorySettings &config) {
+    py::object timeout =
+        py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_max");
+    std::string url = *config.grid;
+    while (!url.empty() && url.back() == '/') {
+        url.pop_back();
+    }
+    py::module_ request = py::module_::import("urllib.request");
+    try {
+        request.attr("urlopen")(url + "/status", py::arg("timeout") = timeout).attr("close")();
+    } catch (py::error_already_set &error) {
+        // An HTTP error status is an answer; only the network failing is not.
+        if (error.matches(py::module_::import("urllib.error").attr("HTTPError"))) {
+            return;
+        }
+        if (!error.matches(PyExc_OSError)) {
+            throw;
+        }
+        lumox::py_helpers::raise_from(
+            error, PyExc_RuntimeError,
+            "WebDriver hub " + *config.grid + " does not answer (GET " + url + "/status within " +
+                to_str(timeout) + " s: " + to_str(error.value()) + "); check " +
+                config.grid_source + " and that the hub is running");
+    }
+}
+
 py::object remote_session(BrowserKind kind, const FactorySettings &config) {
+    check_hub_answers(config);
     // The hub's nodes have their own display: only an explicit setting makes them headless.
     py::object options = browser_options(kind, config.headless.value_or(false), "");
     if (config.browser_path) {
         options.attr("binary_location") = *config.browser_path;
     }
+    merge_capabilities(options, kind, config.capabilities);
     py::object selenium = py::module_::import("selenium.webdriver");
     py::object cls = lumox::webdriver::session_class("Remote", selenium.attr("Remote"));
     return cls(py::arg("command_executor") = *config.grid, py::arg("options") = options);
 }
 
-py::object get_webdriver(py::object browser) {
+// The hub address to use: the `hub` argument when given (empty or "not set": this machine),
+// else the setting lumox_ui.selenium_grid.
+void choose_hub(FactorySettings &config, py::handle hub, py::handle settings) {
+    if (hub.is_none()) {
+        config.grid = text_setting(settings.attr("lumox_ui").attr("selenium_grid"), settings);
+        config.grid_source = "lumox_ui.selenium_grid";
+        return;
+    }
+    config.grid = text_setting(hub, settings);
+    config.grid_source = "the hub argument";
+    if (config.grid) {
+        try {
+            settings.attr("HttpUrl")(py::str(*config.grid));
+        } catch (py::error_already_set &error) {
+            if (!error.matches(PyExc_ValueError)) {
+                throw;
+            }
+            raise_error(PyExc_ValueError, "hub " + to_repr(py::str(*config.grid)) +
+                                              " is not a WebDriver hub address: " +
+                                              to_str(error.value()));
+        }
+    }
+}
+
+py::object get_webdriver(py::object browser, py::object hub, py::object capabilities) {
     py::module_ settings = py::module_::import("lumox.settings");
     py::object ui = settings.attr("lumox_ui");
     const BrowserKind kind = browser_kind(browser.is_none() ? ui.attr("driver_type") : browser);
+    if (!capabilities.is_none() && !py::isinstance<py::dict>(capabilities)) {
+        lumox::py_helpers::raise_argument_type("get_webdriver()", "capabilities",
+                                               "a dict or None", capabilities);
+    }
 
     FactorySettings config;
-    config.grid = text_setting(ui.attr("selenium_grid"), settings);
+    choose_hub(config, hub, settings);
     py::object headless = ui.attr("headless");
     if (!headless.is_none()) {
         config.headless = py::bool_(headless).cast<bool>();
     }
     config.browser_path = text_setting(ui.attr("browser_path"), settings);
     config.driver_path = text_setting(ui.attr("driver_path"), settings);
+    config.capabilities = capabilities;
 
     return config.grid ? remote_session(kind, config) : local_session(kind, config);
 }
@@ -171,9 +276,16 @@ py::object get_webdriver(py::object browser) {
 
 PYBIND11_MODULE(webdriver, m) {
     m.doc() = "WebDriver factory: local Chromium/Chrome, Firefox or Edge sessions through the "
-              "drivers installed on the machine, or remote sessions on a Selenium Grid hub.";
+              "drivers installed on the machine, or remote sessions on a WebDriver hub "
+              "(Selenium Grid).";
+    m.attr("logger") = lumox::py_helpers::get_logger("lumox.webdriver").object();
     m.def("get_webdriver", &get_webdriver, py::arg("browser") = py::none(),
+          py::arg("hub") = py::none(), py::arg("capabilities") = py::none(),
           "A new browser session. `browser` (chrome, chromium, firefox, edge or a DriverEnum "
-          "member) defaults to lumox_ui.driver_type; lumox_ui.selenium_grid, headless, "
-          "browser_path and driver_path shape the session. Sessions offer debugger().");
+          "member) defaults to lumox_ui.driver_type. `hub` is the address of a WebDriver hub "
+          "to start the session on; None means lumox_ui.selenium_grid, an empty text or the "
+          "'not set' marker this machine. `capabilities` (a dict) is merged into the "
+          "session's capabilities. lumox_ui.headless, browser_path and driver_path shape "
+          "local sessions. Sessions offer debugger().");
+    lumox::webdriver::define_debugger(m);
 }

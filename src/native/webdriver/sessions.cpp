@@ -1,10 +1,130 @@
 #include "sessions.hpp"
 
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+
+#include <string>
 
 namespace lumox::webdriver {
 
 namespace {
+
+using py_helpers::to_str;
+
+constexpr const char *kBanner =
+    "lumox debugger: the browser stays open. Python with these at hand:\n"
+    "  driver           the session (driver.title, driver.current_url, ...)\n"
+    "  find(locator)    the element of a locator expression, e.g. find('#kw ;; CSS_SELECTOR')\n"
+    "  By, Keys         selenium's locating strategies and keys\n"
+    "Ctrl-D or exit() leaves the prompt and the test goes on.";
+
+constexpr const char *kNoTerminal =
+    "debugger(): standard input is not a terminal (CI, a pipe or a redirected input), so no "
+    "prompt opens and the test goes on; run pytest from a terminal to use the debugger";
+
+const py_helpers::Logger &logger() { return py_helpers::get_logger("lumox.webdriver"); }
+
+// The configs of the pytest runs in progress, innermost last (pytester nests runs).
+py::list &run_configs() {
+    static py::list *configs = new py::list(); // lives for the process
+    return *configs;
+}
+
+void run_started(py::object config) { run_configs().append(config); }
+
+void run_ended(py::object config) {
+    py::list &configs = run_configs();
+    for (py::ssize_t i = py::len(configs) - 1; i >= 0; --i) {
+        if (configs[i].ptr() == config.ptr()) {
+            configs.attr("pop")(i);
+            return;
+        }
+    }
+}
+
+// A context that lifts pytest's output capture (standard input included) while it is
+// entered, or one that does nothing outside a pytest run.
+py::object capture_lifted() {
+    py::list &configs = run_configs();
+    if (py::len(configs) > 0) {
+        py::object config = configs[py::len(configs) - 1];
+        py::object capman = config.attr("pluginmanager").attr("getplugin")("capturemanager");
+        if (!capman.is_none()) {
+            return capman.attr("global_and_fixture_disabled")();
+        }
+    }
+    return py::module_::import("contextlib").attr("nullcontext")();
+}
+
+bool stdin_is_terminal() {
+    py::object stdin = py::module_::import("sys").attr("stdin");
+    if (stdin.is_none()) {
+        return false;
+    }
+    try {
+        return py::bool_(stdin.attr("isatty")());
+    } catch (py::error_already_set &error) {
+        // A closed or detached stream is no terminal either.
+        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OSError)) {
+            throw;
+        }
+        return false;
+    }
+}
+
+// find(locator) of the prompt: the element a locator expression names, right now.
+py::object finder(py::object driver) {
+    return py::cpp_function(
+        [driver](py::object locator) -> py::object {
+            py::object loc = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
+            py::list found(driver.attr("find_elements")(loc.attr("by"), loc.attr("value")));
+            const auto index = loc.attr("index").cast<size_t>();
+            if (found.size() <= index) {
+                py_helpers::raise_error(PyExc_LookupError,
+                                        std::to_string(found.size()) + " element(s) match " +
+                                            to_str(loc) + ": none at index " +
+                                            std::to_string(index));
+            }
+            return found[index];
+        },
+        py::name("find"), py::arg("locator"));
+}
+
+void interact(py::object driver) {
+    if (!stdin_is_terminal()) {
+        logger().warning(kNoTerminal);
+        return;
+    }
+    py::dict names;
+    names["driver"] = driver;
+    names["find"] = finder(driver);
+    names["By"] = py::module_::import("selenium.webdriver.common.by").attr("By");
+    names["Keys"] = py::module_::import("selenium.webdriver.common.keys").attr("Keys");
+    py::object console = py::module_::import("code").attr("InteractiveConsole")(names);
+    try {
+        console.attr("interact")(py::arg("banner") = kBanner,
+                                 py::arg("exitmsg") = "lumox debugger: back to the test");
+    } catch (py::error_already_set &error) {
+        // exit() and quit() at the prompt mean "leave the prompt", not "end the run".
+        if (!error.matches(PyExc_SystemExit)) {
+            throw;
+        }
+    }
+}
+
+void debugger(py::object driver) {
+    py::object lifted = capture_lifted();
+    lifted.attr("__enter__")();
+    try {
+        interact(driver);
+    } catch (py::error_already_set &error) {
+        py::object trace = error.trace() ? py::object(error.trace()) : py::object(py::none());
+        lifted.attr("__exit__")(error.type(), error.value(), trace);
+        throw;
+    }
+    lifted.attr("__exit__")(py::none(), py::none(), py::none());
+}
 
 void remove_profile_dir(py::handle session) {
     py::object dir = py::getattr(session, kProfileDirAttr, py::none());
@@ -14,15 +134,18 @@ void remove_profile_dir(py::handle session) {
     }
 }
 
-// pdb at the line that called debugger(), with pytest's output capture lifted (pytest
-// replaces pdb.set_trace with its own that does so). Returns when the tester continues.
-void debugger(py::object /*self*/) {
-    py::module_::import("pdb").attr("set_trace")(
-        py::arg("header") = "lumox debugger: the browser stays open; inspect it through the "
-                            "test's variables, type 'c' to continue the test");
-}
-
 } // namespace
+
+void define_debugger(py::module_ &module) {
+    module.def("debugger", &debugger, py::arg("driver"),
+               "An interactive Python prompt with `driver`, `find`, `By` and `Keys` at hand, "
+               "pytest's capture lifted; returns when the tester leaves it. Without a terminal "
+               "on standard input it logs a warning and returns at once.");
+    module.def("run_started", &run_started, py::arg("config"),
+               "Called by the plug-in when a pytest run is configured.");
+    module.def("run_ended", &run_ended, py::arg("config"),
+               "Called by the plug-in when a pytest run ends.");
+}
 
 py::object session_class(const char *name, py::object base) {
     py::module_ module = py::module_::import("lumox.webdriver");
@@ -31,8 +154,9 @@ py::object session_class(const char *name, py::object base) {
     }
     py::dict ns;
     ns["debugger"] = py_helpers::method(&debugger, "debugger", py::arg("self"),
-                                        "Stops the test in the Python debugger (pdb) at the line "
-                                        "that called it; 'c' continues the test.");
+                                        "An interactive prompt with this session as `driver`; "
+                                        "returns when the tester leaves it (at once, with a "
+                                        "warning, when there is no terminal).");
     ns["quit"] = py_helpers::method(
         [base](py::object self) {
             try {

@@ -15,4 +15,8 @@ inline constexpr const char *kProfileDirAttr = "_lumox_user_data_dir";
 // first use (so importing lumox does not import selenium's drivers).
 py::object session_class(const char *name, py::object base);
 
+// Defines `debugger(driver)` and the hooks `run_started(config)` / `run_ended(config)` that
+// tell it which pytest run (and so which output capture) it works in.
+void define_debugger(py::module_ &module);
+
 } // namespace lumox::webdriver

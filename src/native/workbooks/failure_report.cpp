@@ -17,6 +17,14 @@ py::object *report_class = nullptr; // WorkbookCaseFailure, kept for the process
 
 std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
+void add_page_lines(ReportLines &lines, py::handle page) {
+    py::handle url = page[py::int_(0)];
+    py::handle title = page[py::int_(1)];
+    lines.add("page:      " + (url.is_none() ? std::string("(URL unreadable)") : py::str(url).cast<std::string>()), "    ");
+    lines.add("title:     " + (title.is_none() ? std::string("(unreadable)") : repr_of(title)), "    ");
+    lines.add("(the report step of the row has the screenshot, URL and title attached)", "    ");
+}
+
 } // namespace
 
 void define_failure_report(py::module_ &module) {
@@ -48,10 +56,16 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
         lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +
                       repr_of(failure.args),
                   "    ");
+        if (!failure.page.is_none()) {
+            add_page_lines(lines, failure.page);
+        }
         crash = "row " + row + ", " + keyword + ": " + error;
     }
     lines.add("");
     lines.add(error, "", true);
+    for (const std::string &note : lumox::py_helpers::error_notes(failure.error)) {
+        lines.add(note, "", true);
+    }
     return lumox::py_helpers::make_case_report(*report_class, item, excinfo, lines, py::none(),
                                                crash);
 }

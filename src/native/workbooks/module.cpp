@@ -19,6 +19,7 @@
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/step.hpp"
+#include "page_evidence.hpp"
 #include "workbook_loader.hpp"
 
 #include <optional>
@@ -79,9 +80,11 @@ py::list collect_cases(py::object file_node) {
     return items;
 }
 
+// `page` is (url, title) of the browser when the step failed, or None.
 void remember_failure(py::handle item, py::error_already_set &error, py::handle step,
-                      py::handle args, bool substituted) {
-    lumox::py_helpers::remember_step_failure(item, error, py::make_tuple(step, args, substituted));
+                      py::handle args, bool substituted, py::handle page = py::none()) {
+    lumox::py_helpers::remember_step_failure(item, error,
+                                             py::make_tuple(step, args, substituted, page));
 }
 
 // The report step's parameters: the keyword and its arguments as they are called (as
@@ -103,7 +106,10 @@ void call_keyword(py::handle item, py::handle keyword_object, py::handle exchang
         call(*py::reinterpret_borrow<py::tuple>(args));
     } catch (py::error_already_set &error) {
         publish_saved_variables(exchanger, saved_before);
-        remember_failure(item, error, step, args, true);
+        // Still inside the row's report step: the screenshot belongs to it.
+        py::object page = error.matches(PyExc_Exception) ? capture_page(keyword_object)
+                                                         : py::object(py::none());
+        remember_failure(item, error, step, args, true, page);
         throw;
     }
     publish_saved_variables(exchanger, saved_before);
@@ -157,9 +163,23 @@ void close_case_client(py::handle keyword_object) {
     }
 }
 
+// Browser sessions the case started itself (new_driver) end with it; those of fixtures
+// are left to their fixtures.
+void close_case_drivers(py::handle keyword_object) {
+    if (py::hasattr(keyword_object, "close_drivers")) {
+        keyword_object.attr("close_drivers")();
+    }
+}
+
 void end_case(py::handle item, py::handle keyword_object) {
     item.attr("keyword_object") = py::none();
-    close_case_client(keyword_object);
+    try {
+        close_case_client(keyword_object);
+    } catch (py::error_already_set &) {
+        close_case_drivers(keyword_object);
+        throw;
+    }
+    close_case_drivers(keyword_object);
 }
 
 void run_case(py::object item) {
@@ -197,8 +217,8 @@ py::object item_reportinfo(py::object self) {
 }
 
 py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
-    return failure_report(self, excinfo,
-                          CaseFailure{record[0], record[1], record[2], record[3].cast<bool>()});
+    return failure_report(
+        self, excinfo, CaseFailure{record[0], record[1], record[2], record[3].cast<bool>(), record[4]});
 }
 
 void define_classes(py::module_ &m) {

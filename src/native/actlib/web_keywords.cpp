@@ -1,0 +1,610 @@
+#include "web_keywords.hpp"
+
+#include "core/xpath.hpp"
+#include "native/common/errors.hpp"
+#include "native/common/keyword.hpp"
+#include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
+#include "native/common/step.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace lumox::actlib {
+
+namespace {
+
+using py_helpers::add_keyword;
+using py_helpers::get_logger;
+using py_helpers::in_step;
+using py_helpers::KeywordArgs;
+using py_helpers::raise_error;
+using py_helpers::to_repr;
+using py_helpers::to_str;
+
+constexpr const char *kLocatorDoc = ":param locator: 定位器字符串，具体格式请参考关键字：show";
+
+const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
+
+bool truthy(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+py::module_ json() { return py::module_::import("json"); }
+
+// ---- the session and its wait ---------------------------------------------------------
+
+// The keyword object's session; a clear error while there is none yet.
+py::object driver_of(const KeywordArgs &call) {
+    py::object driver = call.self.attr("driver");
+    if (driver.is_none()) {
+        raise_error(PyExc_RuntimeError, "no browser session yet: start one with new_driver, or "
+                                        "take one from a fixture with set_driver, first");
+    }
+    return driver;
+}
+
+py::object wait_of(const KeywordArgs &call) {
+    py::object wait = call.self.attr("wait");
+    if (wait.is_none()) {
+        driver_of(call);
+        raise_error(PyExc_RuntimeError, "the keyword object has a driver but no element wait: "
+                                        "start the session with new_driver or set_driver");
+    }
+    return wait;
+}
+
+// "after 10 s": how long the wait gave, for time-out messages.
+std::string waited(py::handle wait) {
+    return "after " + to_str(py::getattr(wait, "_timeout", py::str("?"))) +
+           " s (lumox_ui.wait_max)";
+}
+
+// wait.until(condition) with `message` on time-out; `condition` takes no argument.
+template <typename F> py::object wait_until(const KeywordArgs &call, F condition,
+                                            const std::string &message) {
+    py::object wait = wait_of(call);
+    py::cpp_function poll([condition](py::object /*driver*/) -> py::object { return condition(); });
+    return wait.attr("until")(poll, message + " " + waited(wait));
+}
+
+py::object find(const KeywordArgs &call, py::handle locator) {
+    driver_of(call);
+    return call.self.attr("find_element")(locator);
+}
+
+// The element once can_interactive says it takes input (displayed, enabled, writable).
+py::object ready_element(const KeywordArgs &call) {
+    py::object self = call.self;
+    py::object element = find(call, call["locator"]);
+    wait_until(
+        call, [self, element]() -> py::object { return self.attr("can_interactive")(element); },
+        "element " + to_str(call["locator"]) +
+            " was found but never became usable (displayed, enabled, not read-only)");
+    return element;
+}
+
+py::object current_alert(const KeywordArgs &call) {
+    py::object condition = call.self.attr("_wait_alert");
+    driver_of(call);
+    py::object wait = wait_of(call);
+    return wait.attr("until")(condition,
+                              "no dialog (alert, confirm or prompt) opened " + waited(wait));
+}
+
+// Text for the browser: numbers from workbook cells are typed as written.
+py::object as_text(py::handle value) {
+    if (py::isinstance<py::str>(value)) {
+        return py::reinterpret_borrow<py::object>(value);
+    }
+    return py::str(value);
+}
+
+// A pixel offset of `move`: a whole number, numeric text, or nothing (0).
+py::int_ pixel_offset(py::handle value, const char *name) {
+    if (value.is_none()) {
+        return py::int_(0);
+    }
+    if (!PyBool_Check(value.ptr())) {
+        if (py::isinstance<py::int_>(value)) {
+            return py::reinterpret_borrow<py::int_>(value);
+        }
+        try {
+            const double number = py::float_(py::module_::import("builtins").attr("float")(value));
+            if (std::isfinite(number)) {
+                return py::int_(static_cast<long long>(std::lround(number)));
+            }
+        } catch (py::error_already_set &error) {
+            if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+                throw;
+            }
+        }
+    }
+    raise_error(PyExc_TypeError, std::string("move: ") + name +
+                                     " must be a number of pixels, not " + to_repr(value));
+}
+
+// ---- keyword bodies ---------------------------------------------------------------------
+
+py::object parse_capabilities(py::handle text) {
+    if (!truthy(text)) {
+        return py::none();
+    }
+    py::object parsed;
+    try {
+        parsed = json().attr("loads")(text);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError)) {
+            throw;
+        }
+        py_helpers::raise_from(error, PyExc_ValueError,
+                               "new_driver: capabilities is not valid JSON: " + to_repr(text) +
+                                   " (" + to_str(error.value()) + ")");
+    }
+    if (!py::isinstance<py::dict>(parsed)) {
+        raise_error(PyExc_ValueError,
+                    "new_driver: capabilities must be a JSON object such as "
+                    "{\"acceptInsecureCerts\": true}, not " +
+                        to_repr(text));
+    }
+    return parsed;
+}
+
+void new_driver(const KeywordArgs &call) {
+    py::object browser = call["browser"];
+    py::object hub = call["hub"];
+    py::object capabilities = call["capabilities"];
+    if (!py::isinstance<py::str>(capabilities)) {
+        py_helpers::raise_argument_type("key_new_driver()", "capabilities", "str", capabilities);
+    }
+    actlib_log().info("启动新的设备: browser=" + to_str(browser) + ",hub=" + to_str(hub) +
+                      ", capabilities=" + to_str(capabilities));
+    py::object parsed = parse_capabilities(capabilities);
+    py::object driver = py::module_::import("lumox.webdriver")
+                            .attr("get_webdriver")(browser, py::arg("hub") = hub,
+                                                   py::arg("capabilities") = parsed);
+
+    py::object self = call.self;
+    // Sessions this object started are quit with its case (close_drivers).
+    if (self.attr("_own_drivers").is_none()) {
+        self.attr("_own_drivers") = py::list();
+    }
+    self.attr("_own_drivers").attr("append")(driver);
+    self.attr("driver") = driver;
+    if (driver.attr("capabilities").contains("browserName")) {
+        try {
+            driver.attr("maximize_window")();
+        } catch (py::error_already_set &error) {
+            if (!error.matches(PyExc_Exception)) {
+                throw;
+            }
+            actlib_log().info("最大化失败");
+        }
+    }
+    py::object ui = py::module_::import("lumox.settings").attr("lumox_ui");
+    self.attr("wait") =
+        py::module_::import("selenium.webdriver.support.wait")
+            .attr("WebDriverWait")(driver, py::arg("timeout") = ui.attr("wait_max"),
+                                   py::arg("poll_frequency") = ui.attr("wait_poll"));
+    actlib_log().info("新设备启动成功");
+}
+
+void close_drivers(py::object self) {
+    py::object drivers = self.attr("_own_drivers");
+    self.attr("_own_drivers") = py::none();
+    if (drivers.is_none()) {
+        return;
+    }
+    for (py::handle driver : drivers) {
+        if (self.attr("driver").ptr() == driver.ptr()) {
+            self.attr("driver") = py::none();
+            self.attr("wait") = py::none();
+        }
+        try {
+            driver.attr("quit")();
+        } catch (py::error_already_set &error) {
+            // A browser that is already gone has nothing left to stop; the case's result
+            // is not changed by its cleanup.
+            if (!error.matches(PyExc_Exception)) {
+                throw;
+            }
+            get_logger("lumox.actlib").warning("could not quit a browser session: " +
+                                               to_str(error.value()));
+        }
+    }
+}
+
+void goto_page(const KeywordArgs &call) {
+    py::object url = call["url"];
+    if (!py::isinstance<py::str>(url)) {
+        py_helpers::raise_argument_type("key_goto()", "url", "str", url);
+    }
+    driver_of(call).attr("get")(url);
+}
+
+void touch(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    in_step("暂存元素", py::dict(), [&] { call.self.attr("_activate_ele") = element; });
+}
+
+void click(const KeywordArgs &call) {
+    py::object element = ready_element(call);
+    actlib_log().info("元素就绪，准备点击... ele.id=" + to_str(element.attr("id")));
+    in_step("操作元素", py::dict(), [&] {
+        if (truthy(call["force"])) {
+            driver_of(call).attr("execute_script")("return arguments[0].click()", element);
+        } else {
+            element.attr("click")();
+        }
+    });
+}
+
+void input(const KeywordArgs &call) {
+    py::object element = ready_element(call);
+    actlib_log().info("元素就绪，准备输入... ele.id=" + to_str(element.attr("id")));
+    in_step("操作元素", py::dict(), [&] {
+        if (truthy(call["clear"])) {
+            element.attr("clear")();
+        }
+        py::object content = call["content"];
+        element.attr("send_keys")(content.is_none() ? py::str("") : as_text(content));
+    });
+}
+
+void chosen(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    element.attr("click")();
+    actlib_log().info("加载选项...");
+    actlib_log().debug(to_str(element.attr("text")));
+    const std::string value = to_str(as_text(call["value"]));
+    // The option whose text is exactly the value, whatever quotes it holds.
+    const std::string xpath = "./div/ul/li[text()=" + core::xpath_literal(value) + "]";
+    py::object option = wait_until(
+        call, [element, xpath]() -> py::object { return element.attr("find_element")("xpath", xpath); },
+        "no option with the text " + to_repr(py::str(value)) + " in the chosen list " +
+            to_str(call["locator"]));
+    actlib_log().info("选中选项： [" + to_str(option.attr("tag_name")) + ": " +
+                      to_str(option.attr("text")) + "]");
+    option.attr("click")();
+    actlib_log().info("点击选项");
+}
+
+void sleep(const KeywordArgs &call) {
+    py::object times = call["times"];
+    actlib_log().info("强制等待");
+    double seconds = NAN;
+    try {
+        seconds = py::float_(py::module_::import("builtins").attr("float")(times));
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+            throw;
+        }
+    }
+    if (!std::isfinite(seconds) || seconds < 0 || PyBool_Check(times.ptr())) {
+        raise_error(PyExc_ValueError,
+                    "sleep: times must be a number of seconds such as 2 or 0.5, not " +
+                        to_repr(times));
+    }
+    // Python's sleep, so that Ctrl-C still stops the run.
+    py::module_::import("time").attr("sleep")(seconds);
+}
+
+void show(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    driver_of(call).attr("execute_script")("arguments[0].scrollIntoView(true)", element);
+}
+
+void move(const KeywordArgs &call) {
+    py::object x = call["x"];
+    py::object y = call["y"];
+    const std::string offsets = ", x=" + to_str(x) + ", y=" + to_str(y);
+    actlib_log().info("鼠标悬停: locator=" + to_str(call["locator"]) + offsets);
+    py::int_ dx = pixel_offset(x, "x");
+    py::int_ dy = pixel_offset(y, "y");
+    py::object element = find(call, call["locator"]);
+    py::object chain =
+        py::module_::import("lumox.actlib_utils").attr("MyActionChains")(driver_of(call));
+    chain.attr("move_to_element_with_offset")(element, dx, dy);
+    chain.attr("perform")();
+    actlib_log().info("鼠标悬停完成: elm.rect=" + to_str(element.attr("rect")) + offsets);
+}
+
+py::object shell(const KeywordArgs &call) {
+    py::object text = call["scrip_args"];
+    py::object args = text;
+    // A number or truth value typed into a cell is already the JSON value it stands for.
+    if (py::isinstance<py::str>(text)) {
+        try {
+            args = json().attr("loads")(text);
+        } catch (py::error_already_set &error) {
+            if (!error.matches(PyExc_ValueError)) {
+                throw;
+            }
+            py_helpers::raise_from(error, PyExc_ValueError,
+                                   "shell: scrip_args is not valid JSON: " + to_repr(text) +
+                                       " (" + to_str(error.value()) + ")");
+        }
+    }
+    py::object result = driver_of(call).attr("execute_script")(call["scrip"], args);
+    actlib_log().info("命令执行结果:res=" + to_str(result));
+    return result;
+}
+
+void debugger(const KeywordArgs &call) {
+    actlib_log().warning("进入调试，请确保框架处于交互模式！");
+    py::object driver = driver_of(call);
+    // Sessions from other factories lack debugger(): the same prompt is used for them.
+    if (py::hasattr(driver, "debugger")) {
+        driver.attr("debugger")();
+    } else {
+        py::module_::import("lumox.webdriver").attr("debugger")(driver);
+    }
+}
+
+// ---- frames, dialogs, saved values ------------------------------------------------------
+
+void frame_enter(const KeywordArgs &call) {
+    actlib_log().info("进入frame locator=" + to_str(call["locator"]));
+    py::object element = find(call, call["locator"]);
+    const std::string tag = to_str(element.attr("tag_name"));
+    if (tag != "iframe") {
+        PyErr_SetNone(PyExc_AssertionError);
+        py::error_already_set error;
+        py_helpers::add_note(error, "frame_enter: " + to_str(call["locator"]) + " is a <" + tag +
+                                        ">, not an <iframe>");
+        throw error;
+    }
+    driver_of(call).attr("switch_to").attr("frame")(element);
+}
+
+py::object wait_alert(py::object driver) {
+    try {
+        return driver.attr("switch_to").attr("alert");
+    } catch (py::error_already_set &error) {
+        if (!error.matches(
+                py::module_::import("selenium.common.exceptions").attr("WebDriverException"))) {
+            throw;
+        }
+        return py::bool_(false);
+    }
+}
+
+void alert_ok(const KeywordArgs &call) {
+    actlib_log().info("为alert点击[确定]");
+    py::object alert = current_alert(call);
+    py::object text = call["text"];
+    if (truthy(text)) {
+        alert.attr("send_keys")(as_text(text));
+    }
+    alert.attr("accept")();
+}
+
+void alert_cancel(const KeywordArgs &call) {
+    actlib_log().info("为alert点击[取消]");
+    current_alert(call).attr("dismiss")();
+}
+
+void save(const KeywordArgs &call) {
+    actlib_log().info("保存变量: 【" + to_str(call["var_name"]) + "】 = " + to_str(call["value"]));
+    call.self.attr("set_vars")(call["var_name"], call["value"]);
+}
+
+void save_text(const KeywordArgs &call) {
+    py::object locator = call["locator"];
+    py::object text;
+    if (to_str(py::str(locator).attr("lower")()) == "alert") {
+        text = current_alert(call).attr("text");
+    } else if (truthy(call["allow_empty"])) {
+        text = find(call, locator).attr("text");
+    } else {
+        text = wait_until(
+            call, [call, locator]() -> py::object { return find(call, locator).attr("text"); },
+            "the text of " + to_str(locator) + " stayed empty");
+    }
+    call.self.attr("set_vars")(call["var_name"], text);
+}
+
+void save_attr(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    call.self.attr("set_vars")(call["var_name"], element.attr("get_attribute")(call["attr_name"]));
+}
+
+void add_page_keywords(py::module_ &module, py::dict ns) {
+    py::object actlib = module;
+    add_keyword(module, ns,
+                {.name = "new_driver",
+                 .title = "启动新设备",
+                 .doc = "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
+                        ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
+                        ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
+                        ":param capabilities: 如果使用grid可以传递参数，默认为空",
+                 .params = {{"browser", py::object(actlib.attr("DEFAULT_BROWSER"))},
+                            {"hub", py::object(actlib.attr("DEFAULT_HUB"))},
+                            {"capabilities", ""}},
+                 .body = new_driver});
+    add_keyword(module, ns,
+                {.name = "goto",
+                 .title = "跳转到指定页面",
+                 .doc = "关键字：goto\n跳转到指定页面\n:param url: 指定页面的url",
+                 .params = {"url"},
+                 .body = goto_page});
+    add_keyword(module, ns,
+                {.name = "touch",
+                 .title = "聚焦元素",
+                 .doc = std::string("关键字：touch\n聚焦指定元素\n") + kLocatorDoc,
+                 .params = {"locator"},
+                 .body = touch});
+    add_keyword(module, ns,
+                {.name = "click",
+                 .title = "点击元素",
+                 .doc = std::string("关键字：click\n点击指定的元素，自动等待元素可交互， "
+                                    "也可以选择强制点击\n") +
+                        kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
+                 .params = {"locator", {"force", py::object(actlib.attr("DEFAULT_FORCE_CLICK"))}},
+                 .body = click});
+    add_keyword(module, ns,
+                {.name = "input",
+                 .title = "输入内容",
+                 .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
+                        kLocatorDoc +
+                        "\n:param content: 要输入的内容，支持变量引用"
+                        "\n:param clear: 清除原有内容，默认为True",
+                 .params = {"locator", "content", {"clear", true}},
+                 .body = input});
+    add_keyword(module, ns,
+                {.name = "chosen",
+                 .title = "处理下拉选择",
+                 .doc = std::string("关键字: chosen\n适用于jquery-chosen的下拉选择\n") + kLocatorDoc +
+                        "\n:param value: 要输入的值，支持变量引用",
+                 .params = {"locator", "value"},
+                 .body = chosen});
+    add_keyword(module, ns,
+                {.name = "sleep",
+                 .title = "强制等待",
+                 .doc = "关键字：sleep\n用例强制等待x 秒\n:param times: 等待的秒数，可以有小数点",
+                 .params = {"times"},
+                 .body = sleep});
+    add_keyword(module, ns,
+                {.name = "show",
+                 .title = "展示元素",
+                 .doc = "关键字：show\n滚动画面使指定元素可见\n"
+                        ":param locator: 定位器字符串，格式为 value ;; by ;; index，by 和 index "
+                        "可以省略\n"
+                        "    value: 定位表达式，如 xpath、css 选择器、id\n"
+                        "    by: 定位策略，大写的策略名，默认为 XPATH（另有 CSS_SELECTOR、ID、"
+                        "NAME、LINK_TEXT 等）\n"
+                        "    index: 使用第几个匹配的元素，从 0 开始，默认为 0\n"
+                        "    value 中的 ;; 写作 \\;;\n"
+                        "    例如：//form//input\n"
+                        "    例如：kw ;; ID\n"
+                        "    例如：//ul[@class='items']/li ;; XPATH ;; 2",
+                 .params = {"locator"},
+                 .body = show});
+    add_keyword(module, ns,
+                {.name = "move",
+                 .title = "鼠标悬停",
+                 .doc = std::string("关键字：move\n鼠标移动指定元素的相对位置\n") + kLocatorDoc +
+                        "\n:param x: 相对元素中心的水平位置，偏移x像素"
+                        "\n:param y: 相对元素中心的垂直位置，偏移y像素",
+                 .params = {"locator", {"x", 0}, {"y", 0}},
+                 .body = move});
+    add_keyword(module, ns,
+                {.name = "shell",
+                 .title = "执行脚本命令",
+                 .doc = "关键字：shell\n执行脚本命令\n:param scrip: 脚本命令\n"
+                        ":param scrip_args: 参数，支持json字符串",
+                 .params = {"scrip", {"scrip_args", "null"}},
+                 .body = shell});
+    add_keyword(module, ns,
+                {.name = "debugger",
+                 .title = "进入调试",
+                 .doc = "关键字：debugger\n进入调试模式",
+                 .params = {},
+                 .body = debugger});
+}
+
+void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
+    add_keyword(module, ns,
+                {.name = "frame_enter",
+                 .title = "进入frame",
+                 .doc = "关键字：frame_enter\n进入指定的iframe\n"
+                        ":param locator: iframe元素的定位器字符串，具体格式请参考关键字：show",
+                 .params = {"locator"},
+                 .body = frame_enter});
+    add_keyword(module, ns,
+                {.name = "frame_exit",
+                 .title = "返回上一层frame",
+                 .doc = "关键字：frame_exit\n退出iframe",
+                 .params = {},
+                 .body = [](const KeywordArgs &call) {
+                     actlib_log().info("返回上一层frame");
+                     driver_of(call).attr("switch_to").attr("parent_frame")();
+                 }});
+    add_keyword(module, ns,
+                {.name = "frame_top",
+                 .title = "返回顶层frame",
+                 .doc = "关键字：frame_top\n返回到顶层frame",
+                 .params = {},
+                 .body = [](const KeywordArgs &call) {
+                     actlib_log().info("返回顶层frame");
+                     driver_of(call).attr("switch_to").attr("default_content")();
+                 }});
+    add_keyword(module, ns,
+                {.name = "alert_ok",
+                 .title = "对话框[确定]",
+                 .doc = "关键字：alert_ok\n为alert点击确定\n:param text: 如果输入的内容（可选）",
+                 .params = {{"text", py::none()}},
+                 .body = alert_ok});
+    add_keyword(module, ns,
+                {.name = "alert_cancel",
+                 .title = "对话框[取消]",
+                 .doc = "关键字：alert_cancel\n为alert点击取消",
+                 .params = {},
+                 .body = alert_cancel});
+    add_keyword(module, ns,
+                {.name = "save",
+                 .title = "保存[变量]",
+                 .doc = "关键字：save\n保存变量\n"
+                        "变量应该是一个字符串，在字符串中使用`{}`标签将自动引用已有变量\n"
+                        ":param var_name: 变量名\n:param value: 变量值（字符串）",
+                 .params = {"var_name", "value"},
+                 .body = save});
+    add_keyword(module, ns,
+                {.name = "save_text",
+                 .title = "保存[文本]",
+                 .doc = std::string("关键字：save_text\n保存页面上text内容\n"
+                                    ":param var_name: 要保存的变量名\n") +
+                        kLocatorDoc + "\n:param allow_empty: 是否允许为空，默认为Ture",
+                 .params = {"locator", "var_name", {"allow_empty", true}},
+                 .body = save_text});
+    add_keyword(module, ns,
+                {.name = "save_attr",
+                 .title = "保存[元素属性]",
+                 .doc = std::string("关键字：save_attr\n保存元素属性\n"
+                                    ":param var_name: 要保存的变量名\n") +
+                        kLocatorDoc + "\n:param attr_name: 属性名",
+                 .params = {"locator", "var_name", "attr_name"},
+                 .body = save_attr});
+    add_keyword(module, ns,
+                {.name = "save_title",
+                 .title = "保存[页面标题]",
+                 .doc = "关键字：save_title\n保存网页标题\n:param var_name: 要保存的变量名",
+                 .params = {"var_name"},
+                 .body = [](const KeywordArgs &call) {
+                     call.self.attr("set_vars")(call["var_name"], driver_of(call).attr("title"));
+                 }});
+    add_keyword(module, ns,
+                {.name = "save_url",
+                 .title = "保存[URL]",
+                 .doc = "关键字：save_url\n保存当前网址\n:param var_name: 要保存的变量名",
+                 .params = {"var_name"},
+                 .body = [](const KeywordArgs &call) {
+                     call.self.attr("set_vars")(call["var_name"],
+                                                driver_of(call).attr("current_url"));
+                 }});
+}
+
+} // namespace
+
+py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
+    py::dict ns;
+    // Sessions started by new_driver for this object, quit by close_drivers().
+    ns["_own_drivers"] = py::none();
+    ns["_wait_alert"] = py_helpers::static_method(
+        &wait_alert, "_wait_alert", py::arg("driver"),
+        "Wait condition: the driver's open dialog (switch_to.alert), or False while none is open.");
+    ns["close_drivers"] = py_helpers::method(
+        &close_drivers, "close_drivers", py::arg("self"),
+        "Quits every browser session new_driver started for this object (the workbook runner "
+        "calls it when the case ends); sessions of fixtures are left to their fixtures.");
+    add_page_keywords(module, ns);
+    add_frame_and_value_keywords(module, ns);
+    return py_helpers::make_class(module, "WebKeyWord", py::make_tuple(base_keyword), ns,
+                                  "Keyword library for browser tests over WebDriver.");
+}
+
+} // namespace lumox::actlib

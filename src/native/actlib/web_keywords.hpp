@@ -1,0 +1,16 @@
+// WebKeyWord: the keyword library for browser tests. A keyword object drives one browser
+// session at a time (started by new_driver or taken from a fixture by set_driver): it
+// navigates, acts on elements once they can be used, switches frames, answers dialogs and
+// saves what the page shows as run variables.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace lumox::actlib {
+
+namespace py = pybind11;
+
+// Creates the class WebKeyWord (deriving from `base_keyword`) in `module` and returns it.
+py::object define_web_keyword(py::module_ &module, py::object base_keyword);
+
+} // namespace lumox::actlib
