@@ -5,7 +5,7 @@ VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
 
-.PHONY: demo test install browsers test-cpp test-py dev
+.PHONY: demo test install browsers node-packages test-cpp test-py dev
 
 $(PYTHON):
 	python3 -m venv $(VENV)
@@ -18,10 +18,17 @@ browsers:
 	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium chromium-driver; \
 	fi
 
+# The Node.js packages of package-lock.json (front-end libraries of the test pages),
+# installed exactly as locked; node_modules is never committed.
+node_modules/.package-lock.json: package.json package-lock.json
+	npm ci --no-audit --no-fund --loglevel=error
+
+node-packages: node_modules/.package-lock.json
+
 install: $(PYTHON)
 	$(PYTHON) -m pip install -q $(BUILD_FLAGS) '.[test]'
 
-demo: install
+demo: browsers install
 	PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
 
 # The C++ core library's GoogleTest suite.
@@ -36,7 +43,7 @@ test-cpp: $(PYTHON)
 test-py:
 	$(PYTHON) -m pytest -ra
 
-test: browsers install test-cpp test-py
+test: browsers node-packages install test-cpp test-py
 
 # In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
 dev: $(PYTHON)

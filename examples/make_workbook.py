@@ -1,10 +1,12 @@
-"""Writes test_04_keywords.xlsx, the demo's keyword cases (run from any directory:
-``python3 examples/make_workbook.py``).
+"""Writes the demo's keyword workbooks test_04_keywords.xlsx and test_05_web.xlsx (run
+from any directory: ``python3 examples/make_workbook.py``).
 
 Each sheet is one case and each row one keyword step: number, description, keyword, then
-the keyword's arguments. The demo logs in to the demo service with API keywords, uses the
+the keyword's arguments. test_04 logs in to the demo service with API keywords, uses the
 saved variables as {name} in later requests, uploads a file and checks every kind of
-saved value. The client's base address comes from pytest.ini ([lumox_api] base_url).
+saved value; the client's base address comes from pytest.ini ([lumox_api] base_url).
+test_05 logs in on the service's /web/login page in a browser and checks what the page
+shows, once with the right password and once with a wrong one.
 """
 
 from pathlib import Path
@@ -12,10 +14,10 @@ from pathlib import Path
 from openpyxl import Workbook
 from openpyxl.styles import Font
 
-WORKBOOK = Path(__file__).resolve().parent / "test_04_keywords.xlsx"
+HERE = Path(__file__).resolve().parent
 HEADER = ["编号", "描述", "关键字", "参数1", "参数2", "参数3"]
 
-CASES = {
+API_CASES = {
     "登录并保存令牌": [
         ("登录参数", "set_json", '{"username": "alice", "password": "secret"}'),
         ("登录", "send_http", "POST", "/api/login"),
@@ -50,13 +52,48 @@ CASES = {
         ("表单字段正确", "assert", "{upload_reply}", "contains", '"title": "周报"'),
     ],
 }
+
+# Browser keywords need an absolute address: base_url only serves the HTTP client.
+LOGIN_URL = "http://127.0.0.1:8765/web/login"
+WEB_CASES = {
+    "网页登录": [
+        ("打开浏览器", "new_driver"),
+        ("打开登录页", "goto", LOGIN_URL),
+        ("输入用户名", "input", "username ;; ID", "alice"),
+        ("输入密码", "input", "password ;; ID", "secret"),
+        ("点击登录", "click", "login ;; ID"),
+        # FALSE: the reply comes asynchronously, so wait until the text is there.
+        ("等待欢迎语", "save_text", "message ;; ID", "welcome", False),
+        ("欢迎语正确", "assert", "欢迎，alice", "equal", "{welcome}"),
+        ("保存令牌属性", "save_attr", "message ;; ID", "token", "data-token"),
+        ("令牌正确", "assert", "tok-alice", "equal", "{token}"),
+        ("保存标题", "save_title", "page_title"),
+        ("标题已变为首页", "assert", "lumox 首页", "equal", "{page_title}"),
+        ("保存网址", "save_url", "page_url"),
+        ("仍在登录页", "assert", "/web/login", "in", "{page_url}"),
+    ],
+    "密码错误": [
+        ("打开浏览器", "new_driver"),
+        ("打开登录页", "goto", LOGIN_URL),
+        ("输入用户名", "input", "username ;; ID", "alice"),
+        ("输入错误密码", "input", "password ;; ID", "wrong"),
+        ("点击登录", "click", "login ;; ID"),
+        ("等待提示", "save_text", "message ;; ID", "error", False),
+        ("提示密码错误", "assert", "用户名或密码错误", "equal", "{error}"),
+    ],
+}
+
+WORKBOOKS = {
+    "test_04_keywords.xlsx": API_CASES,
+    "test_05_web.xlsx": WEB_CASES,
+}
 WIDTHS = {"A": 8, "B": 30, "C": 16, "D": 48, "E": 14, "F": 20}
 
 
-def build() -> Workbook:
+def build(cases: dict) -> Workbook:
     workbook = Workbook()
     workbook.remove(workbook.active)
-    for title, rows in CASES.items():
+    for title, rows in cases.items():
         sheet = workbook.create_sheet(title)
         sheet.append(HEADER)
         for cell in sheet[1]:
@@ -70,8 +107,10 @@ def build() -> Workbook:
 
 
 def main() -> None:
-    build().save(WORKBOOK)
-    print(f"wrote {WORKBOOK}")
+    for name, cases in WORKBOOKS.items():
+        path = HERE / name
+        build(cases).save(path)
+        print(f"wrote {path}")
 
 
 if __name__ == "__main__":

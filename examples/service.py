@@ -37,6 +37,49 @@ PAGE = """<!doctype html>
 </body></html>
 """
 
+# The web demo's login page: it signs in through /api/login like the API cases do.
+LOGIN_PAGE = """<!doctype html>
+<html><head><meta charset="utf-8"><title>lumox 登录</title></head>
+<body>
+<h1>lumox 登录</h1>
+<form id="login-form">
+  <input id="username" name="username" placeholder="用户名">
+  <input id="password" name="password" type="password" placeholder="密码">
+  <button id="login" type="submit">登录</button>
+</form>
+<p id="message"></p>
+<script>
+document.getElementById("login-form").addEventListener("submit", async (event) => {
+  event.preventDefault();
+  const username = document.getElementById("username").value;
+  const password = document.getElementById("password").value;
+  const message = document.getElementById("message");
+  message.textContent = "";
+  message.removeAttribute("data-token");
+  let reply = null;
+  try {
+    const response = await fetch("/api/login", {
+      method: "POST",
+      headers: {"Content-Type": "application/json"},
+      body: JSON.stringify({username, password}),
+    });
+    if (response.ok) reply = await response.json();
+  } catch (error) {
+    reply = null;
+  }
+  if (reply && reply.code === 0) {
+    // Text last: whoever waits for the text then finds the token and title set too.
+    message.setAttribute("data-token", reply.token);
+    document.title = "lumox 首页";
+    message.textContent = "欢迎，" + username;
+  } else {
+    message.textContent = "用户名或密码错误";
+  }
+});
+</script>
+</body></html>
+"""
+
 
 class Handler(BaseHTTPRequestHandler):
     server_version = "lumox-demo/1.0"
@@ -170,6 +213,9 @@ class Handler(BaseHTTPRequestHandler):
     def page(self, query, body):
         self._send(200, PAGE, content_type="text/html")
 
+    def web_login(self, query, body):
+        self._send(200, LOGIN_PAGE, content_type="text/html")
+
 
 ROUTES = {
     "/api/health": Handler.health,
@@ -184,6 +230,7 @@ ROUTES = {
     "/api/cookies": Handler.cookies,
     "/api/slow": Handler.slow,
     "/page": Handler.page,
+    "/web/login": Handler.web_login,
 }
 
 

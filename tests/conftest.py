@@ -1,5 +1,7 @@
 import socket
+import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -35,3 +37,29 @@ def test_pages():
     yield base_url
     server.shutdown()
     server.server_close()
+
+
+def wait_until_listening(port, attempts=100):
+    """A started server takes a moment before it accepts connections."""
+    for _ in range(attempts):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.1)
+    raise AssertionError(f"nothing listens on port {port}")
+
+
+@pytest.fixture
+def webdriver_hub(closed_port):
+    """Address of a W3C WebDriver endpoint on loopback: a chromedriver of its own, which
+    speaks the protocol of a Selenium Grid hub. Stopped when the test ends."""
+    hub = subprocess.Popen(["/usr/bin/chromedriver", f"--port={closed_port}"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_until_listening(closed_port)
+        yield f"http://127.0.0.1:{closed_port}"
+    finally:
+        hub.terminate()
+        hub.wait()
+
