@@ -2,12 +2,10 @@
 machine's headless Chromium against the demo service on loopback."""
 
 import logging
-import socket
-import subprocess
+import os
+import pty
 import sys
 import tempfile
-import time
-import textwrap
 from types import SimpleNamespace
 
 import pytest
@@ -82,65 +80,60 @@ def test_fixtures_give_one_session_per_run_and_one_per_class(pytester, monkeypat
     assert not [r for r in caplog.records if r.name.endswith("selenium_manager")]
 
 
-def test_factory_session_opens_the_demo_page_and_offers_the_debugger(pytester, http_service):
-    pytester.makepyfile(test_page=f"""
-        from selenium.webdriver.common.by import By
-        from lumox.webdriver import get_webdriver
+DEBUGGED = """
+    from selenium.webdriver.common.by import By
+    from lumox.webdriver import get_webdriver
 
-        def test_login_form():
-            driver = get_webdriver("chromium")
-            try:
-                driver.get("{http_service}/page")
-                driver.find_element(By.ID, "username").send_keys("小明")
-                driver.find_element(By.ID, "submit").click()
-                result = driver.find_element(By.ID, "result").text
-                driver.debugger()
-                assert (driver.title, result) == ("lumox demo", "hello 小明")
-            finally:
-                driver.quit()
-    """)
-    # What a tester types at the prompt: look at a variable, then continue the test.
-    result = pytester.run(sys.executable, "-m", "pytest", "-p", "no:cacheprovider",
-                          stdin=b"p result\nc\n")
-    result.assert_outcomes(passed=1)
-    result.stdout.fnmatch_lines(["*lumox debugger*", "*(Pdb) 'hello 小明'*"])
-
-
-def wait_until_listening(port, attempts=100):
-    """The started hub takes a moment before it accepts connections."""
-    for _ in range(attempts):
+    def test_login_form():
+        driver = get_webdriver("chromium")
         try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.1)
-    raise AssertionError(f"nothing listens on port {port}")
+            driver.get("{page}")
+            driver.find_element(By.ID, "username").send_keys("小明")
+            driver.find_element(By.ID, "submit").click()
+            driver.debugger()
+            assert driver.find_element(By.ID, "result").text == "hello 小明"
+        finally:
+            driver.quit()
+"""
+
+
+def test_debugger_prompt_on_a_terminal_and_none_without_one(pytester, http_service):
+    pytester.makepyfile(test_page=DEBUGGED.format(page=f"{http_service}/page"))
+    # What a tester types at the prompt, on a terminal (pytest's capture on, as usual).
+    terminal, tester_side = pty.openpty()
+    try:
+        os.write(tester_side, "print('seen:', driver.title, find('result ;; ID').text)\n"
+                              "exit()\n".encode())
+        on_terminal = pytester.run(sys.executable, "-m", "pytest", "-p", "no:cacheprovider",
+                                   stdin=terminal, timeout=120)
+    finally:
+        os.close(terminal)
+        os.close(tester_side)
+    on_terminal.assert_outcomes(passed=1)
+    on_terminal.stderr.fnmatch_lines(["lumox debugger: the browser stays open*"])
+    on_terminal.stdout.fnmatch_lines(["*>>> seen: lumox demo hello 小明"])
+    # Without a terminal (CI): a warning, and the test goes on at once.
+    in_ci = pytester.run(sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-o",
+                         "log_cli=true", "--log-cli-level=WARNING", timeout=120)
+    in_ci.assert_outcomes(passed=1)
+    in_ci.stdout.fnmatch_lines(["*WARNING*debugger(): standard input is not a terminal*"])
+    assert "lumox debugger: the browser stays open" not in in_ci.stderr.str()
 
 
 class TestFactorySettings:
-    def test_remote_session_through_a_grid_address(self, monkeypatch, http_service):
-        with socket.socket() as sock:
-            sock.bind(("127.0.0.1", 0))
-            port = sock.getsockname()[1]
-        # ChromeDriver speaks the same protocol as a Selenium Grid hub.
-        hub = subprocess.Popen(["/usr/bin/chromedriver", f"--port={port}"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def test_remote_session_through_a_grid_address(self, monkeypatch, http_service,
+                                                   webdriver_hub):
+        monkeypatch.setattr(settings.lumox_ui, "selenium_grid", webdriver_hub)
+        monkeypatch.setattr(settings.lumox_ui, "headless", True)
+        monkeypatch.setattr(settings.lumox_ui, "browser_path", "/usr/bin/chromium")
+        driver = get_webdriver()
         try:
-            wait_until_listening(port)
-            monkeypatch.setattr(settings.lumox_ui, "selenium_grid", f"http://127.0.0.1:{port}")
-            monkeypatch.setattr(settings.lumox_ui, "headless", True)
-            monkeypatch.setattr(settings.lumox_ui, "browser_path", "/usr/bin/chromium")
-            driver = get_webdriver()
-            try:
-                assert type(driver).__name__ == "Remote"
-                assert callable(driver.debugger)
-                driver.get(f"{http_service}/page")
-                assert driver.title == "lumox demo"
-            finally:
-                driver.quit()
+            assert type(driver).__name__ == "Remote"
+            assert callable(driver.debugger)
+            driver.get(f"{http_service}/page")
+            assert driver.title == "lumox demo"
         finally:
-            hub.terminate()
-            hub.wait()
+            driver.quit()
 
     def test_programs_that_cannot_run_are_reported(self, monkeypatch, tmp_path):
         not_executable = tmp_path / "chromedriver"

@@ -43,18 +43,14 @@ void run_ended(py::object config) {
     }
 }
 
-// A context that lifts pytest's output capture (standard input included) while it is
-// entered, or one that does nothing outside a pytest run.
-py::object capture_lifted() {
+// pytest's capture manager of the innermost run, or None outside a pytest run.
+py::object capture_manager() {
     py::list &configs = run_configs();
-    if (py::len(configs) > 0) {
-        py::object config = configs[py::len(configs) - 1];
-        py::object capman = config.attr("pluginmanager").attr("getplugin")("capturemanager");
-        if (!capman.is_none()) {
-            return capman.attr("global_and_fixture_disabled")();
-        }
+    if (py::len(configs) == 0) {
+        return py::none();
     }
-    return py::module_::import("contextlib").attr("nullcontext")();
+    py::object config = configs[py::len(configs) - 1];
+    return config.attr("pluginmanager").attr("getplugin")("capturemanager");
 }
 
 bool stdin_is_terminal() {
@@ -114,16 +110,23 @@ void interact(py::object driver) {
 }
 
 void debugger(py::object driver) {
-    py::object lifted = capture_lifted();
-    lifted.attr("__enter__")();
+    // pytest's capture, standard input included, is lifted while the prompt is open, as
+    // pytest does for pdb.
+    py::object capman = capture_manager();
+    if (!capman.is_none()) {
+        capman.attr("suspend")(py::arg("in_") = true);
+    }
     try {
         interact(driver);
-    } catch (py::error_already_set &error) {
-        py::object trace = error.trace() ? py::object(error.trace()) : py::object(py::none());
-        lifted.attr("__exit__")(error.type(), error.value(), trace);
+    } catch (py::error_already_set &) {
+        if (!capman.is_none()) {
+            capman.attr("resume")();
+        }
         throw;
     }
-    lifted.attr("__exit__")(py::none(), py::none(), py::none());
+    if (!capman.is_none()) {
+        capman.attr("resume")();
+    }
 }
 
 void remove_profile_dir(py::handle session) {
