@@ -6,7 +6,8 @@ the keyword's arguments. test_04 logs in to the demo service with API keywords, 
 saved variables as {name} in later requests, uploads a file and checks every kind of
 saved value; the client's base address comes from pytest.ini ([lumox_api] base_url).
 test_05 logs in on the service's /web/login page in a browser and checks what the page
-shows, once with the right password and once with a wrong one.
+shows, once with the right password and once with a wrong one; its page address is
+relative to base_url as well.
 """
 
 from pathlib import Path
@@ -53,8 +54,7 @@ API_CASES = {
     ],
 }
 
-# Browser keywords need an absolute address: base_url only serves the HTTP client.
-LOGIN_URL = "http://127.0.0.1:8765/web/login"
+LOGIN_URL = "/web/login"  # relative to [lumox_api] base_url
 WEB_CASES = {
     "网页登录": [
         ("打开浏览器", "new_driver"),
@@ -65,8 +65,8 @@ WEB_CASES = {
         # FALSE: the reply comes asynchronously, so wait until the text is there.
         ("等待欢迎语", "save_text", "message ;; ID", "welcome", False),
         ("欢迎语正确", "assert", "欢迎，alice", "equal", "{welcome}"),
-        ("保存令牌属性", "save_attr", "message ;; ID", "token", "data-token"),
-        ("令牌正确", "assert", "tok-alice", "equal", "{token}"),
+        ("保存令牌属性", "save_attr", "message ;; ID", "web_token", "data-token"),
+        ("令牌正确", "assert", "tok-alice", "equal", "{web_token}"),
         ("保存标题", "save_title", "page_title"),
         ("标题已变为首页", "assert", "lumox 首页", "equal", "{page_title}"),
         ("保存网址", "save_url", "page_url"),

@@ -567,8 +567,9 @@ class TestTemplate:
         result.stdout.fnmatch_lines(["test_login.xlsx::login PASSED*"])
 
 
-def test_demo_workbook_runs_against_the_demo_service(api_suite):
+def test_demo_workbooks_run_against_the_demo_service(api_suite):
     shutil.copy(EXAMPLES / "test_04_keywords.xlsx", api_suite.path)
+    shutil.copy(EXAMPLES / "test_05_web.xlsx", api_suite.path)  # in headless Chromium
     shutil.copytree(EXAMPLES / "data", api_suite.path / "data")
     result = api_suite.runpytest_subprocess("-v")
-    result.assert_outcomes(passed=3)
+    result.assert_outcomes(passed=5)

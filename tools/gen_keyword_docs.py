@@ -6,6 +6,7 @@ Run from the repository root after changing a keyword: ``python3 tools/gen_keywo
 ``--check`` only compares and exits with status 1 when the README is out of date.
 """
 
+import enum
 import inspect
 import sys
 from pathlib import Path
@@ -35,18 +36,31 @@ columns shown, from D on; arguments with a default may be left out.
 
 
 def parse_doc(doc):
-    """(summary lines, {parameter: text}) of a keyword's documentation."""
+    """(summary lines, {parameter: text}) of a keyword's documentation. Lines after a
+    ":param" line belong to that parameter (shown as separate lines of its cell)."""
     summary, params = [], {}
+    current = None
     for line in inspect.cleandoc(doc or "").splitlines():
         line = line.strip()
-        if not line or line.startswith(LABEL):
+        if not line or line.startswith(LABEL) or line.startswith(LABEL.replace("：", ": ")):
             continue
         if line.startswith(":param "):
-            name, _, text = line[len(":param "):].partition(":")
-            params[name.strip()] = text.strip()
+            current, _, text = line[len(":param "):].partition(":")
+            current = current.strip()
+            params[current] = text.strip()
+        elif current:
+            params[current] += "<br>" + line
         else:
             summary.append(line)
     return summary, params
+
+
+def default_text(value):
+    """A parameter default as a tester writes it in a cell."""
+    if isinstance(value, enum.Enum):
+        # Settings markers and kinds: their value ("not set", "chrome").
+        return f"`{value.value}`"
+    return f"`{value!r}`"
 
 
 def parameters(method, documented):
@@ -59,7 +73,7 @@ def parameters(method, documented):
     for param in signature.parameters.values():
         if param.name == "self" or param.kind in (param.VAR_POSITIONAL, param.VAR_KEYWORD):
             continue
-        default = "" if param.default is param.empty else f"`{param.default!r}`"
+        default = "" if param.default is param.empty else default_text(param.default)
         found.append((param.name, default))
     known = {name for name, _ in found}
     return found + [(name, "") for name in documented if name not in known]

@@ -1,7 +1,10 @@
 """WebDriver factory: local browsers through the drivers installed on the machine, or a
-Selenium Grid hub (native module)."""
+WebDriver hub such as Selenium Grid (native module)."""
 
-from typing import Union
+import logging
+from typing import Any, Mapping, Optional, Union
+
+import pytest
 
 from selenium.webdriver import Chrome as _Chrome
 from selenium.webdriver import Edge as _Edge
@@ -9,11 +12,14 @@ from selenium.webdriver import Firefox as _Firefox
 from selenium.webdriver import Remote as _Remote
 from selenium.webdriver.remote.webdriver import WebDriver
 
-from lumox.settings import DriverEnum
+from lumox.settings import DriverEnum, NotSetEnum
+
+logger: logging.Logger
 
 class _Session(WebDriver):
     def debugger(self) -> None:
-        """Stops in pdb at the calling line (pytest's capture lifted); 'c' continues."""
+        """An interactive prompt with this session as `driver` (on a terminal); a warning
+        and an immediate return without one."""
     def quit(self) -> None:
         """Ends the session, stops the driver, removes the temporary profile directory."""
 
@@ -25,6 +31,16 @@ class Remote(_Session, _Remote): ...
 
 def get_webdriver(
     browser: Union[str, DriverEnum, None] = None,
+    hub: Union[str, NotSetEnum, None] = None,
+    capabilities: Optional[Mapping[str, Any]] = None,
 ) -> Union[Chrome, Edge, Firefox, Remote]:
     """A new session of `browser` (default settings.lumox_ui.driver_type): chrome, chromium,
-    firefox or edge. Raises RuntimeError when the driver or browser is not installed."""
+    firefox or edge; on the hub `hub` (None: settings.lumox_ui.selenium_grid; empty: this
+    machine), with `capabilities` merged in. RuntimeError when the driver or browser is not
+    installed or the hub does not answer."""
+
+def debugger(driver: WebDriver) -> None:
+    """The prompt of Session.debugger() for any WebDriver session."""
+
+def run_started(config: pytest.Config) -> None: ...
+def run_ended(config: pytest.Config) -> None: ...
