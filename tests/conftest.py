@@ -63,3 +63,36 @@ def webdriver_hub(closed_port):
         hub.terminate()
         hub.wait()
 
+
+
+@pytest.fixture(scope="module")
+def browser():
+    """One headless browser session for the tests of a module."""
+    from lumox.webdriver import get_webdriver
+
+    driver = get_webdriver()
+    yield driver
+    driver.quit()
+
+
+@pytest.fixture
+def browser_keywords(browser, tmp_path):
+    """Makes a keyword object of a class that holds the module's browser through set_driver,
+    with an element wait of `timeout` seconds."""
+    from selenium.webdriver.support.wait import WebDriverWait
+
+    from lumox.exchange import Exchange
+
+    def make(keyword_class, timeout):
+        kw = keyword_class(Exchange(str(tmp_path / "vars.yaml")), {"chrome": browser})
+        kw._key_set_driver("chrome")
+        kw.wait = WebDriverWait(browser, timeout, 0.1)
+        return kw
+
+    return make
+
+
+@pytest.fixture
+def wide_terminal(monkeypatch):
+    """Summary lines are cut at the terminal's width; suites that check them whole use it."""
+    monkeypatch.setenv("COLUMNS", "200")

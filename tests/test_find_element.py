@@ -10,7 +10,6 @@ from selenium.webdriver.support.wait import WebDriverWait
 from lumox import settings
 from lumox.actlib_utils import BaseKeyWord, MyActionChains
 from lumox.exchange import Exchange
-from lumox.webdriver import get_webdriver
 
 LOGGER = "lumox.actlib_utils"
 
@@ -38,20 +37,10 @@ def data_url(html):
     return "data:text/html;charset=utf-8," + urllib.parse.quote(html)
 
 
-@pytest.fixture(scope="module")
-def browser():
-    driver = get_webdriver()
-    yield driver
-    driver.quit()
-
-
 @pytest.fixture
-def kw(browser, tmp_path):
+def kw(browser_keywords):
     """A keyword object holding the browser through set_driver, with a short wait."""
-    kw = BaseKeyWord(Exchange(str(tmp_path / "vars.yaml")), {"chrome": browser})
-    kw._key_set_driver("chrome")
-    kw.wait = WebDriverWait(browser, 0.5, 0.1)
-    return kw
+    return browser_keywords(BaseKeyWord, 0.5)
 
 
 @pytest.fixture

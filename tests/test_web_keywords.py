@@ -12,7 +12,6 @@ from selenium.webdriver.support.wait import WebDriverWait
 from lumox import actlib, settings
 from lumox.actlib import KeyWord, WebKeyWord
 from lumox.exchange import Exchange
-from lumox.webdriver import get_webdriver
 from processes import browser_processes, left_behind
 from test_workbooks import HEADER, write_pytest_ini, write_workbook
 
@@ -20,20 +19,10 @@ LOGGER = "lumox.actlib"
 CHOSEN = "//div[@id='fruit_chosen']"
 
 
-@pytest.fixture(scope="module")
-def browser():
-    driver = get_webdriver()
-    yield driver
-    driver.quit()
-
-
 @pytest.fixture
-def kw(browser, tmp_path):
+def kw(browser_keywords):
     """A Web keyword object on the module's browser, with a 2 s element wait."""
-    kw = WebKeyWord(Exchange(str(tmp_path / "vars.yaml")), {"chrome": browser})
-    kw._key_set_driver("chrome")
-    kw.wait = WebDriverWait(browser, 2, 0.1)
-    return kw
+    return browser_keywords(WebKeyWord, 2)
 
 
 @pytest.fixture
@@ -296,12 +285,7 @@ def every_keyword_case(pages):
     ]
 
 
-@pytest.fixture(autouse=True)
-def wide_terminal(monkeypatch):
-    """Summary lines are cut at the terminal's width; these suites check them whole."""
-    monkeypatch.setenv("COLUMNS", "200")
-
-
+@pytest.mark.usefixtures("wide_terminal")
 def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
         pytester, test_pages, closed_port):
     write_pytest_ini(pytester, """\
@@ -362,6 +346,7 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     assert not any("attachments" in step and step["attachments"] for step in passed["steps"])
 
 
+@pytest.mark.usefixtures("wide_terminal")
 def test_a_row_failing_after_the_browser_is_gone_reports_its_own_error(pytester, test_pages):
     pytester.makepyfile(gone_keywords="""
         from lumox.actlib import KeyWord

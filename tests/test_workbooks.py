@@ -132,10 +132,7 @@ def run_variables():
     steps.exchanger.file.update(saved_file)
 
 
-@pytest.fixture(autouse=True)
-def wide_terminal(monkeypatch):
-    """Summary lines are cut at the terminal's width; these suites check them whole."""
-    monkeypatch.setenv("COLUMNS", "200")
+pytestmark = pytest.mark.usefixtures("wide_terminal")
 
 
 @pytest.fixture

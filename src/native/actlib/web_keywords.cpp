@@ -174,22 +174,7 @@ void new_driver(const KeywordArgs &call) {
         self.attr("_own_drivers") = py::list();
     }
     self.attr("_own_drivers").attr("append")(driver);
-    self.attr("driver") = driver;
-    if (driver.attr("capabilities").contains("browserName")) {
-        try {
-            driver.attr("maximize_window")();
-        } catch (py::error_already_set &error) {
-            if (!error.matches(PyExc_Exception)) {
-                throw;
-            }
-            actlib_log().info("最大化失败");
-        }
-    }
-    py::object ui = py::module_::import("lumox.settings").attr("lumox_ui");
-    self.attr("wait") =
-        py::module_::import("selenium.webdriver.support.wait")
-            .attr("WebDriverWait")(driver, py::arg("timeout") = ui.attr("wait_max"),
-                                   py::arg("poll_frequency") = ui.attr("wait_poll"));
+    self.attr("_use_driver")(driver, "lumox.actlib");
     actlib_log().info("新设备启动成功");
 }
 

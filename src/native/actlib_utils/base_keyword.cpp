@@ -141,15 +141,11 @@ void set_vars(py::object self, py::object var_name, py::object value) {
             [&] { self.attr("exchanger").attr("file")[var_name] = value; });
 }
 
-void set_driver(const KeywordArgs &call) {
-    py::object driver = call.self.attr("usefixtures")[call["fixture_name"]];
-    py::object webdriver =
-        py::module_::import("selenium.webdriver.remote.webdriver").attr("WebDriver");
-    if (!py::isinstance(driver, webdriver)) {
-        PyErr_SetNone(PyExc_AssertionError);
-        throw py::error_already_set();
-    }
-    call.self.attr("driver") = driver;
+// Makes `driver` the object's session: maximised when it is a browser, with a new element
+// wait from the settings lumox_ui.wait_max and wait_poll (read now). A failed maximising
+// is logged on `log_name`, the logger of the keyword's own module.
+void use_driver(py::object self, py::object driver, const std::string &log_name) {
+    self.attr("driver") = driver;
     if (is_browser_session(driver)) {
         try {
             driver.attr("maximize_window")();
@@ -158,14 +154,25 @@ void set_driver(const KeywordArgs &call) {
             if (!error.matches(PyExc_Exception)) {
                 throw;
             }
-            logger().info("最大化失败");
+            py_helpers::get_logger(log_name.c_str()).info("最大化失败");
         }
     }
     py::object ui = py::module_::import("lumox.settings").attr("lumox_ui");
-    call.self.attr("wait") =
+    self.attr("wait") =
         py::module_::import("selenium.webdriver.support.wait")
             .attr("WebDriverWait")(driver, py::arg("timeout") = ui.attr("wait_max"),
                                    py::arg("poll_frequency") = ui.attr("wait_poll"));
+}
+
+void set_driver(const KeywordArgs &call) {
+    py::object driver = call.self.attr("usefixtures")[call["fixture_name"]];
+    py::object webdriver =
+        py::module_::import("selenium.webdriver.remote.webdriver").attr("WebDriver");
+    if (!py::isinstance(driver, webdriver)) {
+        PyErr_SetNone(PyExc_AssertionError);
+        throw py::error_already_set();
+    }
+    use_driver(call.self, driver, "lumox.actlib_utils");
 }
 
 void assert_keyword(const KeywordArgs &call) {
@@ -294,6 +301,10 @@ py::object define_base_keyword(py::module_ &module) {
         method(&can_interactive, "can_interactive", py::arg("self"), py::arg("ele"),
                "True when the element can take input: displayed, enabled and not read-only "
                "(in apps: enabled).");
+    ns["_use_driver"] = method(&use_driver, "_use_driver", py::arg("self"), py::arg("driver"),
+                               py::arg("log_name") = "lumox.actlib_utils",
+                               "Makes `driver` the session of the keywords: maximised when it "
+                               "is a browser, with a new element wait from the settings.");
     ns["find_element"] = method(&find_element, "find_element", py::arg("self"), py::arg("locator"),
                                 "The element a locator expression names, waited for with "
                                 "self.wait and highlighted in browsers.");
