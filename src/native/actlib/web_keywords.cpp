@@ -90,7 +90,6 @@ py::object ready_element(const KeywordArgs &call) {
 
 py::object current_alert(const KeywordArgs &call) {
     py::object condition = call.self.attr("_wait_alert");
-    driver_of(call);
     py::object wait = wait_of(call);
     return wait.attr("until")(condition,
                               "no dialog (alert, confirm or prompt) opened " + waited(wait));
@@ -115,7 +114,8 @@ py::int_ pixel_offset(py::handle value, const char *name) {
         }
         try {
             const double number = py::float_(py::module_::import("builtins").attr("float")(value));
-            if (std::isfinite(number)) {
+            // Beyond any screen, and beyond what lround can represent.
+            if (std::isfinite(number) && std::fabs(number) < 1e9) {
                 return py::int_(static_cast<long long>(std::lround(number)));
             }
         } catch (py::error_already_set &error) {
@@ -197,8 +197,7 @@ void close_drivers(py::object self) {
             if (!error.matches(PyExc_Exception)) {
                 throw;
             }
-            get_logger("lumox.actlib").warning("could not quit a browser session: " +
-                                               to_str(error.value()));
+            actlib_log().warning("could not quit a browser session: " + to_str(error.value()));
         }
     }
 }
