@@ -1,4 +1,5 @@
 // lumox.settings: the configuration every part of lumox reads.
+#include "core/ini_template.hpp"
 #include "groups.hpp"
 #include "native/common/module_init.hpp"
 #include "types.hpp"
@@ -16,5 +17,8 @@ PYBIND11_MODULE(settings, m) {
     lumox::py_helpers::init_module([&] {
         lumox::settings::add_value_types(m);
         lumox::settings::add_setting_groups(m);
+        m.def("pytest_ini_template", &lumox::core::pytest_ini_template,
+              "The pytest.ini a new project starts from: pytest's options for lumox and every "
+              "setting with its default and meaning (packaged as file/pytest.ini.txt).");
     });
 }

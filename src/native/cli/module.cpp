@@ -1,0 +1,209 @@
+// lumox.cli: the `lumox` command. It maps the words typed after `lumox` to the operations
+// of lumox.cmd and their results to the exit status:
+//
+//   lumox start NAME [--type TYPE]      -> cmd.start      0, or 1 with a one-line message
+//   lumox run [PYTEST ARGS...]          -> cmd.run        pytest's exit status
+//   lumox report [-s] [PYTEST ARGS...]  -> cmd.report     0 when the report was built, else 1
+//   lumox docs [--type TYPE]            -> cmd.docs       0
+//
+// `run` and `report` hand every word they do not know themselves to pytest unchanged, and
+// everything after "--" as well (so `lumox run -- --help` shows pytest's help). Unknown
+// commands and options end with a one-line error and the usage, exit status 2.
+#include "core/command_texts.hpp"
+#include "native/common/case_report.hpp"
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace py = pybind11;
+
+namespace {
+
+constexpr const char *kTypes[] = {"all", "api", "web", "app"};
+
+py::object type_choices() {
+    py::list choices;
+    for (const char *type : kTypes) {
+        choices.append(type);
+    }
+    return choices;
+}
+
+void add_type_option(py::object parser, const char *what) {
+    parser.attr("add_argument")("--type", py::arg("dest") = "kw_type", py::arg("default") = "all",
+                                py::arg("choices") = type_choices(),
+                                py::arg("help") = std::string("keyword library ") + what +
+                                                  ": all (default), api, web or app");
+}
+
+struct Parsers {
+    py::object top;
+    py::dict commands; // name -> sub-parser
+};
+
+Parsers build_parsers() {
+    py::module_ argparse = py::module_::import("argparse");
+    py::object raw = argparse.attr("RawDescriptionHelpFormatter");
+    const std::string version =
+        "lumox " + py::str(py::module_::import("lumox").attr("__version__")).cast<std::string>();
+    Parsers parsers;
+    parsers.top = argparse.attr("ArgumentParser")(
+        py::arg("prog") = "lumox", py::arg("allow_abbrev") = false, py::arg("formatter_class") = raw,
+        py::arg("description") = "Keyword-driven test automation for pytest: YAML HTTP cases and "
+                                 "keyword cases in workbooks.",
+        py::arg("epilog") = "examples:\n"
+                            "  lumox start login          test_login.xlsx with the keyword list\n"
+                            "  lumox run -x -k smoke      pytest -x -k smoke\n"
+                            "  lumox report -s            build, announce and open the report\n"
+                            "  lumox docs --type web      the Web keywords\n\n"
+                            "'lumox COMMAND --help' explains a command.");
+    parsers.top.attr("add_argument")("--version", py::arg("action") = "version",
+                                     py::arg("version") = version);
+    py::object commands = parsers.top.attr("add_subparsers")(
+        py::arg("dest") = "command", py::arg("metavar") = "COMMAND", py::arg("required") = true);
+
+    auto add = [&](const char *name, const char *help, const std::string &description,
+                   const char *usage) {
+        py::object parser = commands.attr("add_parser")(
+            name, py::arg("help") = help, py::arg("description") = description,
+            py::arg("allow_abbrev") = false, py::arg("formatter_class") = raw,
+            py::arg("usage") = usage ? py::object(py::str(usage)) : py::object(py::none()));
+        parsers.commands[name] = parser;
+        return parser;
+    };
+
+    py::object start =
+        add("start", lumox::core::kStartDescription,
+            std::string(lumox::core::kStartDescription) +
+                "\n\nWrites test_NAME.xlsx in the current directory: a case sheet titled NAME "
+                "whose keyword column (C)\noffers the keywords of the library in a drop-down, "
+                "and the sheet _key_word listing them with\nwhat each does and takes. An "
+                "existing file is never replaced.",
+            nullptr);
+    start.attr("add_argument")("name", py::arg("metavar") = "NAME",
+                               py::arg("help") = "name of the case (sheet title and file name)");
+    add_type_option(start, "of the drop-down");
+
+    add("run", lumox::core::kRunDescription,
+        std::string(lumox::core::kRunDescription) +
+            "\n\nRuns pytest in the current directory with PYTEST ARGS, creating pytest.ini "
+            "from the packaged\ntemplate first when there is none. The exit status is "
+            "pytest's. Put pytest's own --help after --.\n\nexamples:\n  lumox run\n  lumox "
+            "run -x -k smoke tests/\n  lumox run -- --help",
+        "lumox run [-h] [PYTEST ARGS...]");
+
+    py::object report =
+        add("report", lumox::core::kReportDescription,
+            std::string(lumox::core::kReportDescription) +
+                "\n\nBuilds the HTML report ([lumox] allure_report) from the Allure results of "
+                "the last run (pytest's\n--alluredir, set in pytest.ini) with the Allure "
+                "command line ([lumox] allure_path). With -s,\nor [lumox] allure_show = true, "
+                "the report notice is sent and the report is served on\n[lumox] "
+                "allure_local_port until Ctrl-C. Other PYTEST ARGS (e.g. --alluredir=DIR) "
+                "choose the results.",
+            "lumox report [-h] [-s] [PYTEST ARGS...]");
+    report.attr("add_argument")("-s", "--show", py::arg("action") = "store_true",
+                                py::arg("help") = "send the report notice and open the report");
+
+    py::object docs = add("docs", lumox::core::kDocsDescription,
+                          std::string(lumox::core::kDocsDescription) +
+                              "\n\nPrints the documentation of every keyword of the library.",
+                          nullptr);
+    add_type_option(docs, "to document");
+    return parsers;
+}
+
+// The words of `run`/`report` before and after the first "--".
+std::pair<py::list, py::list> split_at_separator(const py::list &words) {
+    py::list before;
+    py::list after;
+    bool separated = false;
+    for (py::handle word : words) {
+        if (!separated && py::str(word).cast<std::string>() == "--") {
+            separated = true;
+        } else {
+            (separated ? after : before).append(word);
+        }
+    }
+    return {before, after};
+}
+
+int fail(const std::string &command, py::error_already_set &error) {
+    // Errors a tester causes read best as their message; others keep their type.
+    const bool plain = error.matches(PyExc_ValueError) || error.matches(PyExc_OSError) ||
+                       error.matches(PyExc_TypeError);
+    const std::string message = plain ? py::str(error.value()).cast<std::string>()
+                                      : lumox::py_helpers::error_line(error.value());
+    py::print("lumox " + command + ": " + message, py::arg("file") =
+                                                       py::module_::import("sys").attr("stderr"));
+    return 1;
+}
+
+int run_command(const std::string &command, py::object options, py::list pytest_args) {
+    py::object cmd;
+    try {
+        cmd = py::module_::import("lumox.cmd");
+    } catch (py::error_already_set &error) {
+        // A broken pytest.ini stops lumox from loading: say which setting, not a traceback.
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        return fail(command, error);
+    }
+    try {
+        if (command == "start") {
+            cmd.attr("start")(options.attr("name"), py::arg("kw_type") = options.attr("kw_type"));
+            return 0;
+        }
+        if (command == "docs") {
+            cmd.attr("docs")(py::arg("kw_type") = options.attr("kw_type"));
+            return 0;
+        }
+        if (command == "run") {
+            return py::int_(cmd.attr("run")(pytest_args));
+        }
+        py::object built = cmd.attr("report")(options.attr("show"), pytest_args);
+        return py::bool_(built) ? 0 : 1;
+    } catch (py::error_already_set &error) {
+        if (error.matches(PyExc_KeyboardInterrupt)) {
+            return 130; // Ctrl-C, e.g. to stop serving the report
+        }
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        return fail(command, error);
+    }
+}
+
+int main(py::object argv) {
+    py::list words;
+    if (argv.is_none()) {
+        py::list process_words(py::module_::import("sys").attr("argv"));
+        words = process_words[py::slice(1, py::len(process_words), 1)];
+    } else {
+        words = py::list(argv);
+    }
+    Parsers parsers = build_parsers();
+    std::string command = py::len(words) > 0 ? py::str(words[0]).cast<std::string>() : "";
+    if (command == "run" || command == "report") {
+        auto [before, after] = split_at_separator(words[py::slice(1, py::len(words), 1)]);
+        py::tuple known = parsers.commands[command.c_str()].attr("parse_known_args")(before);
+        py::list pytest_args = py::list(known[1]);
+        for (py::handle word : after) {
+            pytest_args.append(word);
+        }
+        return run_command(command, known[0], pytest_args);
+    }
+    py::object options = parsers.top.attr("parse_args")(words);
+    return run_command(py::str(options.attr("command")).cast<std::string>(), options, py::list());
+}
+
+} // namespace
+
+PYBIND11_MODULE(cli, m) {
+    m.doc() = "The lumox command: `lumox start|run|report|docs`, see `lumox --help`.";
+    m.def("main", &main, py::arg("argv") = py::none(),
+          "Runs the lumox command with `argv` (default: the process's arguments) and returns "
+          "its exit status.");
+}
