@@ -1,6 +1,7 @@
 #include "api_keywords.hpp"
 
 #include "core/http_log_text.hpp"
+#include "native/common/http_attachments.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
@@ -169,6 +170,7 @@ void send_http(const KeywordArgs &call) {
     }
     close_upload_files(fields);
     self.attr("_current_response") = response;
+    py_helpers::attach_http_exchange(response);
 
     self.attr("key_save_code")("resp_code");
     self.attr("key_save_body")("resp_body");

@@ -1,6 +1,7 @@
 #include "step_runner.hpp"
 #include "truthy.hpp"
 
+#include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
 
 #include <string>
@@ -74,6 +75,7 @@ void send_request(py::handle item, py::handle section) {
         py::object response = module_object("client").attr("request")(**kwargs);
         opened.close_all();
         item.attr("resp") = response;
+        py_helpers::attach_http_exchange(response);
     } catch (...) {
         // Only closes the files; the error goes on unchanged.
         opened.close_all();

@@ -15,6 +15,7 @@
 #include "native/common/case_item.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/step.hpp"
 
 #include <string>
 
@@ -82,6 +83,25 @@ void remember_failure(py::handle item, py::error_already_set &error, py::ssize_t
     lumox::py_helpers::remember_step_failure(item, error, py::make_tuple(index, step, rendered));
 }
 
+// The report step of a YAML step: its number and, for a request, the method and URL as
+// written ("2 POST /api/login").
+std::string step_title(py::ssize_t index, py::handle step) {
+    std::string title = std::to_string(index);
+    if (!py::isinstance<py::dict>(step) || !step.contains("request")) {
+        return title;
+    }
+    py::object request = step["request"];
+    if (!py::isinstance<py::dict>(request)) {
+        return title;
+    }
+    for (const char *part : {"method", "url"}) {
+        if (request.contains(part)) {
+            title += " " + py::str(request[part]).cast<std::string>();
+        }
+    }
+    return title;
+}
+
 void run_steps(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
     py::list steps = item.attr("steps");
@@ -96,20 +116,23 @@ void run_steps(py::object item) {
         ++index;
         item.attr("current_step_index") = index;
         logger.debug("YAML case " + case_name + ": step " + std::to_string(index) + " of " + total);
-        py::object rendered;
-        try {
-            rendered = runtime->render(step);
-        } catch (py::error_already_set &error) {
-            remember_failure(item, error, index, step, false);
-            throw;
-        }
-        item.attr("current_step") = rendered;
-        try {
-            run_step(py::arg("item") = item, py::arg("request") = request);
-        } catch (py::error_already_set &error) {
-            remember_failure(item, error, index, rendered, true);
-            throw;
-        }
+        // Each step is one report step; its request and response are attached to it.
+        lumox::py_helpers::in_step(step_title(index, step), py::dict(), [&] {
+            py::object rendered;
+            try {
+                rendered = runtime->render(step);
+            } catch (py::error_already_set &error) {
+                remember_failure(item, error, index, step, false);
+                throw;
+            }
+            item.attr("current_step") = rendered;
+            try {
+                run_step(py::arg("item") = item, py::arg("request") = request);
+            } catch (py::error_already_set &error) {
+                remember_failure(item, error, index, rendered, true);
+                throw;
+            }
+        });
     }
 }
 
