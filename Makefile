@@ -28,7 +28,7 @@ node-packages: node_modules/.package-lock.json
 install: $(PYTHON)
 	$(PYTHON) -m pip install -q $(BUILD_FLAGS) '.[test]'
 
-demo: browsers install
+demo: browsers node-packages install
 	PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
 
 # The C++ core library's GoogleTest suite.

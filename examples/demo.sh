@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the demo suite: starts the demo service on loopback, runs the cases in this
-# folder with pytest (lumox is enabled by installing it), then stops the service.
+# folder with pytest (lumox is enabled by installing it), builds the HTML report of the
+# run with `lumox report`, then stops the service.
 set -euo pipefail
 cd "$(dirname "$0")"
 PYTHON=${PYTHON:-python3}
@@ -20,3 +21,5 @@ rm -f .vars.yaml
 "$PYTHON" -m pytest "$@"
 echo "saved variables (.vars.yaml):"
 cat .vars.yaml
+"$PYTHON" -m lumox report
+echo "HTML report: examples/report/index.html (serve it with: lumox report -s)"
