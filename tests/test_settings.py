@@ -18,7 +18,8 @@ DEFAULTS = {
         "allure_report": "./report", "allure_show": False, "allure_url": "",
         "allure_local_port": 9797, "qywx_url": "", "dingding_url": "", "dingding_secret": "",
         "email_server": "", "email_port": 465, "email_account": "", "email_password": "",
-        "email_to": "", "email_encryption": "ssl", "keyword_type": "all",
+        "email_to": "", "email_encryption": "ssl", "email_ca_file": "",
+        "keyword_type": "all",
     },
     "lumox_api": {"base_url": ""},
     "lumox_ui": {

@@ -36,6 +36,9 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox", "email_to", K::Text, "", false, "recipient address(es)"},
     {"lumox", "email_encryption", K::Text, "ssl", false,
      "ssl (SMTP over TLS), tls (STARTTLS) or anything else for plain SMTP"},
+    {"lumox", "email_ca_file", K::Text, "", false,
+     "extra CA certificate file (PEM) trusted for the SMTP server; empty: the system's "
+     "certificates"},
     {"lumox", "keyword_type", K::KeywordType, "all", false,
      "keyword library of workbook cases: all, api, web, app, or module:ClassName of your own "
      "keyword class"},

@@ -1,8 +1,10 @@
-"""pytest plug-in: runs the steps of YAML cases, offers browser fixtures and saves the
-run's variables at the end. The work is done in lumox.steps and lumox.webdriver."""
+"""pytest plug-in: runs the steps of YAML cases, offers browser fixtures, saves the
+run's variables and sends the run summary at the end. The work is done in lumox.steps,
+lumox.webdriver and lumox.sender."""
 
 import pytest
 
+from lumox import sender as _sender
 from lumox import steps as _steps
 from lumox import webdriver as _webdriver
 from lumox.webdriver import get_webdriver
@@ -42,3 +44,17 @@ def pytest_configure(config):
 def pytest_unconfigure(config):
     _webdriver.run_ended(config)
     _steps.save_variables()
+
+
+def pytest_sessionfinish(session):
+    # Before pytest-xdist reports a worker finished: its collection counts go along.
+    _sender.share_collection(session)
+
+
+@pytest.hookimpl(optionalhook=True)
+def pytest_testnodedown(node, error):
+    _sender.gather_collection(node)
+
+
+def pytest_terminal_summary(terminalreporter, exitstatus, config):
+    _sender.send_run_summary(terminalreporter)

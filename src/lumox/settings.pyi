@@ -43,6 +43,7 @@ class LumoxSettings(SettingsGroup):
     email_password: str
     email_to: str
     email_encryption: str
+    email_ca_file: str
     keyword_type: str  # "all", "api", "web", "app" or "module:ClassName"
 
 class LumoxApiSettings(SettingsGroup):

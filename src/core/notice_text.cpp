@@ -1,0 +1,192 @@
+#include "core/notice_text.hpp"
+
+#include "core/ascii_text.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumox::core {
+
+namespace {
+
+constexpr std::string_view kMask = "***";
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    const char lower = lower_ascii(c);
+    if (lower >= 'a' && lower <= 'f') {
+        return lower - 'a' + 10;
+    }
+    return -1;
+}
+
+// Form decoding as servers apply it to a query: %XX escapes and '+' for a blank. Broken
+// escapes stay as written.
+std::string percent_decoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
+                   hex_digit(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void add_secret(std::vector<std::string> &secrets, std::string_view value) {
+    if (!value.empty()) {
+        secrets.emplace_back(value);
+        const std::string decoded = percent_decoded(value);
+        if (decoded != value && !decoded.empty()) {
+            secrets.push_back(decoded);
+        }
+    }
+}
+
+} // namespace
+
+std::string result_text(const RunCounters &c) {
+    return "【lumox自动化测试结果】\n\n用例总数: <font color=\"black\">" + c.total +
+           "</font>\n本次运行数： <font color=\"black\">" + c.select +
+           "</font>\n测试通过数： <font color=\"green\">" + c.passed +
+           "</font>\n测试失败数： <font color=\"orange\">" + c.failed +
+           "</font>\n测试出错数： <font color=\"red\">" + c.error +
+           "</font>\n跳过用例数： <font color=\"grey\">" + c.skipped +
+           "</font>\n测试耗时:    " + c.tims + "\n完成时间： " + c.date;
+}
+
+std::string report_text(std::string_view url) {
+    return "【lumox自动化测试报告】\n\n        在线报告已生成，请[点击这里](" + std::string(url) +
+           ")查看";
+}
+
+std::string dingtalk_string_to_sign(std::string_view timestamp, std::string_view secret) {
+    return std::string(timestamp) + "\n" + std::string(secret);
+}
+
+std::string
+with_query_parameters(std::string_view url,
+                      const std::vector<std::pair<std::string, std::string>> &parameters) {
+    const auto hash = url.find('#');
+    std::string out(url.substr(0, hash));
+    for (const auto &[name, value] : parameters) {
+        if (out.find('?') == std::string::npos) {
+            out += '?';
+        } else if (out.back() != '?' && out.back() != '&') {
+            out += '&';
+        }
+        out += name + "=" + value;
+    }
+    if (hash != std::string_view::npos) {
+        out += url.substr(hash);
+    }
+    return out;
+}
+
+std::string duration_text(double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2fs", seconds);
+    return text;
+}
+
+std::vector<std::string> split_recipients(std::string_view email_to) {
+    std::vector<std::string> recipients;
+    const auto keep = [&](std::string_view piece) {
+        piece = strip_blanks(piece);
+        if (!piece.empty()) {
+            recipients.emplace_back(piece);
+        }
+    };
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < email_to.size(); ++i) {
+        const char c = email_to[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\\' && quoted) {
+            ++i; // an escaped character inside the quotes, possibly a quote
+        } else if ((c == ',' || c == ';') && !quoted) {
+            keep(email_to.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (start < email_to.size()) {
+        keep(email_to.substr(start));
+    }
+    return recipients;
+}
+
+std::vector<std::string> url_secrets(std::string_view url) {
+    std::vector<std::string> secrets;
+    std::string_view rest = url.substr(0, url.find('#'));
+    const auto scheme_end = rest.find("://");
+    if (scheme_end != std::string_view::npos) {
+        const std::string_view after = rest.substr(scheme_end + 3);
+        const std::string_view authority = after.substr(0, after.find_first_of("/?"));
+        const auto at = authority.rfind('@');
+        if (at != std::string_view::npos) {
+            const std::string_view userinfo = authority.substr(0, at);
+            const auto colon = userinfo.find(':');
+            if (colon != std::string_view::npos) {
+                add_secret(secrets, userinfo.substr(colon + 1));
+            }
+        }
+    }
+    const auto question = rest.find('?');
+    if (question == std::string_view::npos) {
+        return secrets;
+    }
+    std::string_view query = rest.substr(question + 1);
+    while (!query.empty()) {
+        const auto amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        const auto equals = pair.find('=');
+        if (equals != std::string_view::npos) {
+            add_secret(secrets, pair.substr(equals + 1));
+        }
+        if (amp == std::string_view::npos) {
+            break;
+        }
+        query.remove_prefix(amp + 1);
+    }
+    return secrets;
+}
+
+std::string mask_secrets(std::string_view text, const std::vector<std::string> &secrets) {
+    std::vector<std::string_view> sorted;
+    for (const auto &secret : secrets) {
+        if (!secret.empty()) {
+            sorted.emplace_back(secret);
+        }
+    }
+    if (sorted.empty()) {
+        return std::string(text);
+    }
+    std::sort(sorted.begin(), sorted.end(),
+              [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::string_view here = text.substr(i);
+        const auto match = std::find_if(sorted.begin(), sorted.end(),
+                                        [&](std::string_view s) { return here.starts_with(s); });
+        if (match != sorted.end()) {
+            out += kMask;
+            i += match->size();
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+} // namespace lumox::core

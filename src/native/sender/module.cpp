@@ -1,0 +1,28 @@
+// lumox.sender: run summaries and report links to the WeCom and DingTalk group robots
+// and by e-mail, sent on a small pool of worker threads so that the caller never waits
+// for the network.
+#include "sender.hpp"
+
+#include "native/common/module_init.hpp"
+
+#include <pybind11/pybind11.h>
+
+namespace py = pybind11;
+
+PYBIND11_MODULE(sender, m) {
+    m.doc() = "Notifications: send_result (a run's counters) and send_report (the report's "
+              "address) go to WeCom (to_qywx), DingTalk (to_dingding) and e-mail (to_email) "
+              "on the worker pool `pool`; channels without settings are skipped with a "
+              "warning. send_run_summary sends the counters of a finished pytest run.";
+    m.attr("logger") = lumox::sender::logger().object();
+    lumox::py_helpers::init_module([&] {
+        // Python's own pool: the interpreter joins its threads at exit, so notices
+        // submitted just before a run ends are still delivered (or time out).
+        m.attr("pool") =
+            py::module_::import("concurrent.futures")
+                .attr("ThreadPoolExecutor")(py::arg("max_workers") = 4,
+                                            py::arg("thread_name_prefix") = "lumox-sender");
+        lumox::sender::define_channels(m);
+        lumox::sender::define_run_summary(m);
+    });
+}

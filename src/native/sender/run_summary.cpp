@@ -1,0 +1,121 @@
+// The summary of a finished pytest run, gathered from pytest's terminal reporter and
+// handed to send_result.
+//
+// Under pytest-xdist the controller collects nothing itself: it learns only the ids its
+// workers selected. The workers therefore hand their collection counts over in
+// `workeroutput`, and the controller keeps them in its config's stash for the summary.
+#include "sender.hpp"
+
+#include "core/notice_text.hpp"
+
+#include <string>
+
+namespace lumox::sender {
+
+namespace {
+
+constexpr const char *kWorkerOutputKey = "lumox_collection";
+
+py::module_ import(const char *name) { return py::module_::import(name); }
+
+// The stash key of the workers' counts, made once per process.
+py::object collection_key() {
+    py::module_ self = import("lumox.sender");
+    if (!py::hasattr(self, "_collection_key")) {
+        self.attr("_collection_key") = import("pytest").attr("StashKey")();
+    }
+    return self.attr("_collection_key");
+}
+
+py::ssize_t reported(py::handle stats, const char *category) {
+    return py::len(stats.attr("get")(category, py::list()));
+}
+
+bool is_worker(py::handle config) { return py::hasattr(config, "workerinput"); }
+
+// Seconds since the session started, as the terminal reporter measured it (pytest 8.4
+// keeps an Instant, earlier versions a time stamp).
+double session_seconds(py::handle reporter) {
+    if (py::hasattr(reporter, "_session_start")) {
+        return reporter.attr("_session_start").attr("elapsed")().attr("seconds").cast<double>();
+    }
+    if (py::hasattr(reporter, "_sessionstarttime")) {
+        return import("time").attr("time")().cast<double>() -
+               reporter.attr("_sessionstarttime").cast<double>();
+    }
+    return 0.0;
+}
+
+void share_collection(py::object session) {
+    py::object config = session.attr("config");
+    if (!is_worker(config)) {
+        return;
+    }
+    py::object reporter = config.attr("pluginmanager").attr("get_plugin")("terminalreporter");
+    if (reporter.is_none()) {
+        return;
+    }
+    py::dict counts;
+    counts["collected"] = reporter.attr("_numcollected");
+    counts["deselected"] = reported(reporter.attr("stats"), "deselected");
+    config.attr("workeroutput")[kWorkerOutputKey] = counts;
+}
+
+void gather_collection(py::object node) {
+    py::object output = py::getattr(node, "workeroutput", py::none());
+    if (output.is_none() || !output.contains(kWorkerOutputKey)) {
+        return;
+    }
+    // Every worker collects the whole suite; any one of them tells the counts.
+    node.attr("config").attr("stash")[collection_key()] = output[kWorkerOutputKey];
+}
+
+void send_run_summary(py::object reporter) {
+    py::object config = reporter.attr("config");
+    if (is_worker(config) || !any_channel_configured()) {
+        return;
+    }
+    if (truthy(config.attr("getoption")("collectonly"))) {
+        return; // nothing ran
+    }
+    py::object stats = reporter.attr("stats");
+    py::object shared = config.attr("stash").attr("get")(collection_key(), py::none());
+    py::ssize_t collected = 0;
+    py::ssize_t deselected = 0;
+    if (!shared.is_none()) {
+        collected = shared["collected"].cast<py::ssize_t>();
+        deselected = shared["deselected"].cast<py::ssize_t>();
+    } else {
+        collected = reporter.attr("_numcollected").cast<py::ssize_t>();
+        deselected = reported(stats, "deselected");
+    }
+    py::dict data;
+    data["total"] = collected;
+    data["select"] = collected - deselected;
+    for (const char *category : {"passed", "failed", "error", "skipped"}) {
+        data[category] = reported(stats, category);
+    }
+    data["tims"] = core::duration_text(session_seconds(reporter));
+    data["date"] = import("time").attr("strftime")("%Y-%m-%d %H:%M:%S");
+    import("lumox.sender").attr("send_result")(data);
+}
+
+} // namespace
+
+void define_run_summary(py::module_ &m) {
+    m.def("send_run_summary", &send_run_summary, py::arg("terminalreporter"),
+          "send_run_summary(terminalreporter) -> None\n\n"
+          "At the end of a pytest run with at least one channel configured: sends the run's "
+          "counters (collected, selected, passed, failed, error, skipped, duration, finish "
+          "time) through send_result. Does nothing on pytest-xdist workers and for "
+          "--collect-only.");
+    m.def("share_collection", &share_collection, py::arg("session"),
+          "share_collection(session) -> None\n\n"
+          "On a pytest-xdist worker: hands its collection counts to the controller.");
+    m.def("gather_collection", &gather_collection, py::arg("node"),
+          "gather_collection(node) -> None\n\n"
+          "On the pytest-xdist controller: keeps a finished worker's collection counts for "
+          "the run summary.");
+}
+
+} // namespace lumox::sender
