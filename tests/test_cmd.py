@@ -1,0 +1,264 @@
+"""The command operations (lumox.cmd) and the `lumox` command: new workbooks, runs from any
+directory, the pytest.ini guard, the Allure HTML report built by the real Allure 2 command
+line, and what the command says when something is wrong."""
+
+import json
+import logging
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+import urllib.request
+from pathlib import Path
+
+import openpyxl
+import pytest
+
+from lumox import cmd, settings
+from lumox.actlib import WebKeyWord
+from notify_endpoints import Robots, free_port
+
+ROOT = Path(__file__).resolve().parent.parent
+ALLURE = ROOT / "node_modules" / "allure-commandline" / "dist" / "bin" / "allure"
+PACKAGED_INI = Path(cmd.file_path).parent / "file" / "pytest.ini.txt"
+
+PASSING_AND_FAILING = """\
+    test_name: {name}
+    steps:
+      - request:
+          method: GET
+          url: {base}/api/health
+          headers: {{Authorization: Bearer secret-token}}
+        response:
+          status_code: {status}
+"""
+
+
+def lumox(*words, cwd, env=None, timeout=120):
+    """Runs the lumox command (as `python -m lumox`, the console script's code) in `cwd`."""
+    return subprocess.run([sys.executable, "-m", "lumox", *words], cwd=cwd, env=env,
+                          capture_output=True, text=True, timeout=timeout)
+
+
+class TestStart:
+    def test_start_writes_the_workbook_with_the_keyword_drop_down(self, tmp_path, monkeypatch,
+                                                                  capsys):
+        monkeypatch.chdir(tmp_path)
+        cmd.start("login", kw_type="web")
+        assert capsys.readouterr().out == "已创建新的测试用例文件：test_login.xlsx\n"
+
+        workbook = openpyxl.load_workbook(tmp_path / "test_login.xlsx")
+        assert workbook.sheetnames == ["login", "_key_word"]
+        (validation,) = workbook["login"].data_validations.dataValidation
+        assert (validation.type, validation.formula1, str(validation.sqref),
+                validation.allow_blank, validation.errorStyle) == (
+            "list", "=_key_word!$A:$A", "C1:C1048576", True, "warning")
+        assert (validation.error, validation.prompt, validation.promptTitle) == (
+            "未知的关键字，可能会引起错误", "可用从下拉菜单中选择", "关键字")
+        rows = {row[0]: row[1:] for row in workbook["_key_word"].values}
+        assert list(rows) == list(WebKeyWord.all_keyword())
+        assert rows["click"] == ("点击指定的元素，自动等待元素可交互， 也可以选择强制点击",
+                                 "locator, force=False")
+        assert rows["new_driver"][1] == "browser=chrome, hub=not set, capabilities="
+
+        # A workbook that is there already is never replaced.
+        before = (tmp_path / "test_login.xlsx").read_bytes()
+        with pytest.raises(FileExistsError, match="test_login.xlsx already exists"):
+            cmd.start("login")
+        assert (tmp_path / "test_login.xlsx").read_bytes() == before
+
+    def test_bad_names_and_options_are_one_line_errors(self, tmp_path):
+        bad_name = lumox("start", "a/b", cwd=tmp_path)
+        assert (bad_name.returncode, bad_name.stderr) == (1, (
+            "lumox start: cannot create a case named 'a/b': '/' cannot be part of a sheet "
+            "title or file name\n"))
+        long_name = lumox("start", "x" * 40, cwd=tmp_path)
+        assert long_name.returncode == 1 and "at most 31 characters" in long_name.stderr
+        unknown = lumox("start", "login", "--kind", "web", cwd=tmp_path)
+        assert unknown.returncode == 2
+        assert "lumox: error: unrecognized arguments: --kind" in unknown.stderr
+        assert lumox("frobnicate", cwd=tmp_path).returncode == 2
+        assert list(tmp_path.iterdir()) == []
+
+
+class TestCommandLine:
+    def test_help_version_docs(self, tmp_path):
+        helped = lumox("--help", cwd=tmp_path)
+        assert helped.returncode == 0
+        for line in ["start", "创建测试用例demo文件. 并命名为 test_{name}.xlsx", "run",
+                     "启动框架 执行用例，可传递pytest参数拉控制执行", "report", "调用allure，生成HTML报告",
+                     "docs", "打印关键字文档", "lumox run -x -k smoke"]:
+            assert line in helped.stdout
+        run_help = lumox("run", "--help", cwd=tmp_path)
+        assert "usage: lumox run [-h] [PYTEST ARGS...]" in run_help.stdout
+        assert lumox("--version", cwd=tmp_path).stdout == "lumox 0.1.0\n"
+        web_docs = lumox("docs", "--type", "web", cwd=tmp_path)
+        assert web_docs.stdout.startswith("关键字及其参数\n====================\n")
+        assert "关键字：new_driver" in web_docs.stdout and "关键字：send_http" not in web_docs.stdout
+        # help, version and docs never create pytest.ini; a run does, pytest's --help too.
+        assert list(tmp_path.iterdir()) == []
+        assert "--strict-markers" in lumox("run", "--", "--help", cwd=tmp_path).stdout
+        assert (tmp_path / "pytest.ini").exists()
+
+    def test_a_broken_pytest_ini_is_named_without_a_traceback(self, tmp_path):
+        (tmp_path / "pytest.ini").write_text("[lumox_ui]\nwait_max = soon\n")
+        result = lumox("docs", cwd=tmp_path)
+        assert result.returncode == 1
+        assert "wait_max" in result.stderr and "soon" in result.stderr
+        assert "Traceback" not in result.stderr and len(result.stderr.splitlines()) == 1
+
+
+class TestOperations:
+    def test_write_pytest_ini_creates_the_file_once_and_reloads_the_settings(
+            self, tmp_path, monkeypatch, capsys, caplog):
+        monkeypatch.chdir(tmp_path)
+        reloads = []
+        for group in ("lumox", "lumox_api", "lumox_ui"):
+            monkeypatch.setattr(getattr(settings, group), "reload_settings",
+                                lambda group=group: reloads.append(group))
+        calls = []
+
+        def operation(*args, **kwargs):
+            """what it does"""
+            calls.append((args, kwargs))
+            return "result"
+
+        guarded = cmd.write_pytest_ini(operation)
+        assert (guarded.__name__, guarded.__doc__) == ("operation", "what it does")
+        caplog.set_level(logging.INFO, logger="lumox.pytest")
+        assert guarded(1, a=2) == "result"
+        assert guarded(3) == "result"
+        assert calls == [((1,), {"a": 2}), ((3,), {})]
+        assert (tmp_path / "pytest.ini").read_text(encoding="utf-8") == PACKAGED_INI.read_text(
+            encoding="utf-8")
+        assert capsys.readouterr().out == "pytest.ini不存在，自动创建\n"
+        assert [r.getMessage() for r in caplog.records] == ["pytest.ini不存在，自动创建"]
+        assert reloads == ["lumox", "lumox_api", "lumox_ui"]
+
+    def test_main_with_runs_in_the_directory_and_always_comes_back(self, pytester, monkeypatch):
+        here = Path.cwd()
+        suite = pytester.mkdir("suite")
+        (suite / "pytest.ini").write_text("[pytest]\naddopts = -p no:cacheprovider\n")
+        case = suite / "test_where.py"
+        case.write_text("import os\n\ndef test_where():\n"
+                        "    assert os.getcwd().endswith('suite')\n")
+        assert pytest.main_with is cmd.main_with
+        assert cmd.main_with(str(case), ["-q"]) == 0  # a file: its directory
+        assert cmd.main_with(suite, ["-q", "test_where.py"]) == 0
+        assert Path.cwd() == here
+        with pytest.raises(TypeError):
+            cmd.main_with(suite, 5)  # fails inside the scope
+        assert Path.cwd() == here
+        with pytest.raises(NotADirectoryError):
+            with cmd.switch_test_dir(case):
+                pass
+        assert Path.cwd() == here
+
+    def test_docs_ignores_extra_words(self, capsys):
+        cmd.docs("api", "extra", verbose=True)
+        printed = capsys.readouterr().out
+        assert "关键字：send_http" in printed and "关键字：click" not in printed
+
+    def test_the_packaged_pytest_ini_is_current(self):
+        result = subprocess.run([sys.executable, str(ROOT / "tools" / "gen_pytest_ini.py"),
+                                 "--check"], capture_output=True, text=True)
+        assert result.returncode == 0, result.stdout
+
+
+@pytest.fixture
+def project(tmp_path, http_service):
+    """A project folder with a passing and a failing YAML case, and no pytest.ini yet."""
+    for name, status in [("health", 200), ("broken", 201)]:
+        (tmp_path / f"test_{name}.yaml").write_text(textwrap.dedent(
+            PASSING_AND_FAILING.format(name=name, base=http_service, status=status)))
+    env = dict(os.environ, LUMOX_ALLURE_PATH=str(ALLURE),
+               LUMOX_ALLURE_REPORT=str(tmp_path / "html report;x"))
+    return tmp_path, env
+
+
+def test_run_then_report_builds_the_html_report(project):
+    path, env = project
+    first = lumox("run", "-p", "no:cacheprovider", cwd=path, env=env)
+    assert first.returncode == 1  # pytest's status: a case failed
+    assert first.stdout.startswith("pytest.ini不存在，自动创建\n")
+    assert "1 failed, 1 passed" in first.stdout
+    assert "自动创建" not in lumox("run", "-p", "no:cacheprovider", cwd=path, env=env).stdout
+
+    # The YAML step is a report step carrying its request and response, secrets masked.
+    results = [json.loads(p.read_text()) for p in (path / "allure-results").glob("*-result.json")]
+    (health,) = [r for r in results if r["name"] == "health"]
+    (step,) = health["steps"]
+    assert step["name"].startswith("1 GET http://127.0.0.1:")
+    texts = {a["name"]: (path / "allure-results" / a["source"]).read_text()
+             for a in step["attachments"]}
+    assert texts["request"].startswith("GET http://127.0.0.1:")
+    assert "authorization: Bearer ***" in texts["request"] and "secret-token" not in str(texts)
+    assert texts["response"].startswith("HTTP/1.1 200 OK\n")
+
+    built = lumox("report", cwd=path, env=env)
+    assert built.returncode == 0, built.stdout + built.stderr
+    report_dir = path / "html report;x"
+    assert f"执行命令:  {ALLURE} generate ./allure-results  -o {report_dir} --clean" in built.stdout
+    assert (report_dir / "index.html").exists()
+    cases = [json.loads(p.read_text()) for p in (report_dir / "data" / "test-cases").glob("*.json")]
+    assert sorted((c["name"], c["status"]) for c in cases) == [("broken", "failed"),
+                                                                ("health", "passed")]
+    (health,) = [c for c in cases if c["name"] == "health"]
+    (step,) = health["testStage"]["steps"]
+    assert [a["name"] for a in step["attachments"]] == ["request", "response"]
+
+
+def test_report_failures_are_one_message_each(project, tmp_path_factory):
+    path, env = project
+    fresh = tmp_path_factory.mktemp("fresh")
+    before_any_run = lumox("report", cwd=fresh, env=env)
+    assert before_any_run.returncode == 1
+    assert before_any_run.stdout.splitlines()[-1] == "出错：allure结果不存在，请执行用例生成结果"
+
+    (fresh / "pytest.ini").write_text("[pytest]\naddopts = -p no:cacheprovider\n")
+    assert lumox("report", cwd=fresh, env=env).stdout == "出错： allure-pytest似乎未启用\n"
+
+    lumox("run", "-p", "no:cacheprovider", cwd=path, env=env)
+    missing_tool = lumox("report", cwd=path, env=dict(env, LUMOX_ALLURE_PATH="/nope/allure"))
+    assert missing_tool.returncode == 1
+    assert missing_tool.stdout.splitlines()[-1].startswith(
+        "出错：无法运行allure命令 '/nope/allure'（[lumox] allure_path）：")
+    assert "Traceback" not in missing_tool.stderr
+
+
+@pytest.fixture
+def robots():
+    robots = Robots()
+    yield robots
+    robots.stop()
+
+
+def test_report_show_sends_the_notice_and_serves_the_report(project, robots):
+    path, env = project
+    port = free_port()
+    lumox("run", "-p", "no:cacheprovider", cwd=path, env=env)
+    env = dict(env, LUMOX_ALLURE_LOCAL_PORT=str(port), LUMOX_QYWX_URL=f"{robots.base}/ok",
+               LUMOX_ALLURE_URL="http://reports.example.test/latest/")
+    # Its own process group: stopping it stops Allure's Java server too.
+    serving = subprocess.Popen([sys.executable, "-m", "lumox", "report", "-s"], cwd=path,
+                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
+    try:
+        deadline = time.monotonic() + 60
+        while True:
+            try:
+                page = urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=2).read()
+                break
+            except OSError:
+                assert serving.poll() is None and time.monotonic() < deadline
+                time.sleep(0.3)
+        assert b"<html" in page.lower()
+    finally:
+        os.killpg(serving.pid, signal.SIGTERM)
+        serving.wait(timeout=30)
+    (notice,) = robots.requests
+    assert notice["json"]["markdown"]["content"] == (
+        "【lumox自动化测试报告】\n\n        在线报告已生成，请[点击这里]"
+        "(http://reports.example.test/latest/)查看")
