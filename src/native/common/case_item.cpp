@@ -17,6 +17,12 @@ py::object *empty_code = nullptr;
 
 py::object case_code(py::object self) { return self.attr(code_slot); }
 
+// What pytest evaluates the text conditions of skipif and xfail marks in (besides os, sys,
+// platform and config): the run's variables, as a copy.
+py::object case_globals(py::object /*self*/) {
+    return py::dict(py::module_::import("lumox.templates").attr("env_globals"));
+}
+
 py::object item_function(py::object self) {
     return py::module_::import("types").attr("FunctionType")(self.attr("obj").attr("__code__"),
                                                              py::dict(), self.attr("name"));
@@ -39,6 +45,7 @@ py::object define_case_object_class(py::module_ &module, const char *name,
     ns["__signature__"] = py::module_::import("inspect").attr("Signature")(
         py::make_tuple(parameter("request", parameter.attr("POSITIONAL_OR_KEYWORD"))));
     ns["__code__"] = builtins.attr("property")(py::cpp_function(&case_code));
+    ns["__globals__"] = builtins.attr("property")(py::cpp_function(&case_globals));
     ns["__slots__"] = py::make_tuple(code_slot, "__dict__");
     return make_class(module, name, py::make_tuple(builtins.attr("object")), ns, doc);
 }

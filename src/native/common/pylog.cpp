@@ -21,8 +21,29 @@ const Logger &get_logger(const char *name) {
     return *found->second;
 }
 
-std::string to_str(py::handle obj) { return py::str(obj).cast<std::string>(); }
+std::string utf8_text(py::handle text) {
+    Py_ssize_t size = 0;
+    if (const char *data = PyUnicode_AsUTF8AndSize(text.ptr(), &size)) {
+        return std::string(data, static_cast<std::size_t>(size));
+    }
+    // Lone surrogates have no UTF-8 form: shown escaped (\ud800) instead of failing.
+    PyErr_Clear();
+    return py::reinterpret_borrow<py::str>(text)
+        .attr("encode")("utf-8", "backslashreplace")
+        .cast<std::string>();
+}
 
-std::string to_repr(py::handle obj) { return py::repr(obj).cast<std::string>(); }
+bool is_utf8_encodable(py::handle text) {
+    Py_ssize_t size = 0;
+    if (PyUnicode_AsUTF8AndSize(text.ptr(), &size) != nullptr) {
+        return true;
+    }
+    PyErr_Clear();
+    return false;
+}
+
+std::string to_str(py::handle obj) { return utf8_text(py::str(obj)); }
+
+std::string to_repr(py::handle obj) { return utf8_text(py::repr(obj)); }
 
 } // namespace lumox::py_helpers

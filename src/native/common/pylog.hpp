@@ -32,7 +32,12 @@ class Logger {
 // never destroyed: releasing a Python object after interpreter shutdown would crash.
 const Logger &get_logger(const char *name);
 
-// str(obj): the plain text form used in log lines and messages.
+// The UTF-8 bytes of the str `text`; lone surrogates, which have none, come out escaped.
+std::string utf8_text(py::handle text);
+// False for a str holding lone surrogates (text that cannot be sent, saved or shown as is).
+bool is_utf8_encodable(py::handle text);
+
+// str(obj): the plain text form used in log lines and messages (never fails on text).
 std::string to_str(py::handle obj);
 // repr(obj): the printable representation.
 std::string to_repr(py::handle obj);

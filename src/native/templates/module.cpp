@@ -8,8 +8,11 @@
 #include <pybind11/pybind11.h>
 
 #include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace py = pybind11;
 using lumox::py_helpers::make_class;
@@ -30,6 +33,7 @@ struct Engine {
     py::object jinja_error;    // jinja2.TemplateError, base of every Jinja failure
     py::object undefined_error;
     py::object syntax_error;
+    py::object security_error;
     py::object output_node;
     py::object template_data_node;
     py::object template_node;
@@ -117,6 +121,9 @@ std::string describe_jinja_error(py::error_already_set &error) {
     if (error.matches(engine->syntax_error.ptr())) {
         return "template syntax error: " + message;
     }
+    if (error.matches(engine->security_error.ptr())) {
+        return "unsafe template (jinja2.exceptions.SecurityError): " + message;
+    }
     return message;
 }
 
@@ -125,26 +132,6 @@ std::string describe_jinja_error(py::error_already_set &error) {
         describe_jinja_error(error) + " in template " + py::repr(source).cast<std::string>();
     py::raise_from(error, engine->template_error.ptr(), message.c_str());
     throw py::error_already_set();
-}
-
-// Containers coming out of an expression are copied, so a step hook that edits its step
-// (opening upload files, say) never changes the run's variables.
-py::object copy_containers(const py::handle &value) {
-    if (PyDict_Check(value.ptr())) {
-        py::dict copy;
-        for (auto item : py::reinterpret_borrow<py::dict>(value)) {
-            copy[item.first] = copy_containers(item.second);
-        }
-        return copy;
-    }
-    if (PyList_Check(value.ptr())) {
-        py::list copy;
-        for (py::handle element : py::reinterpret_borrow<py::list>(value)) {
-            copy.append(copy_containers(element));
-        }
-        return copy;
-    }
-    return py::reinterpret_borrow<py::object>(value);
 }
 
 py::object render_string(const py::str &source, bool keep_type) {
@@ -160,7 +147,7 @@ py::object render_string(const py::str &source, bool keep_type) {
             if (py::isinstance(value, engine->undefined)) {
                 static_cast<void>(py::str(value));
             }
-            return copy_containers(value);
+            return value;
         }
         if (entry[0].cast<bool>()) {
             return py::str(entry[1](engine->globals));
@@ -174,39 +161,130 @@ py::object render_string(const py::str &source, bool keep_type) {
     }
 }
 
-py::object render(const py::handle &value) {
-    if (PyUnicode_Check(value.ptr())) {
-        return render_string(py::reinterpret_borrow<py::str>(value), true);
+// One rendering of a step value. Values are walked with a depth bound and cycle detection,
+// each container reached through several aliases is rendered once (so a "billion laughs"
+// document costs its size, not its expansion), and the expanded size of the result is
+// bounded: a step that could never be sent is an error naming where it went wrong.
+class Rendering {
+  public:
+    py::object value(const py::handle &node, bool from_expression) {
+        if (PyUnicode_Check(node.ptr())) {
+            py::str text = py::reinterpret_borrow<py::str>(node);
+            if (!lumox::py_helpers::is_utf8_encodable(text)) {
+                fail(path() + " holds a lone surrogate (an escape like \\ud800 that stands for "
+                              "no character), which cannot be sent");
+            }
+            if (from_expression) {
+                count(static_cast<double>(py::len(text)));
+                return py::reinterpret_borrow<py::object>(node);
+            }
+            py::object rendered = render_string(text, true);
+            if (PyUnicode_Check(rendered.ptr())) {
+                count(static_cast<double>(py::len(rendered)));
+                return rendered;
+            }
+            // An expression's value: its containers are copied and walked the same way.
+            return value(rendered, true);
+        }
+        const bool mapping = PyDict_Check(node.ptr()) ||
+                             (!from_expression && py::isinstance(node, engine->mapping_abc));
+        if (!mapping && !PyList_Check(node.ptr()) && !PyTuple_Check(node.ptr())) {
+            count(8);
+            return py::reinterpret_borrow<py::object>(node);
+        }
+        py::int_ id(reinterpret_cast<std::uintptr_t>(node.ptr()));
+        if (PyObject *seen = PyDict_GetItemWithError(done_.ptr(), id.ptr())) {
+            // Another alias of a container already rendered: the same result again.
+            py::tuple entry = py::reinterpret_borrow<py::tuple>(seen);
+            count(entry[1].cast<double>());
+            return entry[0];
+        }
+        if (active_.contains(id)) {
+            fail(path() + " refers to itself: a value that contains itself cannot be sent");
+        }
+        if (static_cast<int>(path_.size()) >= kMaxDepth) {
+            fail(path() + " is nested more than " + std::to_string(kMaxDepth) + " levels deep");
+        }
+        active_.add(id);
+        const double size_before = size_;
+        py::object rendered = mapping ? render_mapping(node, from_expression)
+                                      : render_sequence(node, from_expression);
+        active_.attr("discard")(id);
+        done_[id] = py::make_tuple(rendered, size_ - size_before);
+        // The source keeps the id valid while this rendering lives.
+        keep_.append(node);
+        return rendered;
     }
-    if (PyDict_Check(value.ptr()) || py::isinstance(value, engine->mapping_abc)) {
+
+  private:
+    static constexpr int kMaxDepth = 200;
+    static constexpr double kMaxSize = 50.0 * 1024 * 1024;
+
+    py::object render_mapping(const py::handle &node, bool from_expression) {
         py::dict rendered;
-        for (py::handle key : py::iter(value)) {
+        for (py::handle key : py::iter(node)) {
             // Keys are names, not values: rendered to text, and only when they hold `{{`.
-            bool templated_key = PyUnicode_Check(key.ptr()) &&
-                                 PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
+            const bool templated_key =
+                !from_expression && PyUnicode_Check(key.ptr()) &&
+                PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
             py::object new_key = templated_key
                                      ? render_string(py::reinterpret_borrow<py::str>(key), false)
                                      : py::reinterpret_borrow<py::object>(key);
-            rendered[new_key] = render(value[key]);
+            path_.push_back("." + py::str(key).attr("encode")("utf-8", "backslashreplace")
+                                      .attr("decode")("utf-8")
+                                      .cast<std::string>());
+            rendered[new_key] = value(node[key], from_expression);
+            path_.pop_back();
         }
         return rendered;
     }
-    if (PyList_Check(value.ptr())) {
+
+    py::object render_sequence(const py::handle &node, bool from_expression) {
         py::list rendered;
-        for (py::handle element : py::reinterpret_borrow<py::list>(value)) {
-            rendered.append(render(element));
+        py::ssize_t index = 0;
+        for (py::handle element : py::iter(node)) {
+            path_.push_back("[" + std::to_string(index++) + "]");
+            rendered.append(value(element, from_expression));
+            path_.pop_back();
+        }
+        if (PyTuple_Check(node.ptr())) {
+            return py::tuple(rendered);
         }
         return rendered;
     }
-    if (PyTuple_Check(value.ptr())) {
-        py::list rendered;
-        for (py::handle element : py::reinterpret_borrow<py::tuple>(value)) {
-            rendered.append(render(element));
+
+    void count(double size) {
+        size_ += size;
+        if (size_ > kMaxSize) {
+            fail(path() + " makes the step larger than 50 MB when written out");
         }
-        return py::tuple(rendered);
     }
-    return py::reinterpret_borrow<py::object>(value);
-}
+
+    // Where in the step: "request.json[1]".
+    std::string path() const {
+        if (path_.empty()) {
+            return "the step";
+        }
+        std::string text;
+        for (const std::string &part : path_) {
+            text += part;
+        }
+        return text[0] == '.' ? text.substr(1) : text;
+    }
+
+    [[noreturn]] void fail(const std::string &message) {
+        PyErr_SetString(engine->template_error.ptr(), message.c_str());
+        throw py::error_already_set();
+    }
+
+    py::dict done_;   // id -> (rendered, expanded size)
+    py::set active_;  // ids of the containers being rendered (the current path)
+    py::list keep_;   // the containers whose ids are in done_
+    std::vector<std::string> path_;
+    double size_ = 0;
+};
+
+py::object render(const py::handle &value) { return Rendering().value(value, false); }
 
 void add_globals(const py::kwargs &variables) {
     for (auto item : variables) {
@@ -223,13 +301,16 @@ PYBIND11_MODULE(templates, m) {
     py::module_ nodes = py::module_::import("jinja2.nodes");
 
     engine = new Engine();
-    engine->environment = jinja2.attr("Environment")(
+    // Sandboxed: a template reads the run's variables and calls their ordinary methods,
+    // but cannot reach Python's internals (__globals__, __subclasses__, ...).
+    engine->environment = py::module_::import("jinja2.sandbox").attr("SandboxedEnvironment")(
         py::arg("undefined") = jinja2.attr("StrictUndefined"), py::arg("autoescape") = false,
         // Block scalars end with a newline that is part of the text.
         py::arg("keep_trailing_newline") = true);
     engine->jinja_error = jinja2.attr("TemplateError");
     engine->undefined_error = jinja2.attr("UndefinedError");
     engine->syntax_error = jinja2.attr("TemplateSyntaxError");
+    engine->security_error = py::module_::import("jinja2.exceptions").attr("SecurityError");
     engine->output_node = nodes.attr("Output");
     engine->template_data_node = nodes.attr("TemplateData");
     engine->template_node = nodes.attr("Template");
@@ -243,7 +324,8 @@ PYBIND11_MODULE(templates, m) {
     py::tuple bases = py::make_tuple(py::module_::import("builtins").attr("Exception"));
     engine->template_error =
         make_class(m, "TemplateError", bases, py::dict(),
-                   "A step value could not be rendered: undefined variable or bad template.");
+                   "A step value could not be rendered: undefined variable, bad or unsafe template, "
+                   "or a value that contains itself or is too large to send.");
 
     m.attr("env_globals") = engine->globals;
     m.attr("environment") = engine->environment;

@@ -1,6 +1,7 @@
 #include "case_loader.hpp"
 
 #include "native/common/broken_files.hpp"
+#include "native/common/pylog.hpp"
 
 #include <map>
 #include <utility>
@@ -13,7 +14,7 @@ using lumox::py_helpers::raise_collect_error;
 
 constexpr std::size_t described_text_limit = 60;
 
-std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
+std::string text_of(py::handle value) { return lumox::py_helpers::to_str(value); }
 
 std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
@@ -167,6 +168,12 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
     if (!PyUnicode_Check(name.ptr()) || is_blank(text_of(name))) {
         problems.push_back(where + ": test_name must be non-empty text, got " +
                            describe_value(name));
+        return false;
+    }
+    if (!lumox::py_helpers::is_utf8_encodable(name)) {
+        problems.push_back(where + ": test_name " + repr_of(name) +
+                           " holds a lone surrogate (an escape like \\ud800 that stands for no "
+                           "character): write the character itself");
         return false;
     }
     std::string case_where = where + ", case " + repr_of(name);

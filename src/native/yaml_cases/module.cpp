@@ -96,7 +96,7 @@ std::string step_title(py::ssize_t index, py::handle step) {
     }
     for (const char *part : {"method", "url"}) {
         if (request.contains(part)) {
-            title += " " + py::str(request[part]).cast<std::string>();
+            title += " " + lumox::py_helpers::to_str(request[part]);
         }
     }
     return title;

@@ -1,0 +1,123 @@
+"""Inputs a hostile or careless tester writes: values that contain themselves, documents that
+expand without end, templates that try to reach Python's internals, text that is no text,
+and marks with text conditions. Each gives a clear error (or the right result) in a
+subprocess run, so that a crash would show as one, and the other files still run."""
+
+import textwrap
+
+from test_workbooks import write_pytest_ini
+
+# Nine levels of nine aliases: 9**9 leaves when expanded, a few hundred bytes as written.
+LAUGHS = "\n".join(["      a0: &a0 [x, x, x, x, x, x, x, x, x]"] + [
+    f"      a{i}: &a{i} [{', '.join([f'*a{i - 1}'] * 9)}]" for i in range(1, 9)])
+
+CASES = {
+    "test_selfref.yaml": """\
+        test_name: request refers to itself
+        steps:
+          - request: {method: POST, url: /api/echo, json: &a [1, *a]}
+        """,
+    "test_response.yaml": """\
+        test_name: response refers to itself
+        steps:
+          - request: {method: GET, url: /api/health}
+            response: &a {json: {$.status: *a}}
+        """,
+    "test_vars.yaml": """\
+        test_name: variables refer to themselves
+        steps:
+          - request: {method: POST, url: /api/echo, json: '{{ looped }}'}
+        ---
+        test_name: variables expand without end
+        steps:
+          - request: {method: POST, url: /api/echo, json: '{{ laughs }}'}
+        """,
+    "test_laughs.yaml": "test_name: billion laughs\nsteps:\n  - request:\n"
+                        "      method: POST\n      url: /api/echo\n      json:\n"
+                        + textwrap.indent(LAUGHS, "  ") + "\n",
+    "test_sandbox.yaml": """\
+        test_name: cycler globals
+        steps:
+          - request: {method: POST, url: /api/echo, json: "{{ cycler.__init__.__globals__.os.popen('id').read() }}"}
+        ---
+        test_name: lipsum globals
+        steps:
+          - request: {method: POST, url: /api/echo, json: "{{ lipsum.__globals__ }}"}
+        ---
+        test_name: subclasses
+        steps:
+          - request: {method: POST, url: /api/echo, json: "{{ ''.__class__.__mro__[1].__subclasses__() }}"}
+        ---
+        test_name: ordinary templates still work
+        steps:
+          - request: {method: POST, url: /api/echo, json: {sum: '{{ [1, 2, 3] | sum }}', upper: '{{ "a b".upper() }}'}}
+            response: {json: {$.json.sum: 6, $.json.upper: A B}}
+        """,
+    "test_surrogates.yaml": 'test_name: "bad \\ud800 name"\nsteps:\n'
+                            '  - request: {method: GET, url: /api/health}\n',
+    "test_surrogate_value.yaml": """\
+        test_name: surrogate in a value
+        steps:
+          - request: {method: GET, url: "/api/health?q=\\ud800"}
+        """,
+    "test_marks.yaml": """\
+        test_name: skipped by a text condition
+        marks:
+          - skipif: "sys.platform.startswith('linux') and marker == 'on'"
+        steps:
+          - request: {method: GET, url: /api/health}
+        ---
+        test_name: xfail by a text condition
+        marks:
+          - xfail: "True"
+        steps:
+          - request: {method: GET, url: /api/health}
+            response: {status_code: 500}
+        """,
+}
+
+VARIABLES = "looped: &b [1, *b]\nmarker: 'on'\nlaughs:\n" + LAUGHS + "\n"
+
+
+def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_service,
+                                                           monkeypatch):
+    monkeypatch.setenv("COLUMNS", "300")
+    write_pytest_ini(pytester, f"""\
+        [pytest]
+        addopts = -p no:cacheprovider
+        [lumox]
+        vars_file = vars.yaml
+        vars_save = false
+        [lumox_api]
+        base_url = {http_service}
+        """)
+    (pytester.path / "vars.yaml").write_text(VARIABLES)
+    for name, text in CASES.items():
+        (pytester.path / name).write_text(textwrap.dedent(text) if "\n    " in text else text)
+
+    result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
+    assert result.ret == 1  # failures, not a crash or an interrupted run
+    result.assert_outcomes(failed=9, passed=1, skipped=1, xfailed=1, errors=1)
+    error = "*lumox.templates.TemplateError: "
+    result.stdout.fnmatch_lines_random([
+        f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "
+        "refers to itself: a value that contains itself cannot be sent",
+        f"FAILED test_response.yaml::response refers to itself - {error}response.json.$.status "
+        "refers to itself*",
+        f"FAILED test_vars.yaml::variables refer to themselves - {error}request.json[[]1[]] "
+        "refers to itself*",
+        f"FAILED test_vars.yaml::variables expand without end - {error}request.json.a8* makes "
+        "the step larger than 50 MB when written out",
+        f"FAILED test_laughs.yaml::billion laughs - {error}request.json.a8* makes the step "
+        "larger than 50 MB when written out",
+        f"FAILED test_sandbox.yaml::cycler globals - {error}unsafe template "
+        "(jinja2.exceptions.SecurityError): access to attribute '__init__'*",
+        f"FAILED test_sandbox.yaml::lipsum globals - {error}unsafe template*__globals__*",
+        f"FAILED test_sandbox.yaml::subclasses - {error}unsafe template*",
+        f"FAILED test_surrogate_value.yaml::surrogate in a value - {error}request.url holds a "
+        "lone surrogate*",
+        "test_surrogates.yaml, document 1 (line 1): test_name 'bad \\ud800 name' holds a lone "
+        "surrogate*",
+        "SKIPPED *test_marks.yaml*condition: sys.platform*",
+    ])
+    assert "uid=" not in result.stdout.str()  # no command ran
