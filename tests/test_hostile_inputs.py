@@ -5,7 +5,7 @@ subprocess run, so that a crash would show as one, and the other files still run
 
 import textwrap
 
-from test_workbooks import write_pytest_ini
+from test_workbooks import HEADER, write_pytest_ini, write_workbook
 
 # Nine levels of nine aliases: 9**9 leaves when expanded, a few hundred bytes as written.
 LAUGHS = "\n".join(["      a0: &a0 [x, x, x, x, x, x, x, x, x]"] + [
@@ -121,3 +121,42 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "SKIPPED *test_marks.yaml*condition: sys.platform*",
     ])
     assert "uid=" not in result.stdout.str()  # no command ran
+
+
+def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service, monkeypatch):
+    monkeypatch.setenv("COLUMNS", "300")
+    write_pytest_ini(pytester, f"""\
+        [pytest]
+        addopts = -p no:cacheprovider
+        [lumox_api]
+        base_url = {http_service}
+        """)
+    (pytester.path / "test_login.yaml").write_text(textwrap.dedent("""\
+        test_name: secret headers
+        steps:
+          - request:
+              method: GET
+              url: /api/health
+              headers: {Authorization: Bearer tok-secret, X-Trace: t1}
+              cookies: {session: s-secret}
+            response: {status_code: 201}
+        """))
+    write_workbook(pytester.path / "test_keys.xlsx", {"secret keywords": [
+        HEADER,
+        [1, "", "set_headers", '{"X-Api-Key": "k-secret", "Accept": "text/plain"}'],
+        [2, "", "add_header", "Authorization", "Bearer wb-secret"],
+        [3, "", "add_cookie", "session", "c-secret"],
+        [4, "", "send_http", "GET", "/api/health"],
+        [5, "", "add_header", "Authorization", "Bearer wb-secret"],
+        [6, "", "assert", 1, "equal", 2],
+    ]})
+    result = pytester.runpytest_subprocess("--alluredir=allure")
+    result.assert_outcomes(failed=2)
+    written = result.stdout.str() + "".join(
+        path.read_text(encoding="utf-8", errors="replace")
+        for path in (pytester.path / "allure").iterdir())
+    for secret in ["tok-secret", "s-secret", "wb-secret", "c-secret", "k-secret"]:
+        assert secret not in written
+    # What is not a credential is shown as it was.
+    assert "Authorization: Bearer ***" in result.stdout.str() and "X-Trace: t1" in written
+    assert "text/plain" in written and "'Bearer ***'" in written

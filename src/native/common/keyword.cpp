@@ -1,6 +1,7 @@
 #include "keyword.hpp"
 
 #include "pyclass.hpp"
+#include "secrets.hpp"
 #include "step.hpp"
 
 #include <memory>
@@ -54,7 +55,7 @@ py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kw
     KeywordArgs call{args[0], bind_arguments(keyword, args, kwargs)};
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict step_params;
-    for (auto [name, value] : call.values) {
+    for (auto [name, value] : masked_keyword_params(py::str(keyword.name), call.values)) {
         step_params[name] = represent(value);
     }
     return in_step(keyword.title, step_params, [&] { return keyword.body(call); });

@@ -2,6 +2,7 @@
 
 #include "keyword_class.hpp"
 #include "native/common/case_report.hpp"
+#include "native/common/secrets.hpp"
 #include "workbook_loader.hpp"
 
 #include <string>
@@ -54,7 +55,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
         lines.add("step " + step_label(step) + (description.empty() ? "" : ": " + description));
         lines.add("keyword:   " + keyword, "    ");
         lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +
-                      repr_of(failure.args),
+                      repr_of(lumox::py_helpers::masked_keyword_args(step["keyword"], failure.args)),
                   "    ");
         if (!failure.page.is_none()) {
             add_page_lines(lines, failure.page);

@@ -18,6 +18,7 @@
 #include "native/common/case_item.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/secrets.hpp"
 #include "native/common/step.hpp"
 #include "page_evidence.hpp"
 #include "workbook_loader.hpp"
@@ -93,7 +94,7 @@ py::dict step_params(py::handle step, py::handle args) {
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict params;
     params["keyword"] = represent(step["keyword"]);
-    params["arguments"] = represent(args);
+    params["arguments"] = represent(lumox::py_helpers::masked_keyword_args(step["keyword"], args));
     return params;
 }
 

@@ -2,6 +2,7 @@
 
 #include "native/common/case_report.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/secrets.hpp"
 
 #include <string>
 
@@ -84,7 +85,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const StepFailure
               ")");
     lines.add(failure.rendered ? "step " + index + " as rendered:"
                                : "step " + index + " as written (rendering it failed):");
-    lines.add(step_as_yaml(failure.step), "    ");
+    lines.add(step_as_yaml(lumox::py_helpers::masked_step(failure.step)), "    ");
     lines.add("");
     std::string error = error_line(failure.error);
     lines.add(error, "", true);

@@ -1,0 +1,141 @@
+#include "secrets.hpp"
+
+#include "core/http_attachment_text.hpp"
+#include "pylog.hpp"
+
+#include <string>
+#include <vector>
+
+namespace lumox::py_helpers {
+
+namespace {
+
+constexpr int kMaxDepth = 100;
+constexpr const char *kMask = "***";
+
+py::object masked_headers(py::handle headers, bool all_secret) {
+    py::dict masked;
+    for (auto [name, value] : py::reinterpret_borrow<py::dict>(headers)) {
+        const std::string text = to_str(value);
+        masked[name] = (all_secret || core::is_secret_header(to_str(name)))
+                           ? py::str(core::masked_header_value(text))
+                           : py::reinterpret_borrow<py::object>(value);
+    }
+    return masked;
+}
+
+// `done` maps containers already copied to their copy: a container reached through many
+// aliases is copied once, so the copy is no larger than the value as written.
+py::object walk(py::handle value, int depth, py::set &active, py::dict &done) {
+    if (depth > kMaxDepth || !(PyDict_Check(value.ptr()) || PyList_Check(value.ptr()))) {
+        return py::reinterpret_borrow<py::object>(value);
+    }
+    py::int_ id(reinterpret_cast<std::uintptr_t>(value.ptr()));
+    if (active.contains(id)) {
+        return py::reinterpret_borrow<py::object>(value);
+    }
+    if (done.contains(id)) {
+        return done[id];
+    }
+    active.add(id);
+    py::object copy;
+    if (PyList_Check(value.ptr())) {
+        py::list items;
+        for (py::handle item : value) {
+            items.append(walk(item, depth + 1, active, done));
+        }
+        copy = items;
+    } else {
+        py::dict entries;
+        for (auto [key, item] : py::reinterpret_borrow<py::dict>(value)) {
+            const std::string name = PyUnicode_Check(key.ptr()) ? to_str(key) : "";
+            if ((name == "headers" || name == "cookies") && PyDict_Check(item.ptr())) {
+                entries[key] = masked_headers(item, name == "cookies");
+            } else {
+                entries[key] = walk(item, depth + 1, active, done);
+            }
+        }
+        copy = entries;
+    }
+    active.attr("discard")(id);
+    done[id] = copy;
+    return copy;
+}
+
+// JSON text of an object of headers or cookies, masked; anything else unchanged.
+py::object masked_json_text(py::handle text, bool all_secret) {
+    if (!PyUnicode_Check(text.ptr())) {
+        return py::reinterpret_borrow<py::object>(text);
+    }
+    py::module_ json = py::module_::import("json");
+    try {
+        py::object parsed = json.attr("loads")(text);
+        if (!PyDict_Check(parsed.ptr())) {
+            return py::reinterpret_borrow<py::object>(text);
+        }
+        return json.attr("dumps")(masked_headers(parsed, all_secret),
+                                  py::arg("ensure_ascii") = false);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError)) {
+            throw;
+        }
+        return py::reinterpret_borrow<py::object>(text);
+    }
+}
+
+} // namespace
+
+py::object masked_step(py::handle value) {
+    py::set active;
+    py::dict done;
+    return walk(value, 0, active, done);
+}
+
+py::dict masked_keyword_params(py::handle keyword, py::dict params) {
+    const std::string name = to_str(keyword);
+    py::dict masked(params);
+    if (masked.contains("value") && masked.contains("key")) {
+        if (name == "add_cookie") {
+            masked["value"] = kMask;
+        } else if (name == "add_header" && core::is_secret_header(to_str(masked["key"]))) {
+            masked["value"] = core::masked_header_value(to_str(masked["value"]));
+        }
+    }
+    for (const char *field : {"headers", "cookies"}) {
+        if (masked.contains(field)) {
+            masked[field] = masked_json_text(masked[field], std::string(field) == "cookies");
+        }
+    }
+    return masked;
+}
+
+py::object masked_keyword_args(py::handle keyword, py::handle args) {
+    if (!PyTuple_Check(args.ptr())) {
+        return py::reinterpret_borrow<py::object>(args);
+    }
+    // The API keywords that carry credentials, by the position of their parameters.
+    const std::string name = to_str(keyword);
+    std::vector<const char *> names;
+    if (name == "add_header" || name == "add_cookie") {
+        names = {"key", "value"};
+    } else if (name == "set_headers") {
+        names = {"headers"};
+    } else if (name == "set_cookies") {
+        names = {"cookies"};
+    } else {
+        return py::reinterpret_borrow<py::object>(args);
+    }
+    py::tuple given = py::reinterpret_borrow<py::tuple>(args);
+    py::dict params;
+    for (size_t i = 0; i < names.size() && i < given.size(); ++i) {
+        params[names[i]] = given[i];
+    }
+    py::dict masked = masked_keyword_params(keyword, params);
+    py::list out(given);
+    for (size_t i = 0; i < names.size() && i < given.size(); ++i) {
+        out[i] = masked[names[i]];
+    }
+    return py::tuple(out);
+}
+
+} // namespace lumox::py_helpers

@@ -1,0 +1,23 @@
+// Credentials kept out of what a run shows: failure reports and report-step parameters mask
+// the same headers as the request and response attachments (see http_attachment_text.hpp).
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace lumox::py_helpers {
+
+namespace py = pybind11;
+
+// A copy of a YAML step (or any value) in which every `headers` mapping has the values of
+// its secret headers masked and every `cookies` mapping all its values. Containers that
+// hold themselves or nest very deep are left as they are past that point.
+py::object masked_step(py::handle value);
+
+// The parameters of a keyword call with credentials masked: `value` next to a `key` that
+// names a secret header, cookie values, and the entries of JSON `headers`/`cookies` texts.
+py::dict masked_keyword_params(py::handle keyword, py::dict params);
+
+// The positional arguments of a workbook row calling `keyword`, masked the same way.
+py::object masked_keyword_args(py::handle keyword, py::handle args);
+
+} // namespace lumox::py_helpers
