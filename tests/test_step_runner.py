@@ -1,5 +1,6 @@
 """The YAML step hook body (lumox.steps.run_step) and the run-end save of variables."""
 
+import gc
 import json
 import logging
 import os
@@ -8,10 +9,11 @@ from types import SimpleNamespace
 import httpx
 import pytest
 
-from lumox import steps
+from lumox import settings, steps
 from lumox.responses import validator
 from lumox.templates import env_globals
 from open_files import open_paths
+from test_workbooks import write_workbook
 
 @pytest.fixture
 def step_log(caplog):
@@ -320,3 +322,51 @@ class TestYamlSuites:
         result.assert_outcomes(passed=1)
         assert not (pytester.path / "vars.yaml").exists()
         assert "保存变量文件" not in plugin_log(pytester)
+
+
+def test_no_response_outlives_its_case(pytester, http_service, monkeypatch):
+    # Each YAML case's responses, and each workbook case's keyword object, client and
+    # response, are followed by weak references: none may be alive once the run is over.
+    pytester.makepyfile(traced="""
+        import weakref
+
+        from lumox.actlib import ApiKeyWord
+
+        seen = []
+
+        class TracedKeyWord(ApiKeyWord):
+            def key_trace(self):
+                \"\"\"关键字：trace\"\"\"
+                seen.extend(weakref.ref(o) for o in (self, self.client, self._current_response))
+        """)
+    pytester.makeconftest("""
+        import weakref
+
+        import pytest
+
+        import traced
+
+        @pytest.hookimpl(wrapper=True)
+        def pytest_yaml_run_step(item, request):
+            result = yield
+            traced.seen.append(weakref.ref(item.resp))
+            return result
+    """)
+    pytester.syspathinsert()
+    import traced  # before the run, so the run's records stay readable after it
+
+    monkeypatch.setattr(settings.lumox, "keyword_type", "traced:TracedKeyWord")
+    monkeypatch.setattr(settings.lumox_api, "base_url", http_service)
+    for n in range(3):
+        pytester.makefile(".yaml", **{f"test_case{n}": f"""
+            test_name: case {n}
+            steps:
+              - request: {{method: GET, url: "{http_service}/api/items"}}
+              - request: {{method: GET, url: "{http_service}/api/health"}}
+            """})
+    write_workbook(pytester.path / "test_book.xlsx", {"traced": [
+        ["编号", "描述", "关键字"], [1, "", "send_http", "GET", "/api/health"], [2, "", "trace"]]})
+    pytester.runpytest("-p", "no:cacheprovider").assert_outcomes(passed=4)
+    gc.collect()
+    assert len(traced.seen) == 6 + 3
+    assert [ref for ref in traced.seen if ref() is not None] == []

@@ -102,7 +102,7 @@ std::string step_title(py::ssize_t index, py::handle step) {
     return title;
 }
 
-void run_steps(py::object item) {
+void run_steps_of(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
     py::list steps = item.attr("steps");
     py::object request = item.attr("funcargs")["request"];
@@ -134,6 +134,18 @@ void run_steps(py::object item) {
             }
         });
     }
+}
+
+// A case's last response lives as long as the case runs: items stay for the whole session,
+// and a suite of large bodies would otherwise keep every one of them.
+void run_steps(py::object item) {
+    try {
+        run_steps_of(item);
+    } catch (py::error_already_set &) {
+        item.attr("resp") = py::none();
+        throw;
+    }
+    item.attr("resp") = py::none();
 }
 
 py::object item_reportinfo(py::object self) {
