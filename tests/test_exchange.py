@@ -9,6 +9,7 @@ import yaml
 from report_steps import report_steps  # noqa: F401  (fixture)
 
 from lumox.exchange import Exchange
+from lumox.files import YamlFile
 from lumox.templates import env_globals
 
 REQUEST = httpx.Request("GET", "http://127.0.0.1/x")
@@ -135,6 +136,18 @@ class TestVariablesFile:
         assert {k: saved[k] for k in ("number", "ratio", "text", "nothing", "flag")} == {
             "number": 7, "ratio": 0.5, "text": "文本", "nothing": None, "flag": False}
         assert "items" not in saved and "mapping" not in saved
+
+    def test_dump_writes_only_changed_variables_over_other_processes_saves(self, tmp_path):
+        path = tmp_path / "vars.yaml"
+        path.write_text("loaded: 1\nretyped: 1\n", encoding="utf-8")
+        exchanger = Exchange(str(path))
+        env_globals.update(loaded=1, retyped=True, mine="x")  # loaded as the run began
+        other = YamlFile(path)  # another pytest-xdist worker
+        other.update(loaded=2, retyped=2, theirs="y")
+        other.save()
+        exchanger.dump()
+        assert yaml.safe_load(path.read_text(encoding="utf-8")) == {
+            "loaded": 2, "retyped": True, "theirs": "y", "mine": "x"}
 
     def test_default_file_name(self, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)

@@ -1,5 +1,6 @@
 """lumox.files.YamlFile: the YAML mapping behind the variables file."""
 
+import fcntl
 import os
 import stat
 
@@ -92,3 +93,64 @@ def test_empty_files_and_a_byte_order_mark_are_accepted(tmp_path):
     assert YamlFile(tmp_path / "empty.yaml") == {}
     assert YamlFile(tmp_path / "comment.yaml") == {}
     assert YamlFile(tmp_path / "bom.yaml") == {"a": 1}
+
+
+def test_save_merges_only_what_this_object_changed(tmp_path):
+    # Two objects on one file stand for two processes saving the same variables file.
+    path = tmp_path / "vars.yaml"
+    path.write_text("a: 1\nb: 2\ngone: x\nkept: y\n", encoding="utf-8")
+    first, second, idle = YamlFile(path), YamlFile(path), YamlFile(path)
+    first["a"] = 10
+    first |= {"new_1": 1}
+    first.setdefault("b", "ignored")  # present: no change
+    second.update({"b": 20}, new_2=2)
+    del second["gone"]
+    second.setdefault("new_3", 3)
+    first.save()
+    second.save()
+    idle.save()  # changed nothing: undoes nothing
+    assert list(YamlFile(path).items()) == [("a", 10), ("b", 20), ("kept", "y"), ("new_1", 1),
+                                            ("new_2", 2), ("new_3", 3)]
+
+    # Removals count as changes; a saved change is not written again by the next save.
+    other = YamlFile(path)
+    assert first.pop("new_1") == 1 and first.pop("missing", None) is None
+    assert first.popitem() == ("kept", "y")  # its own last key; it never saw new_2, new_3
+    other["a"] = 11
+    other.save()
+    first.save()
+    assert YamlFile(path) == {"a": 11, "b": 20, "new_2": 2, "new_3": 3}
+    second.clear()
+    second.save()
+    assert YamlFile(path) == {}
+
+
+def test_save_removes_interrupted_saves_and_leaves_no_lock_file(tmp_path):
+    path = tmp_path / "vars.yaml"
+    killed = tmp_path / ".vars.yaml.tmp-0123456789ab"  # a save killed before its rename
+    killed.write_text("half: wri", encoding="utf-8")
+    (tmp_path / ".vars.yaml.lock").write_text("", encoding="utf-8")  # its lock file
+    data = YamlFile(path)
+    data["a"] = 1
+    data.save()
+    assert os.listdir(tmp_path) == ["vars.yaml"]
+
+
+def test_a_lock_held_elsewhere_makes_save_wait_then_fail_naming_the_file(tmp_path):
+    path = tmp_path / "vars.yaml"
+    path.write_text("a: 1\n", encoding="utf-8")
+    data = YamlFile(path)
+    assert data.lock_timeout == 30
+    data.lock_timeout = 0.05
+    data["a"] = 2
+    with open(tmp_path / ".vars.yaml.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with pytest.raises(TimeoutError, match=rf"^could not lock '{path}' within 0\.05 s: "
+                                               rf"another process holds '.*\.vars\.yaml\.lock'$"):
+            data.save()
+        assert path.read_text(encoding="utf-8") == "a: 1\n"
+    data.save()
+    assert YamlFile(path) == {"a": 2}
+    data.lock_timeout = -1
+    with pytest.raises(ValueError, match="lock_timeout must be a finite number of seconds"):
+        data.save()

@@ -1,12 +1,17 @@
 #include "core/file_io.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lumox::core {
@@ -25,6 +30,8 @@ class Descriptor {
         }
     }
     int get() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it.
+    void release() { fd_ = -1; }
     // Closes now and reports the error close() gives (a late write-back failure).
     int close_checked() {
         const int result = ::close(fd_);
@@ -61,12 +68,25 @@ std::string resolve_link(const std::string &path) {
     return path;
 }
 
+constexpr std::size_t kSuffixLength = 12;
+
+// Temporary files of a save are ".<name>.tmp-" plus kSuffixLength hex digits.
+std::string temporary_prefix(const std::string &target) { return "." + name_of(target) + ".tmp-"; }
+
+bool is_temporary_of(const std::string &entry, const std::string &prefix) {
+    if (entry.size() != prefix.size() + kSuffixLength ||
+        entry.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    return entry.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
 std::string random_suffix() {
     static std::mt19937_64 generator{std::random_device{}()};
     static constexpr char digits[] = "0123456789abcdef";
     std::string suffix;
     auto bits = generator();
-    for (int i = 0; i < 12; ++i, bits >>= 4) {
+    for (std::size_t i = 0; i < kSuffixLength; ++i, bits >>= 4) {
         suffix += digits[bits & 0xF];
     }
     return suffix;
@@ -91,6 +111,89 @@ int write_all(int fd, std::string_view content) {
 FileError::FileError(int error_number, const std::string &path)
     : std::runtime_error(std::string(std::strerror(error_number)) + ": '" + path + "'"),
       error_number_(error_number), path_(path) {}
+
+LockTimeout::LockTimeout(const std::string &path, const std::string &lock_path,
+                         std::chrono::milliseconds waited)
+    : std::runtime_error([&] {
+          std::ostringstream text;
+          text << "could not lock '" << path << "' within " << waited.count() / 1000.0
+               << " s: another process holds '" << lock_path << "'";
+          return text.str();
+      }()),
+      path_(path) {}
+
+FileLock::FileLock(const std::string &path, std::chrono::milliseconds timeout,
+                   const std::function<void()> &between_tries) {
+    if (path.empty()) {
+        throw FileError(ENOENT, path);
+    }
+    const std::string target = resolve_link(path);
+    lock_path_ = directory_of(target) + "/." + name_of(target) + ".lock";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        Descriptor file(::open(lock_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+        if (file.get() < 0) {
+            throw FileError(errno, path);
+        }
+        int result;
+        do {
+            result = ::flock(file.get(), LOCK_EX | LOCK_NB);
+        } while (result != 0 && errno == EINTR);
+        if (result == 0) {
+            // The previous holder may have removed the lock file after we opened it; a
+            // lock on a removed file excludes nobody, so only the file at the path counts.
+            struct stat held {};
+            struct stat named {};
+            if (::fstat(file.get(), &held) != 0) {
+                throw FileError(errno, path);
+            }
+            if (::stat(lock_path_.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+                named.st_ino == held.st_ino) {
+                fd_ = file.get();
+                file.release();
+                return;
+            }
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            throw FileError(errno, path);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw LockTimeout(path, lock_path_, timeout);
+        }
+        if (between_tries) {
+            between_tries();
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+}
+
+FileLock::~FileLock() {
+    // Removed while still held: whoever opens the old file afterwards sees it is gone.
+    ::unlink(lock_path_.c_str());
+    ::close(fd_);
+}
+
+std::size_t remove_interrupted_saves(const std::string &path) {
+    const std::string target = resolve_link(path);
+    const std::string directory = directory_of(target);
+    const std::string prefix = temporary_prefix(target);
+    DIR *listing = ::opendir(directory.c_str());
+    if (listing == nullptr) {
+        return 0;
+    }
+    std::size_t removed = 0;
+    while (const dirent *entry = ::readdir(listing)) {
+        if (is_temporary_of(entry->d_name, prefix) &&
+            ::unlink((directory + "/" + entry->d_name).c_str()) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(listing);
+    return removed;
+}
 
 std::optional<std::string> read_file_if_exists(const std::string &path) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -128,7 +231,7 @@ void write_file_atomically(const std::string &path, std::string_view content) {
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temporary = directory + "/." + name_of(target) + ".tmp-" + random_suffix();
+        temporary = directory + "/" + temporary_prefix(target) + random_suffix();
         // 0666 before the umask: the permissions a newly created file would get.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt == 100)) {

@@ -43,7 +43,7 @@ def pytest_configure(config):
 
 def pytest_unconfigure(config):
     _webdriver.run_ended(config)
-    _steps.save_variables()
+    _steps.save_variables(config)
 
 
 def pytest_sessionfinish(session):

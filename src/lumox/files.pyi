@@ -4,8 +4,11 @@ import os
 from typing import Any
 
 class YamlFile(dict[Any, Any]):
-    """A dict bound to a YAML file: loaded when made, written back by save()."""
+    """A dict bound to a YAML file: loaded when made; save() merges the keys assigned or
+    removed since into the file under a lock, keeping what other processes saved."""
 
     path: str
+    #: Seconds save() waits for another process's save of the same file (TimeoutError).
+    lock_timeout: float
     def __init__(self, path: str | os.PathLike[str]) -> None: ...
     def save(self) -> None: ...

@@ -27,5 +27,7 @@ client: HTTPClient  # base_url = settings.lumox_api.base_url
 def run_step(item: Any, request: Any) -> Literal[1]:
     """Runs item.current_step: its mock/request/response/extract/validate keys in order."""
 
-def save_variables() -> None:
-    """Writes the variables file at run end when vars_file is set and vars_save is true."""
+def save_variables(config: Any = None) -> None:
+    """Writes the variables file at run end when vars_file is set and vars_save is true:
+    merges this process's changed variables into it (a pytest-xdist controller, told by
+    ``config``, only what it set itself)."""

@@ -6,10 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sys/stat.h>
 
 using lumox::core::FileError;
+using lumox::core::FileLock;
+using lumox::core::LockTimeout;
 using lumox::core::read_file_if_exists;
+using lumox::core::remove_interrupted_saves;
 using lumox::core::write_file_atomically;
 namespace fs = std::filesystem;
 
@@ -74,4 +78,65 @@ TEST_F(FileIo, FailureNamesThePathAndLeavesNothingBehind) {
     EXPECT_EQ(entries(), 2u);
     EXPECT_EQ(read_file_if_exists(plain.string()), "keep");
     EXPECT_THROW(read_file_if_exists(dir_.string()), FileError); // a directory is no file
+}
+
+TEST_F(FileIo, LockExcludesOthersUntilReleasedAndLeavesNoLockFile) {
+    using std::chrono::milliseconds;
+    const std::string path = (dir_ / "vars.yaml").string();
+    std::optional<FileLock> held(std::in_place, path, milliseconds(0));
+    EXPECT_EQ(held->lock_path(), (dir_ / ".vars.yaml.lock").string());
+    int tries = 0;
+    try {
+        FileLock second(path, milliseconds(20), [&] { ++tries; });
+        FAIL() << "locked twice";
+    } catch (const LockTimeout &error) {
+        EXPECT_EQ(error.path(), path);
+        EXPECT_EQ(std::string(error.what()), "could not lock '" + path +
+                                                 "' within 0.02 s: another process holds '" +
+                                                 held->lock_path() + "'");
+    }
+    EXPECT_GT(tries, 0);
+    // between_tries may give up the wait.
+    EXPECT_THROW(FileLock(path, milliseconds(60000), [] { throw std::runtime_error("stop"); }),
+                 std::runtime_error);
+    held.reset();
+    EXPECT_EQ(entries(), 0u);
+    FileLock again(path, milliseconds(0));
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileIo, LockFileOfAKilledHolderIsTakenOverAndRemoved) {
+    // A holder killed with SIGKILL leaves its lock file, unlocked by the kernel.
+    std::ofstream(dir_ / ".vars.yaml.lock") << "";
+    {
+        FileLock lock((dir_ / "vars.yaml").string(), std::chrono::milliseconds(0));
+        EXPECT_EQ(entries(), 1u);
+    }
+    EXPECT_EQ(entries(), 0u);
+}
+
+TEST_F(FileIo, LockFailureNamesTheFile) {
+    std::ofstream(dir_ / "plain") << "x";
+    const std::string below_file = (dir_ / "plain" / "vars.yaml").string();
+    try {
+        FileLock lock(below_file, std::chrono::milliseconds(0));
+        FAIL() << "no error";
+    } catch (const FileError &error) {
+        EXPECT_EQ(error.error_number(), ENOTDIR);
+        EXPECT_EQ(error.path(), below_file);
+    }
+}
+
+TEST_F(FileIo, InterruptedSavesOfTheFileAreRemovedAndNothingElse) {
+    const std::string path = (dir_ / "vars.yaml").string();
+    for (const char *name :
+         {".vars.yaml.tmp-0123456789ab", ".vars.yaml.tmp-ffffffffffff", "vars.yaml",
+          ".vars.yaml.tmp-0123", ".vars.yaml.tmp-0123456789abc", ".vars.yaml.tmp-0123456789AB",
+          ".other.yaml.tmp-0123456789ab", "vars.yaml.tmp-0123456789ab"}) {
+        std::ofstream(dir_ / name) << "x";
+    }
+    EXPECT_EQ(remove_interrupted_saves(path), 2u);
+    EXPECT_EQ(entries(), 6u);
+    EXPECT_FALSE(fs::exists(dir_ / ".vars.yaml.tmp-0123456789ab"));
+    EXPECT_EQ(remove_interrupted_saves((dir_ / "missing" / "vars.yaml").string()), 0u);
 }

@@ -130,15 +130,32 @@ bool is_plain_value(py::handle value) {
            type == &PyBool_Type || value.is_none();
 }
 
+// The file's value of `name` is `value` already (same type too: 1, 1.0 and True differ).
+bool file_holds(py::handle file, py::handle name, py::handle value) {
+    if (!PyDict_Check(file.ptr())) {
+        return false;
+    }
+    PyObject *held = PyDict_GetItemWithError(file.ptr(), name.ptr());
+    if (held == nullptr) {
+        if (PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
+        return false;
+    }
+    return Py_TYPE(held) == Py_TYPE(value.ptr()) && py::handle(held).equal(value);
+}
+
 void dump(py::object self) {
+    py::object file = self.attr("file");
+    // Only variables this process changed go to the file: passing on the values it loaded
+    // would undo what other processes (pytest-xdist workers) saved meanwhile.
     py::dict plain;
     for (auto item : templates().attr("env_globals").attr("items")()) {
         auto pair = item.cast<py::tuple>();
-        if (is_plain_value(pair[1])) {
+        if (is_plain_value(pair[1]) && !file_holds(file, pair[0], pair[1])) {
             plain[pair[0]] = pair[1];
         }
     }
-    py::object file = self.attr("file");
     file.attr("update")(plain);
     file.attr("save")();
 }

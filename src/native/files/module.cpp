@@ -4,6 +4,8 @@
 #include "native/common/pylog.hpp"
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -33,6 +35,91 @@ using py_helpers::to_str;
 }
 
 std::string path_of(py::handle self) { return self.attr("path").cast<std::string>(); }
+
+py::object dict_type() { return py::module_::import("builtins").attr("dict"); }
+
+// The keys assigned or removed since the last save: a save merges only these into the
+// file as it then is, so processes sharing the file keep each other's updates.
+py::set changed_keys(py::handle self) {
+    py::object keys = py::getattr(self, "_changed_keys", py::none());
+    if (!py::isinstance<py::set>(keys)) {
+        keys = py::set();
+        self.attr("_changed_keys") = keys;
+    }
+    return keys.cast<py::set>();
+}
+
+void set_item(py::object self, py::handle key, py::handle value) {
+    if (PyDict_SetItem(self.ptr(), key.ptr(), value.ptr()) != 0) {
+        throw py::error_already_set();
+    }
+    changed_keys(self).add(key);
+}
+
+void del_item(py::object self, py::object key) {
+    if (PyDict_DelItem(self.ptr(), key.ptr()) != 0) {
+        throw py::error_already_set();
+    }
+    changed_keys(self).add(key);
+}
+
+void set_items(py::object self, py::dict given) {
+    for (auto [key, value] : given) {
+        set_item(self, key, value);
+    }
+}
+
+void update(py::object self, py::args args, py::kwargs kwargs) {
+    // dict.update's own argument handling, into a scratch dict whose items are then set.
+    py::dict given;
+    dict_type().attr("update")(given, *args, **kwargs);
+    set_items(self, given);
+}
+
+py::object inplace_or(py::object self, py::object other) {
+    py::dict given;
+    dict_type().attr("update")(given, other);
+    set_items(self, given);
+    return self;
+}
+
+py::object set_default(py::object self, py::object key, py::object fallback) {
+    PyObject *present = PyDict_GetItemWithError(self.ptr(), key.ptr());
+    if (present != nullptr) {
+        return py::reinterpret_borrow<py::object>(present);
+    }
+    if (PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    set_item(self, key, fallback);
+    return fallback;
+}
+
+py::object pop(py::object self, py::object key, py::args fallback) {
+    const int present = PyDict_Contains(self.ptr(), key.ptr());
+    if (present < 0) {
+        throw py::error_already_set();
+    }
+    py::object value = dict_type().attr("pop")(self, key, *fallback);
+    if (present == 1) {
+        changed_keys(self).add(key);
+    }
+    return value;
+}
+
+py::object pop_item(py::object self) {
+    py::tuple item = dict_type().attr("popitem")(self);
+    changed_keys(self).add(item[0]);
+    return item;
+}
+
+void clear(py::object self) {
+    py::set keys = changed_keys(self);
+    for (auto [key, value] : py::reinterpret_borrow<py::dict>(self)) {
+        keys.add(key);
+    }
+    PyDict_Clear(self.ptr());
+}
 
 // The mapping in the file's YAML text, or an empty one for an empty document.
 py::dict parse_document(const std::string &path, const std::string &content) {
@@ -76,6 +163,7 @@ void init_yaml_file(py::object self, py::object path) {
     py::object os = py::module_::import("os");
     py::str text = os.attr("fsdecode")(os.attr("fspath")(path));
     self.attr("path") = text;
+    self.attr("_changed_keys") = py::set();
     std::optional<std::string> content;
     try {
         content = core::read_file_if_exists(text.cast<std::string>());
@@ -90,9 +178,8 @@ void init_yaml_file(py::object self, py::object path) {
 
 // The YAML text of the mapping; fails (naming the key) before anything is written when a
 // value cannot be represented.
-std::string serialize(py::object self) {
+std::string serialize(py::dict plain, const std::string &path) {
     py::object yaml = py::module_::import("yaml");
-    py::dict plain = py::module_::import("builtins").attr("dict")(self);
     auto dump = [&](py::handle data) {
         return yaml.attr("safe_dump")(data, py::arg("allow_unicode") = true,
                                       py::arg("sort_keys") = false,
@@ -119,18 +206,72 @@ std::string serialize(py::object self) {
         if (culprit.empty()) {
             culprit = "a key";
         }
-        raise_value_error_from(error, "cannot save '" + path_of(self) + "': " + culprit +
+        raise_value_error_from(error, "cannot save '" + path + "': " + culprit +
                                           " cannot be written as YAML");
     }
 }
 
-void save(py::object self) {
-    const std::string content = serialize(self);
+std::chrono::milliseconds lock_timeout(py::handle self) {
+    const double seconds = py::float_(self.attr("lock_timeout")).cast<double>();
+    if (!(seconds >= 0) || !std::isfinite(seconds)) {
+        throw py::value_error("lock_timeout must be a finite number of seconds >= 0, not " +
+                              to_repr(self.attr("lock_timeout")));
+    }
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// Waits for the file's lock without holding the GIL, still answering Ctrl-C.
+void lock_file(std::optional<core::FileLock> &lock, const std::string &path,
+               std::chrono::milliseconds timeout) {
     try {
-        core::write_file_atomically(path_of(self), content);
+        py::gil_scoped_release waiting;
+        lock.emplace(path, timeout, [] {
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() != 0) {
+                throw py::error_already_set();
+            }
+        });
+    } catch (const core::LockTimeout &error) {
+        PyErr_SetString(PyExc_TimeoutError, error.what());
+        throw py::error_already_set();
     } catch (const core::FileError &error) {
         raise_os_error(error);
     }
+}
+
+void save(py::object self) {
+    const std::string path = path_of(self);
+    py::set changes = changed_keys(self);
+    std::optional<core::FileLock> lock;
+    lock_file(lock, path, lock_timeout(self));
+    // Holding the lock, no save of this file is under way: any temporary file left is
+    // from a save that was killed.
+    core::remove_interrupted_saves(path);
+    py::dict merged;
+    try {
+        if (auto content = core::read_file_if_exists(path)) {
+            merged = parse_document(path, *content);
+        }
+    } catch (const core::FileError &error) {
+        raise_os_error(error);
+    }
+    for (auto [key, value] : py::reinterpret_borrow<py::dict>(self)) {
+        if (changes.contains(key)) {
+            merged[key] = value;
+        }
+    }
+    for (auto key : changes) {
+        if (!py::reinterpret_borrow<py::dict>(self).contains(key) && merged.contains(key)) {
+            PyDict_DelItem(merged.ptr(), key.ptr());
+        }
+    }
+    const std::string content = serialize(merged, path);
+    try {
+        core::write_file_atomically(path, content);
+    } catch (const core::FileError &error) {
+        raise_os_error(error);
+    }
+    PySet_Clear(changes.ptr());
 }
 
 std::string yaml_file_repr(py::object self) {
@@ -144,17 +285,34 @@ std::string yaml_file_repr(py::object self) {
 void add_yaml_file(py::module_ &m) {
     py::dict ns;
     ns["__init__"] = method(&init_yaml_file, "init_yaml_file", py::arg("self"), py::arg("path"));
+    ns["__setitem__"] =
+        method(&set_item, "__setitem__", py::arg("self"), py::arg("key"), py::arg("value"));
+    ns["__delitem__"] = method(&del_item, "__delitem__", py::arg("self"), py::arg("key"));
+    ns["__ior__"] = method(&inplace_or, "__ior__", py::arg("self"), py::arg("other"));
+    ns["update"] = method(&update, "update", py::arg("self"));
+    ns["setdefault"] = method(&set_default, "setdefault", py::arg("self"), py::arg("key"),
+                              py::arg("default") = py::none());
+    ns["pop"] = method(&pop, "pop", py::arg("self"), py::arg("key"));
+    ns["popitem"] = method(&pop_item, "popitem", py::arg("self"));
+    ns["clear"] = method(&clear, "clear", py::arg("self"));
+    ns["lock_timeout"] = 30.0;
     ns["save"] = method(&save, "save", py::arg("self"),
                         "save() -> None\n\n"
-                        "Writes the mapping to `path` as block-style YAML (UTF-8, non-ASCII "
-                        "text kept readable, keys in their order). The file is replaced in one "
-                        "step: an interrupted or failed save leaves the previous file intact.");
+                        "Writes the keys assigned or removed since the last save into the "
+                        "file at `path` as it is now, keeping what other processes saved "
+                        "meanwhile, as block-style YAML (UTF-8, non-ASCII text kept readable, "
+                        "keys in their order). Saves of one file take turns through a lock "
+                        "file beside it (TimeoutError naming the file after `lock_timeout` "
+                        "seconds, 30 by default). The file is replaced in one step: an "
+                        "interrupted or failed save leaves the previous file intact, and the "
+                        "next save removes the temporary file a killed one left.");
     ns["__repr__"] = method(&yaml_file_repr, "__repr__", py::arg("self"));
     make_class(m, "YamlFile", py::make_tuple(py::module_::import("builtins").attr("dict")), ns,
                "YamlFile(path)\n\n"
                "A dict bound to a YAML file: the file's mapping is loaded when the object is "
                "made (no file: empty; an empty file: empty; invalid YAML or a document that "
-               "is not a mapping: ValueError), and save() writes the mapping back.");
+               "is not a mapping: ValueError), and save() merges the keys changed since "
+               "into the file.");
 }
 
 } // namespace lumox::files

@@ -55,7 +55,8 @@ PYBIND11_MODULE(steps, m) {
     m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
           "Runs one YAML step (item.current_step): its mock, request, response, extract and "
           "validate keys in the order they stand. Returns 1.");
-    m.def("save_variables", &lumox::steps::save_variables,
+    m.def("save_variables", &lumox::steps::save_variables, py::arg("config") = py::none(),
           "Saves the run's variables to lumox.vars_file when lumox.vars_save is true; a "
-          "failed save is logged, never raised.");
+          "failed save is logged, never raised. Each process merges the variables it changed "
+          "into the file; a pytest-xdist controller (config given) only what it set itself.");
 }

@@ -138,14 +138,27 @@ py::int_ run_step(py::object item, py::object /*request*/) {
     return py::int_(1);
 }
 
-void save_variables() {
+// The process that hands cases to pytest-xdist workers runs none itself: the template
+// globals it holds are the ones it loaded or its plug-ins set, and every worker sets those
+// too (after which a case may have changed them).
+bool is_xdist_controller(py::handle config) {
+    return !config.is_none() && !py::hasattr(config, "workerinput") &&
+           truthy(config.attr("pluginmanager").attr("has_plugin")("dsession"));
+}
+
+void save_variables(py::object config) {
     py::object settings = py::module_::import("lumox.settings").attr("lumox");
     py::object vars_file = settings.attr("vars_file");
     if (!truthy(vars_file) || !truthy(settings.attr("vars_save"))) {
         return;
     }
     try {
-        module_object("exchanger").attr("dump")();
+        py::object exchanger = module_object("exchanger");
+        if (is_xdist_controller(config)) {
+            exchanger.attr("file").attr("save")();
+        } else {
+            exchanger.attr("dump")();
+        }
     } catch (py::error_already_set &error) {
         // Any ordinary error is reported; KeyboardInterrupt and the like go on.
         if (!error.matches(PyExc_Exception)) {

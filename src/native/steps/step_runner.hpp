@@ -11,7 +11,8 @@ namespace py = pybind11;
 py::int_ run_step(py::object item, py::object request);
 
 // Writes the run's variables file when lumox.vars_file is set and lumox.vars_save is true.
-// A failed save is logged and never propagates.
-void save_variables();
+// A failed save is logged and never propagates. `config` (the pytest config, or None)
+// tells a pytest-xdist controller, which saves only what it set itself.
+void save_variables(py::object config);
 
 } // namespace lumox::steps
