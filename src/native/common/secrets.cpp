@@ -93,7 +93,12 @@ py::object masked_step(py::handle value) {
 
 py::dict masked_keyword_params(py::handle keyword, py::dict params) {
     const std::string name = to_str(keyword);
-    py::dict masked(params);
+    // A copy: the call itself goes on with the real values.
+    PyObject *copy = PyDict_Copy(params.ptr());
+    if (copy == nullptr) {
+        throw py::error_already_set();
+    }
+    py::dict masked = py::reinterpret_steal<py::dict>(copy);
     if (masked.contains("value") && masked.contains("key")) {
         if (name == "add_cookie") {
             masked["value"] = kMask;

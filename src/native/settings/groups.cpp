@@ -25,16 +25,23 @@ using py_helpers::make_class;
 using py_helpers::method;
 using py_helpers::to_repr;
 
-constexpr const char *kIniFile = "pytest.ini";
 constexpr const char *kLoggerName = "lumox.settings";
 
-// pytest.ini of the working directory; an empty document when there is none.
+// The file the settings are read from: pytest.ini of the working directory, unless a pytest
+// run names the configuration file it uses (use_config_file).
+std::string &config_file() {
+    static std::string *path = new std::string("pytest.ini"); // lives for the process
+    return *path;
+}
+
+// The configuration file; an empty document when there is none.
 core::IniDocument read_ini() {
+    const std::string &path = config_file();
     std::optional<std::string> content;
     try {
-        content = core::read_file_if_exists(kIniFile);
+        content = core::read_file_if_exists(path);
     } catch (const core::FileError &error) {
-        raise_settings_error(std::string("cannot read ") + kIniFile + ": " +
+        raise_settings_error(std::string("cannot read ") + path + ": " +
                              std::strerror(error.error_number()));
     }
     if (!content) {
@@ -48,14 +55,14 @@ core::IniDocument read_ini() {
         if (!error.matches(PyExc_UnicodeDecodeError)) {
             throw error;
         }
-        raise_settings_error(std::string(kIniFile) +
+        raise_settings_error(path +
                              " is not UTF-8 text: " + py::str(error.value()).cast<std::string>());
     }
     Py_DECREF(decoded);
     try {
         return core::parse_ini(*content);
     } catch (const core::IniError &error) {
-        raise_settings_error(std::string(kIniFile) + " " + error.what());
+        raise_settings_error(path + " " + error.what());
     }
 }
 
@@ -103,7 +110,7 @@ py::object current_value(const SettingSpec &entry, const core::IniDocument &ini)
     } else if (auto from_file = ini.get(entry.group, entry.key)) {
         text = std::move(*from_file);
         origin =
-            std::string(kIniFile) + " [" + std::string(entry.group) + "] " + std::string(entry.key);
+            config_file() + " [" + std::string(entry.group) + "] " + std::string(entry.key);
     } else {
         return default_value(entry);
     }
@@ -122,7 +129,7 @@ void warn_unknown_keys(const std::string &group, const core::IniDocument &ini) {
     for (const auto &entry : *entries) {
         if (core::find_setting(group, entry.key) == nullptr) {
             get_logger(kLoggerName)
-                .warning(std::string(kIniFile) + " [" + group + "] unknown key '" + entry.key +
+                .warning(config_file() + " [" + group + "] unknown key '" + entry.key +
                          "' (line " + std::to_string(entry.line) + ") is ignored");
         }
     }
@@ -199,7 +206,26 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
 
 } // namespace
 
+void use_config_file(py::object path) {
+    std::string chosen = py::str(path.is_none() ? py::str("pytest.ini") : py::str(path))
+                             .cast<std::string>();
+    if (chosen == config_file()) {
+        return;
+    }
+    config_file() = chosen;
+    py::module_ settings = py::module_::import("lumox.settings");
+    for (const char *group : {"lumox", "lumox_api", "lumox_ui"}) {
+        settings.attr(group).attr("reload_settings")();
+    }
+}
+
 void add_setting_groups(py::module_ &m) {
+    m.def("use_config_file", &use_config_file, py::arg("path"),
+          "Reads every group from the INI file `path` from now on (None: pytest.ini of the "
+          "working directory) and reloads the groups when it changes. The plug-in calls it "
+          "with the configuration file pytest uses (pytest.ini, tox.ini or setup.cfg).");
+    m.def("config_file", [] { return config_file(); },
+          "The file the settings are read from.");
     py::object base = make_group_base(m);
     static constexpr std::pair<const char *, std::string_view> classes[] = {
         {"LumoxSettings", "lumox"},
