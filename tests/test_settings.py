@@ -1,5 +1,6 @@
 """lumox.settings: values from pytest.ini in the working directory and the environment."""
 
+import sys
 import logging
 import os
 import pickle
@@ -215,3 +216,25 @@ def test_bad_value_stops_the_run_naming_key_and_value(pytester):
     result.stderr.fnmatch_lines(
         ["*SettingsError: pytest.ini [[]lumox_ui[]] wait_max = 'soon': expected a number of seconds*"]
     )
+
+
+def test_settings_come_from_the_file_pytest_uses(pytester, http_service, monkeypatch):
+    case = ("test_name: relative\nsteps:\n  - request: {method: GET, url: /api/health}\n"
+            "    response: {status_code: 200}\n")
+    # pytest.ini in the parent directory, the run started in a sub-directory.
+    (pytester.path / "pytest.ini").write_text(
+        f"[pytest]\naddopts = -p no:cacheprovider\n[lumox_api]\nbase_url = {http_service}\n")
+    sub = pytester.mkdir("sub")
+    (sub / "test_health.yaml").write_text(case)
+    # tox.ini with the same sections, in a project run from outside it.
+    other = pytester.mkdir("other")
+    (other / "tox.ini").write_text(
+        f"[pytest]\naddopts = -p no:cacheprovider\n[lumox_api]\nbase_url = {http_service}\n")
+    (other / "test_health.yaml").write_text(case)
+    outside = pytester.mkdir("outside")
+
+    monkeypatch.chdir(sub)
+    pytester.run(sys.executable, "-m", "pytest").assert_outcomes(passed=1)
+    monkeypatch.chdir(outside)
+    pytester.run(sys.executable, "-m", "pytest", "-c", str(other / "tox.ini"),
+                 str(other)).assert_outcomes(passed=1)

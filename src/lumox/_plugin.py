@@ -37,6 +37,8 @@ def new_chrome():
 
 
 def pytest_configure(config):
+    # Settings come from the file pytest itself uses, wherever it was found.
+    _steps.follow_run_config(config)
     # debugger() lifts this run's output capture while its prompt is open.
     _webdriver.run_started(config)
 
@@ -44,6 +46,7 @@ def pytest_configure(config):
 def pytest_unconfigure(config):
     _webdriver.run_ended(config)
     _steps.save_variables(config)
+    _steps.leave_run_config(config)
 
 
 def pytest_sessionfinish(session):

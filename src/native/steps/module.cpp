@@ -1,6 +1,7 @@
 // lumox.steps: the step runner behind the pytest plug-in lumox._plugin -- the run-wide
 // HTTP client and variable store, the YAML step hook and the run-end save.
 #include "http_client.hpp"
+#include "run_config.hpp"
 #include "step_runner.hpp"
 #include "truthy.hpp"
 
@@ -55,6 +56,11 @@ PYBIND11_MODULE(steps, m) {
     m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
           "Runs one YAML step (item.current_step): its mock, request, response, extract and "
           "validate keys in the order they stand. Returns 1.");
+    m.def("follow_run_config", &lumox::steps::follow_run_config, py::arg("config"),
+          "At the start of a run: settings from the configuration file pytest uses "
+          "(config.inipath) when that is not ./pytest.ini; the run-wide client follows.");
+    m.def("leave_run_config", &lumox::steps::leave_run_config, py::arg("config"),
+          "At the end of a run: the settings file used before it again.");
     m.def("save_variables", &lumox::steps::save_variables, py::arg("config") = py::none(),
           "Saves the run's variables to lumox.vars_file when lumox.vars_save is true; a "
           "failed save is logged, never raised. Each process merges the variables it changed "
