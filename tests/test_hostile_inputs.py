@@ -94,10 +94,14 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
     (pytester.path / "vars.yaml").write_text(VARIABLES)
     for name, text in CASES.items():
         (pytester.path / name).write_text(textwrap.dedent(text) if "\n    " in text else text)
+    write_workbook(pytester.path / "test_book.xlsx", {
+        "looped in a text": [HEADER, [1, "", "assert", "x{looped}", "equal", "x"]],
+        "laughs in a text": [HEADER, [1, "", "assert", "x{laughs}", "equal", "x"]],
+    })
 
     result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
     assert result.ret == 1  # failures, not a crash or an interrupted run
-    result.assert_outcomes(failed=9, passed=1, skipped=1, xfailed=1, errors=1)
+    result.assert_outcomes(failed=11, passed=1, skipped=1, xfailed=1, errors=1)
     error = "*lumox.templates.TemplateError: "
     result.stdout.fnmatch_lines_random([
         f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "
@@ -119,6 +123,10 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "test_surrogates.yaml, document 1 (line 1): test_name 'bad \\ud800 name' holds a lone "
         "surrogate*",
         "SKIPPED *test_marks.yaml*condition: sys.platform*",
+        "FAILED test_book.xlsx::looped in a text - row 2, assert: ValueError: variable 'looped' "
+        "cannot be written into the text: [[]1[]] refers to itself*",
+        "FAILED test_book.xlsx::laughs in a text - row 2, assert: ValueError: variable 'laughs' "
+        "cannot be written into the text: a8* makes the step larger than 50 MB*",
     ])
     assert "uid=" not in result.stdout.str()  # no command ran
 

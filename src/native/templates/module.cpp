@@ -286,6 +286,8 @@ class Rendering {
 
 py::object render(const py::handle &value) { return Rendering().value(value, false); }
 
+py::object checked_value(const py::handle &value) { return Rendering().value(value, true); }
+
 void add_globals(const py::kwargs &variables) {
     for (auto item : variables) {
         engine->globals[item.first] = item.second;
@@ -332,6 +334,10 @@ PYBIND11_MODULE(templates, m) {
 
     m.def("add_globals", &add_globals,
           "Adds or replaces run variables: add_globals(token='abc', user_id=7).");
+    m.def("checked_value", &checked_value, py::arg("value"),
+          "A copy of a variable's value for use in a request, its texts left as they are; "
+          "TemplateError when it contains itself, nests too deep, holds a lone surrogate or "
+          "grows beyond 50 MB written out.");
     m.def("render", &render, py::arg("value"),
           "Returns a copy of a step value with every string rendered over env_globals.\n\n"
           "A string that is exactly one '{{ expr }}' keeps the type of the value; other\n"

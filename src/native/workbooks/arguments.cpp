@@ -2,6 +2,7 @@
 
 #include "core/references.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/pylog.hpp"
 
 #include <string>
 
@@ -29,19 +30,37 @@ bool find_variable(const std::string &name, py::handle globals, py::handle saved
     return false;
 }
 
-std::string text_of(py::handle value) {
+// The text a variable stands for inside a longer argument: texts as they are, everything
+// else as JSON. A value that contains itself, or would grow beyond any request written out
+// (a document of nested aliases), is an error naming the variable, before any JSON is made.
+std::string text_of(py::handle value, const std::string &name) {
     if (PyUnicode_Check(value.ptr())) {
-        return value.cast<std::string>();
+        return lumox::py_helpers::utf8_text(value);
+    }
+    py::module_ templates = py::module_::import("lumox.templates");
+    py::object checked;
+    try {
+        checked = templates.attr("checked_value")(value);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(templates.attr("TemplateError"))) {
+            throw;
+        }
+        py::raise_from(error, PyExc_ValueError,
+                       ("variable '" + name + "' cannot be written into the text: " +
+                        lumox::py_helpers::to_str(error.value()))
+                           .c_str());
+        throw py::error_already_set();
     }
     py::module_ json = py::module_::import("json");
     try {
-        return json.attr("dumps")(value, py::arg("ensure_ascii") = false).cast<std::string>();
+        return lumox::py_helpers::utf8_text(
+            json.attr("dumps")(checked, py::arg("ensure_ascii") = false));
     } catch (py::error_already_set &error) {
-        // Values JSON cannot write (dates, objects) and circular containers: their str().
+        // Values JSON cannot write (dates, objects): their str().
         if (!error.matches(PyExc_TypeError) && !error.matches(PyExc_ValueError)) {
             throw;
         }
-        return py::str(value).cast<std::string>();
+        return lumox::py_helpers::to_str(checked);
     }
 }
 
@@ -49,7 +68,7 @@ py::object substitute(py::handle argument, py::handle globals, py::handle saved)
     if (!PyUnicode_Check(argument.ptr())) {
         return py::reinterpret_borrow<py::object>(argument);
     }
-    const std::string text = argument.cast<std::string>();
+    const std::string text = lumox::py_helpers::utf8_text(argument);
     py::object value;
     if (auto name = core::sole_reference(text)) {
         if (!find_variable(std::string(*name), globals, saved, value)) {
@@ -70,7 +89,7 @@ py::object substitute(py::handle argument, py::handle globals, py::handle saved)
         if (!find_variable(piece.text, globals, saved, value)) {
             raise_undefined(piece.text);
         }
-        out += text_of(value);
+        out += text_of(value, piece.text);
     }
     return py::str(out);
 }
