@@ -187,6 +187,43 @@ py::object make_group_base(py::module_ &m) {
                       "the next reload_settings().");
 }
 
+// Secret values live in a mapping whose repr hides them, so that neither repr(group) nor
+// vars(group) nor a debugger's view of the object shows a password.
+constexpr const char *kHiddenAttr = "_hidden_values";
+
+py::object hidden_values(py::object self) {
+    py::dict own = self.attr("__dict__");
+    if (!own.contains(kHiddenAttr)) {
+        own[kHiddenAttr] = py::module_::import("lumox.settings").attr("HiddenValues")();
+    }
+    return own[kHiddenAttr];
+}
+
+py::object secret_property(const SettingSpec &entry) {
+    const std::string key(entry.key);
+    py::object fallback = default_value(entry);
+    py::cpp_function getter(
+        [key, fallback](py::object self) -> py::object {
+            py::object values = hidden_values(self);
+            return values.contains(key) ? py::object(values[py::str(key)]) : fallback;
+        },
+        py::arg("self"));
+    py::cpp_function setter(
+        [key](py::object self, py::object value) { hidden_values(self)[py::str(key)] = value; },
+        py::arg("self"), py::arg("value"));
+    return py::module_::import("builtins")
+        .attr("property")(getter, setter, py::none(),
+                          std::string(entry.meaning) + " (a secret: never shown)");
+}
+
+void define_hidden_values(py::module_ &m) {
+    py::dict ns;
+    ns["__repr__"] = method([](py::object) { return std::string("<secret values>"); },
+                            "__repr__", py::arg("self"));
+    make_class(m, "HiddenValues", py::make_tuple(py::module_::import("builtins").attr("dict")), ns,
+               "The secret settings of a group (a dict whose repr shows none of them).");
+}
+
 py::object make_group_class(py::module_ &m, py::object base, const char *class_name,
                             std::string_view group) {
     py::dict ns;
@@ -196,7 +233,8 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
                       "attributes hold the defaults):\n";
     for (const auto &entry : core::setting_specs()) {
         if (entry.group == group) {
-            ns[py::str(std::string(entry.key))] = default_value(entry);
+            ns[py::str(std::string(entry.key))] =
+                entry.secret ? secret_property(entry) : default_value(entry);
             doc += "\n" + std::string(entry.key) + ": " + std::string(entry.meaning) + " (env " +
                    core::environment_variable(entry) + ")";
         }
@@ -220,6 +258,7 @@ void use_config_file(py::object path) {
 }
 
 void add_setting_groups(py::module_ &m) {
+    define_hidden_values(m);
     m.def("use_config_file", &use_config_file, py::arg("path"),
           "Reads every group from the INI file `path` from now on (None: pytest.ini of the "
           "working directory) and reloads the groups when it changes. The plug-in calls it "
