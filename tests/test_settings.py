@@ -4,6 +4,7 @@ import sys
 import logging
 import os
 import pickle
+import subprocess
 import textwrap
 
 import pytest
@@ -242,3 +243,13 @@ def test_settings_come_from_the_file_pytest_uses(pytester, http_service, monkeyp
     monkeypatch.chdir(outside)
     pytester.run(sys.executable, "-m", "pytest", "-c", str(other / "tox.ini"),
                  str(other)).assert_outcomes(passed=1)
+
+
+def test_an_environment_variable_that_is_no_text_is_named():
+    env = dict(os.environb, LUMOX_UI_TOUCH_CSS=b"\xff\xfe")
+    result = subprocess.run([sys.executable, "-c", "import lumox.settings"], env=env,
+                            capture_output=True, text=True)
+    assert result.returncode == 1
+    assert result.stderr.splitlines()[-1] == (
+        "ImportError: SettingsError: environment variable LUMOX_UI_TOUCH_CSS = "
+        "'\\udcff\\udcfe': not UTF-8 text")

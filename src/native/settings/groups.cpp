@@ -105,6 +105,11 @@ py::object current_value(const SettingSpec &entry, const core::IniDocument &ini)
     std::string text;
     std::string origin;
     if (!from_env.is_none()) {
+        // Bytes that are no UTF-8 reach Python as lone surrogates: no text to read.
+        if (!py_helpers::is_utf8_encodable(from_env)) {
+            raise_settings_error("environment variable " + variable + " = " + to_repr(from_env) +
+                                 ": not UTF-8 text");
+        }
         text = from_env.cast<std::string>();
         origin = "environment variable " + variable;
     } else if (auto from_file = ini.get(entry.group, entry.key)) {
