@@ -5,7 +5,7 @@ VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
 
-.PHONY: demo test install browsers node-packages test-cpp test-py dev
+.PHONY: demo test install browsers node-packages test-cpp test-py dev clang fuzz
 
 $(PYTHON):
 	python3 -m venv $(VENV)
@@ -52,3 +52,31 @@ dev: $(PYTHON)
 	  -DPython_EXECUTABLE=$(abspath $(PYTHON)) \
 	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir)
 	cmake --build build/dev
+
+# libFuzzer targets of the core library (fuzz/), built by clang with ASan and UBSan in
+# build/fuzz, which needs no Python. Each target runs FUZZ_SECONDS on a copy of its seed
+# corpus, so what it learns stays out of the repository; crashing inputs land in
+# build/fuzz/crashes/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := $(patsubst fuzz/fuzz_%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
+
+# Debian's clang and the runtime libraries of libFuzzer and the sanitizers.
+clang:
+	@if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then \
+	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev; \
+	fi
+
+fuzz: clang
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLUMOX_FUZZ=ON >/dev/null
+	cmake --build build/fuzz
+	@mkdir -p build/fuzz/crashes
+	@for name in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$name && cp fuzz/corpus/$$name/* build/fuzz/corpus/$$name/; \
+	  if ./build/fuzz/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	      -artifact_prefix=build/fuzz/crashes/$$name- build/fuzz/corpus/$$name \
+	      >build/fuzz/fuzz_$$name.log 2>&1; then \
+	    echo "fuzz_$$name: $$(grep '^Done' build/fuzz/fuzz_$$name.log)"; \
+	  else \
+	    tail -n 40 build/fuzz/fuzz_$$name.log; echo "fuzz_$$name failed, see build/fuzz/crashes/"; exit 1; \
+	  fi; \
+	done

@@ -45,6 +45,9 @@ bool glob_match(std::string_view pattern, std::string_view text) {
     // hostile patterns cannot blow the stack. `?` and sets consume whole characters.
     std::size_t p = 0, t = 0;
     std::size_t star_p = npos, star_t = 0;
+    // A set is closed by any ']' after its first item. Knowing the last one spares
+    // rescanning unclosed sets, which made patterns such as "*[[[[..." cubic.
+    const std::size_t last_close = pattern.rfind(']');
     while (t < text.size()) {
         char32_t tc = 0;
         std::size_t t_len = decode_utf8(text, t, tc);
@@ -62,7 +65,12 @@ bool glob_match(std::string_view pattern, std::string_view text) {
             }
             if (pc == '[') {
                 bool matched = false;
-                std::size_t next = match_set(pattern, p + 1, tc, matched);
+                const std::size_t first_item =
+                    p + 1 < pattern.size() && (pattern[p + 1] == '!' || pattern[p + 1] == '^')
+                        ? p + 2
+                        : p + 1;
+                const bool closed = last_close != npos && last_close > first_item;
+                std::size_t next = closed ? match_set(pattern, p + 1, tc, matched) : npos;
                 if (next == npos) {
                     if (text[t] == '[') { // unclosed set: a literal '['
                         ++p;

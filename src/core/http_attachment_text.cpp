@@ -7,11 +7,17 @@ namespace lumox::core {
 
 namespace {
 
+// Strict, as Python decodes: the text goes to Python as str, which refuses overlong
+// forms, surrogates and code points past U+10FFFF that decode_utf8 lets through.
 bool is_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
         const std::size_t length = decode_utf8(text, i, cp);
         if (length == 1 && static_cast<unsigned char>(text[i]) >= 0x80) {
+            return false;
+        }
+        const char32_t shortest_min = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (length > 1 && (cp < shortest_min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) {
             return false;
         }
         i += length;

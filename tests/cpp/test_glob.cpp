@@ -45,3 +45,15 @@ TEST(GlobMatch, ManyStarsStayFast) {
     std::string text(5000, 'a');
     EXPECT_FALSE(glob_match("*a*a*a*a*a*a*a*b", text));
 }
+
+TEST(GlobMatch, UnclosedSetsAfterAStarStayFast) {
+    // Each unclosed '[' was rescanned to the end of the pattern at every backtrack.
+    const std::string brackets(3000, '[');
+    EXPECT_FALSE(glob_match("*" + brackets, brackets + "x"));
+    EXPECT_TRUE(glob_match("*" + brackets, "x" + brackets));
+    // A ']' after the first item closes the set, and only then.
+    EXPECT_TRUE(glob_match("*[]]", "x]"));
+    EXPECT_TRUE(glob_match("*[!]", "x[!]"));
+    EXPECT_TRUE(glob_match("*[!]]", "xa"));
+    EXPECT_TRUE(glob_match("[[]*[]", "[x[]"));
+}

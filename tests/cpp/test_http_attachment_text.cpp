@@ -31,3 +31,16 @@ TEST(HttpAttachmentText, BodiesAreCutAtACharacterAndBinaryIsDescribed) {
     response.body.clear();
     EXPECT_EQ(http_message_text(response), "HTTP/1.1 200 OK\n\n(no body)\n");
 }
+
+TEST(HttpAttachmentText, BodiesPythonCannotDecodeAreBinary) {
+    // The text goes to Python as str: overlong forms, surrogates and code points past
+    // U+10FFFF would make that conversion throw.
+    HttpMessageText response{"HTTP/1.1 200 OK", {}, "\xE0\x8B\xB9"};
+    EXPECT_EQ(http_message_text(response), "HTTP/1.1 200 OK\n\n(3 bytes of binary data)\n");
+    for (const char *body : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF7\xBF\xBF\xBF"}) {
+        response.body = body;
+        EXPECT_TRUE(http_message_text(response).ends_with(" bytes of binary data)\n")) << body;
+    }
+    response.body = "\xF4\x8F\xBF\xBF\xED\x9F\xBF"; // U+10FFFF and U+D7FF are fine
+    EXPECT_EQ(http_message_text(response), "HTTP/1.1 200 OK\n\n" + response.body);
+}
