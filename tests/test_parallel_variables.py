@@ -3,6 +3,8 @@ run saves what a serial run saves."""
 
 import yaml
 
+from test_step_runner import LOG_CONFTEST as PLUGIN_LOG_CONFTEST
+
 CASE = """
 test_name: extract variable {n}
 steps:
@@ -16,14 +18,7 @@ steps:
 
 BEFORE = "kept: from an earlier run\nstatus: old\n"
 
-LOG_CONFTEST = """
-import logging
-handler = logging.FileHandler("plugin.log", encoding="utf-8")
-handler.setFormatter(logging.Formatter("%(levelname)s %(message)s"))
-logger = logging.getLogger("lumox._plugin")
-logger.addHandler(handler)
-logger.setLevel(logging.INFO)
-
+LOG_CONFTEST = PLUGIN_LOG_CONFTEST + """
 from lumox.templates import add_globals
 add_globals(suite="set by conftest")  # set in every process, the controller too
 """
