@@ -5,6 +5,7 @@
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/truthy.hpp"
 
 #include <string>
 
@@ -18,6 +19,7 @@ using py_helpers::KeywordArgs;
 using py_helpers::method;
 using py_helpers::static_method;
 using py_helpers::to_str;
+using py_helpers::truthy;
 
 constexpr const char *kNoResponse = "尚未发送请求，请使用send_http关键字发送请求后再读取响应";
 constexpr const char *kBodyNotJson = "响应内容不是json格式，无法筛选";
@@ -32,14 +34,6 @@ py::object parse_json(py::handle text) { return json().attr("loads")(text); }
 
 // JSON text in json.dumps' default form: ASCII only, ", " and ": " separators.
 py::object dump_json(py::handle value) { return json().attr("dumps")(value); }
-
-bool truthy(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
 
 // ---- request and response ---------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/step.hpp"
+#include "native/common/truthy.hpp"
 
 #include <cmath>
 #include <string>
@@ -21,18 +22,11 @@ using py_helpers::KeywordArgs;
 using py_helpers::raise_error;
 using py_helpers::to_repr;
 using py_helpers::to_str;
+using py_helpers::truthy;
 
 constexpr const char *kLocatorDoc = ":param locator: 定位器字符串，具体格式请参考关键字：show";
 
 const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
-
-bool truthy(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
 
 py::module_ json() { return py::module_::import("json"); }
 
@@ -65,8 +59,8 @@ std::string waited(py::handle wait) {
 }
 
 // wait.until(condition) with `message` on time-out; `condition` takes no argument.
-template <typename F> py::object wait_until(const KeywordArgs &call, F condition,
-                                            const std::string &message) {
+template <typename F>
+py::object wait_until(const KeywordArgs &call, F condition, const std::string &message) {
     py::object wait = wait_of(call);
     py::cpp_function poll([condition](py::object /*driver*/) -> py::object { return condition(); });
     return wait.attr("until")(poll, message + " " + waited(wait));
@@ -146,10 +140,9 @@ py::object parse_capabilities(py::handle text) {
                                    " (" + to_str(error.value()) + ")");
     }
     if (!py::isinstance<py::dict>(parsed)) {
-        raise_error(PyExc_ValueError,
-                    "new_driver: capabilities must be a JSON object such as "
-                    "{\"acceptInsecureCerts\": true}, not " +
-                        to_repr(text));
+        raise_error(PyExc_ValueError, "new_driver: capabilities must be a JSON object such as "
+                                      "{\"acceptInsecureCerts\": true}, not " +
+                                          to_repr(text));
     }
     return parsed;
 }
@@ -164,9 +157,9 @@ void new_driver(const KeywordArgs &call) {
     actlib_log().info("启动新的设备: browser=" + to_str(browser) + ",hub=" + to_str(hub) +
                       ", capabilities=" + to_str(capabilities));
     py::object parsed = parse_capabilities(capabilities);
-    py::object driver = py::module_::import("lumox.webdriver")
-                            .attr("get_webdriver")(browser, py::arg("hub") = hub,
-                                                   py::arg("capabilities") = parsed);
+    py::object driver =
+        py::module_::import("lumox.webdriver")
+            .attr("get_webdriver")(browser, py::arg("hub") = hub, py::arg("capabilities") = parsed);
 
     py::object self = call.self;
     // Sessions this object started are quit with its case (close_drivers).
@@ -262,7 +255,8 @@ void chosen(const KeywordArgs &call) {
     // The option whose text is exactly the value, whatever quotes it holds.
     const std::string xpath = "./div/ul/li[text()=" + core::xpath_literal(value) + "]";
     py::object option = wait_until(
-        call, [element, xpath]() -> py::object { return element.attr("find_element")("xpath", xpath); },
+        call,
+        [element, xpath]() -> py::object { return element.attr("find_element")("xpath", xpath); },
         "no option with the text " + to_repr(py::str(value)) + " in the chosen list " +
             to_str(call["locator"]));
     actlib_log().info("选中选项： [" + to_str(option.attr("tag_name")) + ": " +
@@ -323,8 +317,8 @@ py::object shell(const KeywordArgs &call) {
                 throw;
             }
             py_helpers::raise_from(error, PyExc_ValueError,
-                                   "shell: scrip_args is not valid JSON: " + to_repr(text) +
-                                       " (" + to_str(error.value()) + ")");
+                                   "shell: scrip_args is not valid JSON: " + to_repr(text) + " (" +
+                                       to_str(error.value()) + ")");
         }
     }
     py::object result = driver_of(call).attr("execute_script")(call["scrip"], args);
@@ -416,10 +410,11 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "new_driver",
                  .title = "启动新设备",
-                 .doc = "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
-                        ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
-                        ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
-                        ":param capabilities: 如果使用grid可以传递参数，默认为空",
+                 .doc =
+                     "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
+                     ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
+                     ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
+                     ":param capabilities: 如果使用grid可以传递参数，默认为空",
                  .params = {{"browser", py::object(actlib.attr("DEFAULT_BROWSER"))},
                             {"hub", py::object(actlib.attr("DEFAULT_HUB"))},
                             {"capabilities", ""}},
@@ -444,20 +439,21 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
                         kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
                  .params = {"locator", {"force", py::object(actlib.attr("DEFAULT_FORCE_CLICK"))}},
                  .body = click});
-    add_keyword(module, ns,
-                {.name = "input",
-                 .title = "输入内容",
-                 .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
-                        kLocatorDoc +
-                        "\n:param content: 要输入的内容，支持变量引用"
-                        "\n:param clear: 清除原有内容，默认为True",
-                 .params = {"locator", "content", {"clear", true}},
-                 .body = input});
+    add_keyword(
+        module, ns,
+        {.name = "input",
+         .title = "输入内容",
+         .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
+                kLocatorDoc +
+                "\n:param content: 要输入的内容，支持变量引用"
+                "\n:param clear: 清除原有内容，默认为True",
+         .params = {"locator", "content", {"clear", true}},
+         .body = input});
     add_keyword(module, ns,
                 {.name = "chosen",
                  .title = "处理下拉选择",
-                 .doc = std::string("关键字: chosen\n适用于jquery-chosen的下拉选择\n") + kLocatorDoc +
-                        "\n:param value: 要输入的值，支持变量引用",
+                 .doc = std::string("关键字: chosen\n适用于jquery-chosen的下拉选择\n") +
+                        kLocatorDoc + "\n:param value: 要输入的值，支持变量引用",
                  .params = {"locator", "value"},
                  .body = chosen});
     add_keyword(module, ns,

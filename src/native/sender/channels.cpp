@@ -34,10 +34,10 @@ py::module_ import(const char *name) { return py::module_::import(name); }
 // secret, the mail password and the access tokens of the webhook addresses.
 std::vector<std::string> current_secrets() {
     py::object settings = lumox_settings();
-    std::vector<std::string> secrets{utf8_text(settings.attr("dingding_secret")),
-                                     utf8_text(settings.attr("email_password"))};
+    std::vector<std::string> secrets{to_str(settings.attr("dingding_secret")),
+                                     to_str(settings.attr("email_password"))};
     for (const char *key : {"qywx_url", "dingding_url"}) {
-        for (auto &token : core::url_secrets(utf8_text(settings.attr(key)))) {
+        for (auto &token : core::url_secrets(to_str(settings.attr(key)))) {
             secrets.push_back(std::move(token));
         }
     }
@@ -50,7 +50,7 @@ std::string masked(const std::string &text) { return core::mask_secrets(text, cu
 // of its logger are masked before any handler sees them.
 bool mask_httpx_record(py::object record) {
     try {
-        const std::string message = utf8_text(record.attr("getMessage")());
+        const std::string message = to_str(record.attr("getMessage")());
         const std::string hidden = masked(message);
         if (hidden != message) {
             record.attr("msg") = py::str(hidden);
@@ -72,15 +72,15 @@ void check_content(const char *where, py::handle content) {
 }
 
 void log_failure(const char *channel, const std::string &where, py::error_already_set &error) {
-    std::string reason = utf8_text(error.type().attr("__name__"));
-    const std::string detail = utf8_text(error.value());
+    std::string reason = to_str(error.type().attr("__name__"));
+    const std::string detail = to_str(error.value());
     if (!detail.empty()) {
         reason += ": " + detail;
     }
     logger().error(masked(std::string(channel) + " notice failed: " + reason + " (" + where + ")"));
     py::object lines =
         import("traceback").attr("format_exception")(error.type(), error.value(), error.trace());
-    logger().debug(masked(utf8_text(py::str("").attr("join")(lines))));
+    logger().debug(masked(to_str(py::str("").attr("join")(lines))));
 }
 
 // Runs one channel's delivery. Its failure is logged on this channel's behalf, secrets
@@ -118,7 +118,7 @@ void log_refusal(const char *channel, py::handle response, const std::string &wh
     }
     py::object text = answer.attr("get")("errmsg", "");
     logger().error(masked(std::string(channel) + " robot refused the notice: errcode " +
-                          utf8_text(code) + " " + utf8_text(text) + " (" + where + ")"));
+                          to_str(code) + " " + to_str(text) + " (" + where + ")"));
 }
 
 // Posts a robot message; true when the robot answered HTTP 200.
@@ -151,7 +151,7 @@ py::object to_qywx(py::object content) {
         logger().warning(kNoQywx);
         return py::none();
     }
-    const std::string where = utf8_text(url);
+    const std::string where = to_str(url);
     return guarded(kQywx, where, [&] {
         py::dict markdown;
         markdown["content"] = content;
@@ -170,10 +170,10 @@ py::object to_dingding(py::object content) {
         logger().warning(kNoDingding);
         return py::none();
     }
-    const std::string where = utf8_text(url);
+    const std::string where = to_str(url);
     return guarded(kDingding, where, [&] {
         py::object now_ms = import("time").attr("time")() * py::int_(1000);
-        const std::string timestamp = utf8_text(import("builtins").attr("round")(now_ms));
+        const std::string timestamp = to_str(import("builtins").attr("round")(now_ms));
         const std::string secret_bytes = encoded(secret);
         const std::string to_sign = core::dingtalk_string_to_sign(timestamp, secret_bytes);
         py::object digest = import("hmac")
@@ -185,7 +185,7 @@ py::object to_dingding(py::object content) {
         // Appended to the address as DingTalk documents it: httpx's `params` would drop the
         // address's own query (the access token) and quote the quoted sign a second time.
         const std::string signed_url = core::with_query_parameters(
-            utf8_text(url), {{"timestamp", timestamp}, {"sign", utf8_text(sign)}});
+            to_str(url), {{"timestamp", timestamp}, {"sign", to_str(sign)}});
         py::dict markdown;
         markdown["title"] = "by_lumox";
         markdown["text"] = content.attr("replace")("\n", "\n\n");
@@ -205,14 +205,14 @@ void send_email(py::object content, py::object settings) {
     py::object port = settings.attr("email_port");
     py::object account = settings.attr("email_account");
     py::object to = settings.attr("email_to");
-    const std::string encryption = utf8_text(settings.attr("email_encryption"));
+    const std::string encryption = to_str(settings.attr("email_encryption"));
 
     py::object message = import("email.mime.text").attr("MIMEText")(content);
     message["Subject"] = kEmailSubject;
     message["From"] = account;
     message["To"] = to; // as written; the envelope gets the single addresses
     py::list recipients;
-    for (const auto &address : core::split_recipients(utf8_text(to))) {
+    for (const auto &address : core::split_recipients(to_str(to))) {
         recipients.append(py::str(address));
     }
 
@@ -241,7 +241,7 @@ void send_email(py::object content, py::object settings) {
     // The server took the message for some recipients and refused the others.
     for (auto [address, answer] : py::reinterpret_borrow<py::dict>(refused)) {
         logger().error(
-            masked("e-mail notice refused for " + utf8_text(address) + ": " + utf8_text(answer)));
+            masked("e-mail notice refused for " + to_str(address) + ": " + to_str(answer)));
     }
     logger().info("e-mail notice sent to " +
                   std::to_string(py::len(recipients) - py::len(refused)) + " recipient(s)");
@@ -257,9 +257,9 @@ py::object to_email(py::object content) {
             return py::none();
         }
     }
-    const std::string where = "SMTP " + utf8_text(settings.attr("email_server")) + ":" +
-                              utf8_text(settings.attr("email_port")) + ", " +
-                              utf8_text(settings.attr("email_encryption"));
+    const std::string where = "SMTP " + to_str(settings.attr("email_server")) + ":" +
+                              to_str(settings.attr("email_port")) + ", " +
+                              to_str(settings.attr("email_encryption"));
     return guarded(kEmail, where, [&] {
         send_email(content, settings);
         return py::none();
@@ -290,33 +290,20 @@ void send_result(py::object data) {
         return;
     }
     // Every counter is read before anything is submitted: a missing one fails here.
-    const auto counter = [&](const char *key) { return utf8_text(data[py::str(key)]); };
+    const auto counter = [&](const char *key) { return to_str(data[py::str(key)]); };
     const core::RunCounters counters{counter("total"),  counter("select"), counter("passed"),
                                      counter("failed"), counter("error"),  counter("skipped"),
                                      counter("tims"),   counter("date")};
     submit_to_channels(core::result_text(counters));
 }
 
-void send_report(py::object url) { submit_to_channels(core::report_text(utf8_text(url))); }
+void send_report(py::object url) { submit_to_channels(core::report_text(to_str(url))); }
 
 } // namespace
 
 const py_helpers::Logger &logger() { return py_helpers::get_logger("lumox.sender"); }
 
 py::object lumox_settings() { return import("lumox.settings").attr("lumox"); }
-
-std::string utf8_text(py::handle value) {
-    py::object bytes = py::str(value).attr("encode")("utf-8", "backslashreplace");
-    return bytes.cast<std::string>();
-}
-
-bool truthy(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
 
 bool any_channel_configured() {
     py::object settings = lumox_settings();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "native/common/pylog.hpp"
+#include "native/common/truthy.hpp"
 
 #include <pybind11/pybind11.h>
 
@@ -16,11 +17,9 @@ const py_helpers::Logger &logger();
 // The settings group `lumox`, read anew at every send.
 py::object lumox_settings();
 
-// str(value) as UTF-8. Lone surrogates (an environment variable that is not UTF-8)
-// become backslash escapes instead of failing the notice.
-std::string utf8_text(py::handle value);
-
-bool truthy(py::handle value);
+// str(value) as UTF-8, lone surrogates escaped; and the truth value of a setting.
+using py_helpers::to_str;
+using py_helpers::truthy;
 
 // At least one channel has the settings it needs to send.
 bool any_channel_configured();

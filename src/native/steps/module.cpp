@@ -1,9 +1,9 @@
 // lumox.steps: the step runner behind the pytest plug-in lumox._plugin -- the run-wide
 // HTTP client and variable store, the YAML step hook and the run-end save.
 #include "http_client.hpp"
+#include "native/common/truthy.hpp"
 #include "run_config.hpp"
 #include "step_runner.hpp"
-#include "truthy.hpp"
 
 #include "native/common/module_init.hpp"
 #include "native/common/pylog.hpp"
@@ -42,7 +42,7 @@ PYBIND11_MODULE(steps, m) {
     lumox::py_helpers::init_module([&] {
         py::module_ settings = py::module_::import("lumox.settings");
         py::object vars_file = settings.attr("lumox").attr("vars_file");
-        const bool has_vars_file = lumox::steps::truthy(vars_file);
+        const bool has_vars_file = lumox::py_helpers::truthy(vars_file);
         py::object exchanger = py::module_::import("lumox.exchange")
                                    .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
         m.attr("exchanger") = exchanger;

@@ -1,13 +1,15 @@
 #include "step_runner.hpp"
-#include "truthy.hpp"
 
 #include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/truthy.hpp"
 
 #include <string>
 #include <vector>
 
 namespace lumox::steps {
+
+using py_helpers::truthy;
 
 namespace {
 

@@ -1,8 +1,9 @@
+// The truth value of a Python object, as `if value:` tests it.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
-namespace lumox::steps {
+namespace lumox::py_helpers {
 
 // Python truth value of `value` (bool(value)); errors of __bool__/__len__ propagate.
 inline bool truthy(pybind11::handle value) {
@@ -13,4 +14,4 @@ inline bool truthy(pybind11::handle value) {
     return result != 0;
 }
 
-} // namespace lumox::steps
+} // namespace lumox::py_helpers
