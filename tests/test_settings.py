@@ -136,7 +136,7 @@ def test_environment_wins_over_the_file(workdir, monkeypatch):
          "pytest.ini [lumox_ui] wait_poll = '-1': expected a number of seconds (zero or more)"),
         ("lumox_ui", "[lumox_ui]\ndriver_type = safari\n", {},
          "pytest.ini [lumox_ui] driver_type = 'safari': "
-         "expected one of chrome, chromium, firefox, edge"),
+         "expected one of chrome, chromium, firefox, edge, android, ios"),
         ("lumox", "[lumox]\nallure_local_port = 70000\n", {},
          "pytest.ini [lumox] allure_local_port = '70000': expected a port number from 1 to 65535"),
         ("lumox_api", "[lumox_api]\nbase_url = 127.0.0.1:8000\n", {},
@@ -205,7 +205,7 @@ def test_http_url_checks_its_text():
 
 
 def test_marker_and_driver_kinds():
-    assert [kind.value for kind in DriverEnum] == ["chrome", "chromium", "firefox", "edge"]
+    assert [kind.value for kind in DriverEnum] == ["chrome", "chromium", "firefox", "edge", "android", "ios"]
     assert DriverEnum("edge") == "edge" and f"{DriverEnum.chrome}" == "chrome"
     assert NotSetEnum.NOT_SET.value == "not set"
     assert not NotSetEnum.NOT_SET

@@ -171,7 +171,7 @@ class TestMisuse:
         before = browser_processes()
         cases = [
             (lambda: kw._key_goto(1), TypeError, "key_goto() argument 'url' must be str, not int"),
-            (lambda: kw._key_goto("http://x"), RuntimeError, "no browser session yet: start one "
+            (lambda: kw._key_goto("http://x"), RuntimeError, "no driver session yet: start one "
                                                             "with new_driver"),
             (lambda: kw._key_new_driver("chrome", "", {"a": 1}), TypeError,
              "key_new_driver() argument 'capabilities' must be str, not dict"),

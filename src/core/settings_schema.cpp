@@ -45,9 +45,11 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox_api", "base_url", K::BaseUrl, "", false,
      "base address of every HTTP client; relative request URLs are resolved against it"},
     {"lumox_ui", "driver_type", K::DriverKind, "chrome", false,
-     "browser started by the WebDriver factory: chrome, chromium, firefox or edge"},
+     "browser started by the WebDriver factory: chrome, chromium, firefox or edge; android "
+     "or ios for an app on the Appium server of selenium_grid"},
     {"lumox_ui", "selenium_grid", K::GridUrl, "", false,
-     "Selenium Grid hub address for remote browsers; empty: local browser"},
+     "Selenium Grid hub address for remote browsers, or the Appium server of android and "
+     "ios sessions; empty: local browser"},
     {"lumox_ui", "force_click", K::Truth, "false", false,
      "click through JavaScript instead of a native click"},
     {"lumox_ui", "wait_max", K::Seconds, "10", false, "seconds to wait for an element"},

@@ -34,7 +34,8 @@ struct SettingSpec {
 };
 
 inline constexpr std::string_view kSettingGroups[] = {"lumox", "lumox_api", "lumox_ui"};
-inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge"};
+inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge",
+                                                    "android", "ios"};
 inline constexpr std::string_view kKeywordLibraries[] = {"all", "api", "web", "app"};
 
 std::span<const SettingSpec> setting_specs();

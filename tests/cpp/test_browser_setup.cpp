@@ -1,3 +1,4 @@
+#include "core/app_capabilities.hpp"
 #include "core/browser_setup.hpp"
 
 #include <gtest/gtest.h>
@@ -90,4 +91,21 @@ TEST_F(ProgramLookupTest, NothingFoundExplainsHowToGetIt) {
     EXPECT_EQ(lookup.path, std::nullopt);
     EXPECT_EQ(lookup.error, "chromedriver not found: install Debian's chromium-driver or set "
                             "lumox_ui.driver_path");
+}
+
+TEST(AppCapabilitiesTest, DeviceKindsAndVendorPrefixes) {
+    using lumox::core::app_platform;
+    using lumox::core::appium_capability_name;
+    EXPECT_EQ(app_platform(" Android "), "Android");
+    EXPECT_EQ(app_platform("IOS"), "iOS");
+    EXPECT_EQ(app_platform("chrome"), std::nullopt);
+    EXPECT_EQ(app_platform(""), std::nullopt);
+    EXPECT_EQ(appium_capability_name("deviceName"), "appium:deviceName");
+    EXPECT_EQ(appium_capability_name("app"), "appium:app");
+    EXPECT_EQ(appium_capability_name("appium:app"), "appium:app");
+    EXPECT_EQ(appium_capability_name("goog:chromeOptions"), "goog:chromeOptions");
+    EXPECT_EQ(appium_capability_name("platformName"), "platformName");
+    EXPECT_EQ(appium_capability_name("timeouts"), "timeouts");
+    // Standard names are case-sensitive: anything else is a vendor capability.
+    EXPECT_EQ(appium_capability_name("PlatformName"), "appium:PlatformName");
 }

@@ -103,7 +103,7 @@ TEST(SettingsSchema, EmptyTextMeansDefaultOrNothingByKind) {
     EXPECT_EQ(std::get<std::string>(read_setting(*password, " pw ")), " pw ");
 
     EXPECT_EQ(error_of([&] { read_setting(*driver, "safari"); }),
-              "expected one of chrome, chromium, firefox, edge");
+              "expected one of chrome, chromium, firefox, edge, android, ios");
     EXPECT_EQ(error_of([&] { read_setting(*grid, "hub:4444"); }),
               std::string(kExpectedHttpUrl) + ", or empty for not set");
     EXPECT_EQ(error_of([&] { read_setting(*wait_max, "soon"); }), kExpectedSeconds);

@@ -1,6 +1,7 @@
 // lumox.actlib: the keyword libraries (API, Web, App), their union KeyWord, and the
 // choice of a library by its type name.
 #include "api_keywords.hpp"
+#include "app_keywords.hpp"
 #include "web_keywords.hpp"
 
 #include "native/common/errors.hpp"
@@ -60,10 +61,7 @@ PYBIND11_MODULE(actlib, m) {
 
     py::object base = utils.attr("BaseKeyWord");
     py::object web = lumox::actlib::define_web_keyword(m, base);
-    py::dict app_ns;
-    app_ns["_ac"] = py::none(); // the pending touch action chain (MyActionChains)
-    py::object app = make_class(m, "AppKeyWord", py::make_tuple(base), app_ns,
-                                "Keyword library for mobile app tests over Appium.");
+    py::object app = lumox::actlib::define_app_keyword(m, base);
     py::object api = lumox::actlib::define_api_keyword(m, base);
     // No constructor of its own: ApiKeyWord's, so a KeyWord object opens an HTTP client.
     make_class(m, "KeyWord", py::make_tuple(web, app, api), py::dict(),

@@ -1,5 +1,7 @@
 #include "web_keywords.hpp"
 
+#include "driver_session.hpp"
+
 #include "core/xpath.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
@@ -32,16 +34,6 @@ py::module_ json() { return py::module_::import("json"); }
 
 // ---- the session and its wait ---------------------------------------------------------
 
-// The keyword object's session; a clear error while there is none yet.
-py::object driver_of(const KeywordArgs &call) {
-    py::object driver = call.self.attr("driver");
-    if (driver.is_none()) {
-        raise_error(PyExc_RuntimeError, "no browser session yet: start one with new_driver, or "
-                                        "take one from a fixture with set_driver, first");
-    }
-    return driver;
-}
-
 py::object wait_of(const KeywordArgs &call) {
     py::object wait = call.self.attr("wait");
     if (wait.is_none()) {
@@ -64,11 +56,6 @@ py::object wait_until(const KeywordArgs &call, F condition, const std::string &m
     py::object wait = wait_of(call);
     py::cpp_function poll([condition](py::object /*driver*/) -> py::object { return condition(); });
     return wait.attr("until")(poll, message + " " + waited(wait));
-}
-
-py::object find(const KeywordArgs &call, py::handle locator) {
-    driver_of(call);
-    return call.self.attr("find_element")(locator);
 }
 
 // The element once can_interactive says it takes input (displayed, enabled, writable).

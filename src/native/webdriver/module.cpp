@@ -1,7 +1,10 @@
 // lumox.webdriver: the WebDriver factory behind the browser fixtures and the Web
 // keywords. Local sessions use the drivers installed on the machine (never downloaded),
 // remote ones a Selenium Grid hub.
+#include "app_sessions.hpp"
 #include "sessions.hpp"
+
+#include "core/app_capabilities.hpp"
 
 #include "core/ascii_text.hpp"
 #include "core/browser_setup.hpp"
@@ -42,18 +45,22 @@ std::optional<std::string> text_setting(py::handle value, py::handle settings) {
 }
 
 // DriverEnum members and plain text both name the kind.
-BrowserKind browser_kind(py::handle value) {
+std::string kind_name(py::handle value) {
     py::object text = py::reinterpret_borrow<py::object>(value);
     if (py::isinstance(value, py::module_::import("enum").attr("Enum"))) {
         py::object member_value = value.attr("value");
         text = py::isinstance<py::str>(member_value) ? member_value : value.attr("name");
     }
-    const std::string name = to_str(text);
+    return to_str(text);
+}
+
+BrowserKind browser_kind(const std::string &name) {
     if (auto kind = lumox::core::parse_browser_kind(name)) {
         return *kind;
     }
-    raise_error(PyExc_ValueError,
-                "unknown browser kind '" + name + "': use chrome, chromium, firefox or edge");
+    raise_error(PyExc_ValueError, "unknown browser kind '" + name +
+                                      "': use chrome, chromium, firefox or edge, or android or "
+                                      "ios for an app on an Appium server");
 }
 
 std::string locate(const lumox::core::ProgramSearch &search,
@@ -145,6 +152,7 @@ struct FactorySettings {
     std::optional<std::string> browser_path;
     std::optional<std::string> driver_path;
     py::object capabilities = py::none(); // dict merged into the session's capabilities
+    bool app = false;                      // a device on an Appium server, not a browser
 };
 
 py::object local_session(BrowserKind kind, const FactorySettings &config) {
@@ -187,7 +195,7 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
 // Every WebDriver endpoint (Selenium Grid, chromedriver, Appium) answers GET /status. Asking
 // it first turns a hub that is down or silent into one clear error within the element wait,
 // instead of selenium's retries and its two-minute read time-out.
-void check_hub_answers(const FactorySettings &config) {
+void check_hub_answers(const FactorySettings &config, const char *what = "WebDriver hub") {
     py::object timeout =
         py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_max");
     std::string url = *config.grid;
@@ -207,9 +215,9 @@ void check_hub_answers(const FactorySettings &config) {
         }
         lumox::py_helpers::raise_from(
             error, PyExc_RuntimeError,
-            "WebDriver hub " + *config.grid + " does not answer (GET " + url + "/status within " +
+            std::string(what) + " " + *config.grid + " does not answer (GET " + url + "/status within " +
                 to_str(timeout) + " s: " + to_str(error.value()) + "); check " +
-                config.grid_source + " and that the hub is running");
+                config.grid_source + " and that the " + (config.app ? "Appium server" : "hub") + " is running");
     }
 }
 
@@ -253,7 +261,7 @@ void choose_hub(FactorySettings &config, py::handle hub, py::handle settings) {
 py::object get_webdriver(py::object browser, py::object hub, py::object capabilities) {
     py::module_ settings = py::module_::import("lumox.settings");
     py::object ui = settings.attr("lumox_ui");
-    const BrowserKind kind = browser_kind(browser.is_none() ? ui.attr("driver_type") : browser);
+    const std::string name = kind_name(browser.is_none() ? ui.attr("driver_type") : browser);
     if (!capabilities.is_none() && !py::isinstance<py::dict>(capabilities)) {
         lumox::py_helpers::raise_argument_type("get_webdriver()", "capabilities",
                                                "a dict or None", capabilities);
@@ -261,6 +269,18 @@ py::object get_webdriver(py::object browser, py::object hub, py::object capabili
 
     FactorySettings config;
     choose_hub(config, hub, settings);
+    if (auto platform = lumox::core::app_platform(name)) {
+        config.app = true;
+        if (!config.grid) {
+            raise_error(PyExc_ValueError,
+                        "'" + name + "' sessions run on an Appium server: give its address as "
+                        "hub (e.g. http://127.0.0.1:4723), in the hub argument or the setting "
+                        "lumox_ui.selenium_grid; neither is set");
+        }
+        check_hub_answers(config, "Appium server");
+        return lumox::webdriver::app_session(*platform, *config.grid, capabilities);
+    }
+    const BrowserKind kind = browser_kind(name);
     py::object headless = ui.attr("headless");
     if (!headless.is_none()) {
         config.headless = py::bool_(headless).cast<bool>();
@@ -282,7 +302,9 @@ PYBIND11_MODULE(webdriver, m) {
     m.def("get_webdriver", &get_webdriver, py::arg("browser") = py::none(),
           py::arg("hub") = py::none(), py::arg("capabilities") = py::none(),
           "A new browser session. `browser` (chrome, chromium, firefox, edge or a DriverEnum "
-          "member) defaults to lumox_ui.driver_type. `hub` is the address of a WebDriver hub "
+          "member) defaults to lumox_ui.driver_type; android and ios open an app session on "
+          "the Appium server given as hub, `capabilities` being the session's capabilities "
+          "(bare names get the appium: prefix). `hub` is the address of a WebDriver hub "
           "to start the session on; None means lumox_ui.selenium_grid, an empty text or the "
           "'not set' marker this machine. `capabilities` (a dict) is merged into the "
           "session's capabilities. lumox_ui.headless, browser_path and driver_path shape "

@@ -40,6 +40,20 @@ py::object capture_page(py::handle keyword_object) {
         attach(png, py::arg("name") = "screenshot", py::arg("attachment_type") = types.attr("PNG"));
         return py::object(py::none());
     });
+    // An app on a device has no URL or title; the screen's element tree tells what was
+    // shown instead.
+    const bool browser = tolerant("capabilities", [&] {
+                             return py::object(py::bool_(
+                                 driver.attr("capabilities").contains("browserName")));
+                         }).equal(py::bool_(true));
+    if (!browser) {
+        tolerant("page source", [&] {
+            attach(driver.attr("page_source"), py::arg("name") = "page source",
+                   py::arg("attachment_type") = types.attr("XML"));
+            return py::object(py::none());
+        });
+        return py::make_tuple(py::none(), py::none());
+    }
     py::object url = tolerant("URL", [&] { return py::object(driver.attr("current_url")); });
     py::object title = tolerant("title", [&] { return py::object(driver.attr("title")); });
     for (auto [name, value] : {std::pair{"URL", url}, std::pair{"title", title}}) {
