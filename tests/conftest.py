@@ -96,3 +96,22 @@ def browser_keywords(browser, tmp_path):
 def wide_terminal(monkeypatch):
     """Summary lines are cut at the terminal's width; suites that check them whole use it."""
     monkeypatch.setenv("COLUMNS", "200")
+
+
+@pytest.fixture(scope="session")
+def appium_server(tmp_path_factory):
+    """An Appium server on loopback for the whole test session (tests/appium_server.py):
+    the fake driver with our lumox-emulator plug-in. Its log is appium.log in the fixture's
+    temporary folder (`appium_server.log_path`). Without Node.js or `npm ci` the tests using
+    it fail, saying so."""
+    from appium_server import AppiumNotInstalled, AppiumServer
+
+    server = AppiumServer(tmp_path_factory.mktemp("appium"))
+    try:
+        server.start()
+    except AppiumNotInstalled as missing:
+        pytest.fail(str(missing), pytrace=False)
+    try:
+        yield server
+    finally:
+        server.stop()
