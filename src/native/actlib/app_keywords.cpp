@@ -1,6 +1,7 @@
 #include "app_keywords.hpp"
 
 #include "driver_session.hpp"
+#include "web_keywords.hpp"
 
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
@@ -371,6 +372,8 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
 
 py::object define_app_keyword(py::module_ &module, py::object base_keyword) {
     py::dict ns;
+    // An app session starts like a browser: new_driver android <Appium server> <capabilities>.
+    add_session_keywords(module, ns);
     ns["_ac"] = py::none(); // the pending touch action chain (MyActionChains)
     ns["_required_ac"] = py_helpers::method(
         &required_ac, "_required_ac", py::arg("self"),

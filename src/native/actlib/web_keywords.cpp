@@ -393,19 +393,6 @@ void save_attr(const KeywordArgs &call) {
 }
 
 void add_page_keywords(py::module_ &module, py::dict ns) {
-    py::object actlib = module;
-    add_keyword(module, ns,
-                {.name = "new_driver",
-                 .title = "启动新设备",
-                 .doc =
-                     "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
-                     ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
-                     ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
-                     ":param capabilities: 如果使用grid可以传递参数，默认为空",
-                 .params = {{"browser", py::object(actlib.attr("DEFAULT_BROWSER"))},
-                            {"hub", py::object(actlib.attr("DEFAULT_HUB"))},
-                            {"capabilities", ""}},
-                 .body = new_driver});
     add_keyword(module, ns,
                 {.name = "goto",
                  .title = "跳转到指定页面",
@@ -424,7 +411,7 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
                  .doc = std::string("关键字：click\n点击指定的元素，自动等待元素可交互， "
                                     "也可以选择强制点击\n") +
                         kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
-                 .params = {"locator", {"force", py::object(actlib.attr("DEFAULT_FORCE_CLICK"))}},
+                 .params = {"locator", {"force", py::object(module.attr("DEFAULT_FORCE_CLICK"))}},
                  .body = click});
     add_keyword(
         module, ns,
@@ -571,17 +558,34 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
 
 } // namespace
 
-py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
-    py::dict ns;
+void add_session_keywords(py::module_ &module, py::dict ns) {
+    py::object actlib = module;
     // Sessions started by new_driver for this object, quit by close_drivers().
     ns["_own_drivers"] = py::none();
+    ns["close_drivers"] = py_helpers::method(
+        &close_drivers, "close_drivers", py::arg("self"),
+        "Quits every session new_driver started for this object (the workbook runner calls "
+        "it when the case ends); sessions of fixtures are left to their fixtures.");
+    add_keyword(module, ns,
+                {.name = "new_driver",
+                 .title = "启动新设备",
+                 .doc =
+                     "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
+                     ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
+                     ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
+                     ":param capabilities: 如果使用grid可以传递参数，默认为空",
+                 .params = {{"browser", py::object(actlib.attr("DEFAULT_BROWSER"))},
+                            {"hub", py::object(actlib.attr("DEFAULT_HUB"))},
+                            {"capabilities", ""}},
+                 .body = new_driver});
+}
+
+py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
+    py::dict ns;
+    add_session_keywords(module, ns);
     ns["_wait_alert"] = py_helpers::static_method(
         &wait_alert, "_wait_alert", py::arg("driver"),
         "Wait condition: the driver's open dialog (switch_to.alert), or False while none is open.");
-    ns["close_drivers"] = py_helpers::method(
-        &close_drivers, "close_drivers", py::arg("self"),
-        "Quits every browser session new_driver started for this object (the workbook runner "
-        "calls it when the case ends); sessions of fixtures are left to their fixtures.");
     add_page_keywords(module, ns);
     add_frame_and_value_keywords(module, ns);
     return py_helpers::make_class(module, "WebKeyWord", py::make_tuple(base_keyword), ns,

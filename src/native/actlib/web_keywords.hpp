@@ -10,6 +10,10 @@ namespace lumox::actlib {
 
 namespace py = pybind11;
 
+// new_driver and close_drivers (with the sessions they keep), for every library that
+// drives a device: browsers and apps alike.
+void add_session_keywords(py::module_ &module, py::dict ns);
+
 // Creates the class WebKeyWord (deriving from `base_keyword`) in `module` and returns it.
 py::object define_web_keyword(py::module_ &module, py::object base_keyword);
 

@@ -5,6 +5,7 @@
 //   lumox run [PYTEST ARGS...]          -> cmd.run        pytest's exit status
 //   lumox report [-s] [PYTEST ARGS...]  -> cmd.report     0 when the report was built, else 1
 //   lumox docs [--type TYPE]            -> cmd.docs       0
+//   lumox schema                        -> the JSON Schema of YAML case files, 0
 //
 // `run` and `report` hand every word they do not know themselves to pytest unchanged, and
 // everything after "--" as well (so `lumox run -- --help` shows pytest's help). Unknown
@@ -111,6 +112,12 @@ Parsers build_parsers() {
                               "\n\nPrints the documentation of every keyword of the library.",
                           nullptr);
     add_type_option(docs, "to document");
+
+    add("schema", "打印YAML用例的JSON Schema",
+        "打印YAML用例的JSON Schema\n\nPrints the JSON Schema of YAML case files, for editors "
+        "with a YAML language server:\n  lumox schema > lumox-case.schema.json\nthen put "
+        "'# yaml-language-server: $schema=lumox-case.schema.json' at the top of a case file.",
+        nullptr);
     return parsers;
 }
 
@@ -140,7 +147,21 @@ int fail(const std::string &command, py::error_already_set &error) {
     return 1;
 }
 
+// Needs no settings: works where a pytest.ini is broken or missing.
+int print_schema() {
+    py::object package = py::module_::import("pathlib")
+                             .attr("Path")(py::module_::import("lumox").attr("__file__"))
+                             .attr("parent");
+    py::object path = package.attr("joinpath")("file", "case.schema.json");
+    py::module_::import("sys").attr("stdout").attr("write")(
+        path.attr("read_text")(py::arg("encoding") = "utf-8"));
+    return 0;
+}
+
 int run_command(const std::string &command, py::object options, py::list pytest_args) {
+    if (command == "schema") {
+        return print_schema();
+    }
     py::object cmd;
     try {
         cmd = py::module_::import("lumox.cmd");

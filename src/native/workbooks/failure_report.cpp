@@ -18,14 +18,6 @@ py::object *report_class = nullptr; // WorkbookCaseFailure, kept for the process
 
 std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
-void add_page_lines(ReportLines &lines, py::handle page) {
-    py::handle url = page[py::int_(0)];
-    py::handle title = page[py::int_(1)];
-    lines.add("page:      " + (url.is_none() ? std::string("(URL unreadable)") : py::str(url).cast<std::string>()), "    ");
-    lines.add("title:     " + (title.is_none() ? std::string("(unreadable)") : repr_of(title)), "    ");
-    lines.add("(the report step of the row has the screenshot, URL and title attached)", "    ");
-}
-
 } // namespace
 
 void define_failure_report(py::module_ &module) {
@@ -58,7 +50,9 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
                       repr_of(lumox::py_helpers::masked_keyword_args(step["keyword"], failure.args)),
                   "    ");
         if (!failure.page.is_none()) {
-            add_page_lines(lines, failure.page);
+            for (py::handle line : failure.page) {
+                lines.add(py::str(line).cast<std::string>(), "    ");
+            }
         }
         crash = "row " + row + ", " + keyword + ": " + error;
     }

@@ -14,7 +14,7 @@ struct CaseFailure {
     py::object step;  // the step dict, or None when the case could not start
     py::object args;  // the arguments as called, or as written when substituted is false
     bool substituted;
-    py::object page; // (url, title) of the browser when the step failed, or None
+    py::object page; // report lines about the screen when the step failed, or None
 };
 
 // Creates the class WorkbookCaseFailure in `module`.

@@ -35,37 +35,47 @@ py::object capture_page(py::handle keyword_object) {
     py::module_ allure = py::module_::import("allure");
     py::object attach = allure.attr("attach");
     py::object types = allure.attr("attachment_type");
+    auto attach_text = [&](const char *name, py::object text, const char *type) {
+        if (!text.is_none()) {
+            tolerant(name, [&] {
+                attach(py::str(text), py::arg("name") = name,
+                       py::arg("attachment_type") = types.attr(type));
+                return py::object(py::none());
+            });
+        }
+    };
     tolerant("screenshot", [&] {
         py::object png = driver.attr("get_screenshot_as_png")();
         attach(png, py::arg("name") = "screenshot", py::arg("attachment_type") = types.attr("PNG"));
         return py::object(py::none());
     });
-    // An app on a device has no URL or title; the screen's element tree tells what was
-    // shown instead.
+    py::list lines;
     const bool browser = tolerant("capabilities", [&] {
                              return py::object(py::bool_(
                                  driver.attr("capabilities").contains("browserName")));
                          }).equal(py::bool_(true));
     if (!browser) {
-        tolerant("page source", [&] {
-            attach(driver.attr("page_source"), py::arg("name") = "page source",
-                   py::arg("attachment_type") = types.attr("XML"));
-            return py::object(py::none());
-        });
-        return py::make_tuple(py::none(), py::none());
+        // An app on a device has no URL or title; its element tree tells what it showed.
+        attach_text("page source",
+                    tolerant("page source", [&] { return py::object(driver.attr("page_source")); }),
+                    "XML");
+        py::object context =
+            tolerant("context", [&] { return py::object(driver.attr("current_context")); });
+        lines.append("context:   " +
+                     (context.is_none() ? std::string("(unreadable)") : py_helpers::to_str(context)));
+        lines.append("(the report step of the row has the screenshot and the page source attached)");
+        return lines;
     }
     py::object url = tolerant("URL", [&] { return py::object(driver.attr("current_url")); });
     py::object title = tolerant("title", [&] { return py::object(driver.attr("title")); });
-    for (auto [name, value] : {std::pair{"URL", url}, std::pair{"title", title}}) {
-        if (!value.is_none()) {
-            tolerant(name, [&] {
-                attach(py::str(value), py::arg("name") = name,
-                       py::arg("attachment_type") = types.attr("TEXT"));
-                return py::object(py::none());
-            });
-        }
-    }
-    return py::make_tuple(url, title);
+    attach_text("URL", url, "TEXT");
+    attach_text("title", title, "TEXT");
+    lines.append("page:      " +
+                 (url.is_none() ? std::string("(URL unreadable)") : py_helpers::to_str(url)));
+    lines.append("title:     " +
+                 (title.is_none() ? std::string("(unreadable)") : py_helpers::to_repr(title)));
+    lines.append("(the report step of the row has the screenshot, URL and title attached)");
+    return lines;
 }
 
 } // namespace lumox::workbooks
