@@ -1,5 +1,5 @@
-"""Writes the demo's keyword workbooks test_04_keywords.xlsx and test_05_web.xlsx (run
-from any directory: ``python3 examples/make_workbook.py``).
+"""Writes the demo's keyword workbooks test_04_keywords.xlsx, test_05_web.xlsx and
+test_06_app.xlsx (run from any directory: ``python3 examples/make_workbook.py``).
 
 Each sheet is one case and each row one keyword step: number, description, keyword, then
 the keyword's arguments. test_04 logs in to the demo service with API keywords, uses the
@@ -7,7 +7,9 @@ saved variables as {name} in later requests, uploads a file and checks every kin
 saved value; the client's base address comes from pytest.ini ([lumox_api] base_url).
 test_05 logs in on the service's /web/login page in a browser and checks what the page
 shows, once with the right password and once with a wrong one; its page address is
-relative to base_url as well.
+relative to base_url as well. test_06 drives an app on the Appium server that demo.sh
+starts (Appium's fake driver): activities, contexts, a long press, a swipe, a two-finger
+gesture, a drag and a shake.
 """
 
 from pathlib import Path
@@ -83,9 +85,40 @@ WEB_CASES = {
     ],
 }
 
+# The Appium server demo.sh starts (the fake driver; the app is the screen described in
+# data/demo_app.xml, a path relative to the server's working directory, this folder).
+APPIUM = "http://127.0.0.1:4723"
+APP_CAPABILITIES = ('{"platformName": "Fake", "automationName": "Fake", '
+                    '"app": "data/demo_app.xml", "appPackage": "io.lumox.demo", '
+                    '"lumoxShakeChangesAfter": 3}')
+APP_CASES = {
+    "App 手势": [
+        ("连接 Appium 上的设备", "new_driver", "android", APPIUM, APP_CAPABILITIES),
+        ("打开设置页", "activity", ".Settings", "io.lumox.demo"),
+        ("回到主页（当前包）", "activity", ".Main"),
+        ("进入网页视图", "context", "WEBVIEW_1"),
+        ("保存网页标题", "save_title", "web_title"),
+        ("标题正确", "assert", "Lumox web", "equal", "{web_title}"),
+        ("回到原生界面", "context"),
+        ("长按登录按钮", "press", "login ;; ACCESSIBILITY_ID", 0.8),
+        ("向上滑动列表", "swipe", 540, 1500, 540, 1000, 0.3),
+        ("两指手势", "ac_new"),
+        ("一指点击第一项", "ac_new_click", "item1 ;; ID"),
+        ("另一指滑动", "ac_new_swipe", 540, 1500, 540, 1200),
+        ("两指同时发出", "ac_perform"),
+        ("拖动", "ac_new"),
+        ("按下第一项", "ac_ele_down", "item1 ;; ID"),
+        ("移到第三项", "ac_ele_move", "item3 ;; ID"),
+        ("松开", "ac_ele_up"),
+        ("发出拖动", "ac_perform"),
+        ("摇一摇，直到界面变化", "shake"),
+    ],
+}
+
 WORKBOOKS = {
     "test_04_keywords.xlsx": API_CASES,
     "test_05_web.xlsx": WEB_CASES,
+    "test_06_app.xlsx": APP_CASES,
 }
 WIDTHS = {"A": 8, "B": 30, "C": 16, "D": 48, "E": 14, "F": 20}
 
