@@ -22,7 +22,7 @@ DEFAULTS = {
         "allure_local_port": 9797, "qywx_url": "", "dingding_url": "", "dingding_secret": "",
         "email_server": "", "email_port": 465, "email_account": "", "email_password": "",
         "email_to": "", "email_encryption": "ssl", "email_ca_file": "",
-        "keyword_type": "all",
+        "keyword_type": "all", "strict_steps": False,
     },
     "lumox_api": {"base_url": ""},
     "lumox_ui": {

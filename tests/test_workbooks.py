@@ -482,7 +482,9 @@ class TestRealKeywords:
             "    arguments: (201, 'equal', 200)",
             "",
             "AssertionError",
-            "*FAILED test_orders.xlsx::下单 - row 3, assert: AssertionError",
+            "assert: 201 (int) equal 200 (int) is false",
+            "*FAILED test_orders.xlsx::下单 - row 3, assert: AssertionError: assert: 201 (int) "
+            "equal 200 (int) is false",
         ])
 
     def test_set_driver_takes_its_fixture_through_the_mapping(self, api_suite):

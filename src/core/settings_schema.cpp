@@ -42,6 +42,10 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox", "keyword_type", K::KeywordType, "all", false,
      "keyword library of workbook cases: all, api, web, app, or module:ClassName of your own "
      "keyword class"},
+    {"lumox", "strict_steps", K::Truth, "false", false,
+     "every case or step key of a YAML case that lumox does not know is a collection error "
+     "(keys one typo away from lumox's own always are); false leaves other keys to other "
+     "plug-ins"},
     {"lumox_api", "base_url", K::BaseUrl, "", false,
      "base address of every HTTP client; relative request URLs are resolved against it"},
     {"lumox_ui", "driver_type", K::DriverKind, "chrome", false,

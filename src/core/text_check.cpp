@@ -140,4 +140,15 @@ std::string join_alternatives(const std::vector<std::string> &patterns) {
     return text;
 }
 
+std::string glob_hint(std::string_view expected, std::string_view actual) {
+    if (expected.find_first_of("[*?") == std::string_view::npos) {
+        return {};
+    }
+    std::string hint = "in a glob pattern [ starts a set of characters and * and ? are wildcards";
+    if (expected == actual) {
+        hint += ", so the text itself does not match it";
+    }
+    return hint + ": use mode: same to compare exactly";
+}
+
 } // namespace lumox::core

@@ -55,3 +55,14 @@ TEST(StatusAlternatives, RejectsTyposInsteadOfNeverMatching) {
     EXPECT_EQ(parse_status_alternatives("200, 204").error,
               "'200, 204' is not a status code pattern");
 }
+
+TEST(GlobHintTest, OnlyPatternsThatLookLiteralGetAHint) {
+    using lumox::core::glob_hint;
+    EXPECT_EQ(glob_hint("lumox", "lumox"), "");
+    EXPECT_EQ(glob_hint("[\"lumox\"]", "[\"lumox\"]"),
+              "in a glob pattern [ starts a set of characters and * and ? are wildcards, so the "
+              "text itself does not match it: use mode: same to compare exactly");
+    EXPECT_EQ(glob_hint("a*", "b"),
+              "in a glob pattern [ starts a set of characters and * and ? are wildcards: use "
+              "mode: same to compare exactly");
+}

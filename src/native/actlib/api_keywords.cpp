@@ -1,5 +1,8 @@
 #include "api_keywords.hpp"
 
+#include "core/jsonpath_check.hpp"
+#include "native/common/errors.hpp"
+
 #include "core/http_log_text.hpp"
 #include "native/common/http_attachments.hpp"
 #include "native/common/keyword.hpp"
@@ -183,6 +186,13 @@ void save_jsonpath(const KeywordArgs &call) {
         }
         py::raise_from(error, PyExc_ValueError, kBodyNotJson);
         throw py::error_already_set();
+    }
+    const std::string problem = core::jsonpath_problem(py_helpers::to_str(call["value"]));
+    if (!problem.empty()) {
+        // The library would answer false, as for a path that matches nothing.
+        py_helpers::raise_error(PyExc_ValueError,
+                                "save_jsonpath: " + py_helpers::to_repr(call["value"]) +
+                                    " is not a valid JSONPath: " + problem);
     }
     py::object matches = py::module_::import("jsonpath").attr("jsonpath")(document, call["value"]);
     call.self.attr("set_vars")(call["var_name"], dump_json(matches));

@@ -3,6 +3,9 @@
 // `set_driver` keywords, element finding and the interactivity test.
 #include "actlib_utils.hpp"
 
+#include "core/suggestions.hpp"
+#include "native/common/errors.hpp"
+
 #include "core/locator.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
@@ -115,7 +118,17 @@ py::object dispatch(py::object self, py::str name) {
     }
     py::tuple known = self.attr("all_keyword")();
     if (!known.contains(*key_name)) {
-        throw py::attribute_error("不存在的关键字：" + *key_name);
+        PyErr_SetString(PyExc_AttributeError, ("不存在的关键字：" + *key_name).c_str());
+        py::error_already_set error;
+        std::vector<std::string> names;
+        for (py::handle name : known) {
+            names.push_back(to_str(name));
+        }
+        const std::string hint = core::did_you_mean(core::closest_names(*key_name, names));
+        if (!hint.empty()) {
+            py_helpers::add_note(error, hint);
+        }
+        throw error;
     }
     py::object keyword = py::getattr(self, (kMethodPrefix + *key_name).c_str());
     const std::string keyword_name = *key_name;

@@ -2,6 +2,8 @@
 // assertion method named by the tester on the expected and the actual value.
 #include "actlib_utils.hpp"
 
+#include "core/suggestions.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 
 #include <string>
@@ -16,13 +18,33 @@ using py_helpers::to_str;
 
 constexpr const char *kSchemaDraft = "https://json-schema.org/draft/2020-12/schema";
 
-[[noreturn]] void fail(const std::string &message = {}) {
+const std::vector<std::string> kAssertions = {"equal", "contains", "in", "re", "scheme"};
+
+// An AssertionError with `message` (none: a bare one), and `note` below it for the report.
+[[noreturn]] void fail(const std::string &message = {}, const std::string &note = {}) {
     if (message.empty()) {
         PyErr_SetNone(PyExc_AssertionError);
     } else {
         PyErr_SetString(PyExc_AssertionError, message.c_str());
     }
-    throw py::error_already_set();
+    py::error_already_set error;
+    if (!note.empty()) {
+        py_helpers::add_note(error, note);
+    }
+    throw error;
+}
+
+// "200 (int)", "'200' (str)": the value as Python writes it, and its type.
+std::string typed(py::handle value) {
+    return to_repr(value) + " (" + to_str(py::type::handle_of(value).attr("__name__")) + ")";
+}
+
+std::string type_hint(py::handle a, py::handle b) {
+    if (py::type::handle_of(a).is(py::type::handle_of(b)) || !py::str(a).equal(py::str(b))) {
+        return {};
+    }
+    return "; they look the same but their types differ: a number saved from a response "
+           "stays a number, a cell or text in quotes is text";
 }
 
 void init_validator(py::object self, py::object parent, py::object value, py::object assert_name,
@@ -35,7 +57,14 @@ void init_validator(py::object self, py::object parent, py::object value, py::ob
 
     py::object assertion = py::getattr(self, ("assert_" + to_str(assert_name)).c_str(), py::none());
     if (assertion.is_none()) {
-        fail("未知的断言方法");
+        std::string names;
+        for (const std::string &name : kAssertions) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        const std::string hint =
+            core::did_you_mean(core::closest_names(to_str(assert_name), kAssertions));
+        fail("未知的断言方法", "assert: no assertion " + to_repr(assert_name) + (hint.empty() ? "" : ", " + hint) +
+                                 " (the assertions are " + names + ")");
     }
     assertion(value, actual_value);
     logger().info("断言通过");
@@ -43,19 +72,19 @@ void init_validator(py::object self, py::object parent, py::object value, py::ob
 
 void assert_equal(py::object, py::object a, py::object b) {
     if (!a.equal(b)) {
-        fail();
+        fail({}, "assert: " + typed(a) + " equal " + typed(b) + " is false" + type_hint(a, b));
     }
 }
 
 void assert_contains(py::object, py::object a, py::object b) {
     if (!a.contains(b)) {
-        fail();
+        fail({}, "assert: " + typed(b) + " was looked for in " + typed(a) + " and not found");
     }
 }
 
 void assert_in(py::object, py::object a, py::object b) {
     if (!b.contains(a)) {
-        fail();
+        fail({}, "assert: " + typed(a) + " was looked for in " + typed(b) + " and not found");
     }
 }
 
@@ -94,9 +123,16 @@ void assert_scheme(py::object, py::object a, py::object b) {
         }
         const std::string message =
             "Response schema invalid  ( a=" + to_repr(a) + " on b=" + to_repr(b) + ")";
-        // The validation error stays attached as the cause: it says which member differs.
+        py::object problem = error.value();
+        const std::string note = "scheme: at " + to_str(problem.attr("json_path")) + ": " +
+                                 to_str(problem.attr("message")) + " (rule " +
+                                 to_str(problem.attr("validator")) + ": " +
+                                 to_repr(problem.attr("validator_value")) + ")";
+        // The validation error stays attached as the cause as well.
         py::raise_from(error, PyExc_AssertionError, message.c_str());
-        throw py::error_already_set();
+        py::error_already_set raised;
+        py_helpers::add_note(raised, note);
+        throw raised;
     }
 }
 

@@ -1,5 +1,7 @@
 // lumox.assertion: the checks of `validate` steps (new_assertion) and the pairwise
 // assertion executor (Assertion), each comparison shown as a report step.
+#include "core/text_check.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/step.hpp"
@@ -21,11 +23,33 @@ using lumox::py_helpers::to_str;
 
 const Logger &logger() { return get_logger("lumox.assertion"); }
 
-[[noreturn]] void raise_assertion(py::handle message) {
+[[noreturn]] void raise_assertion(py::handle message, const std::string &note = {}) {
     // Built as an instance first so that a tuple message stays one argument.
     py::object error = py::reinterpret_borrow<py::object>(PyExc_AssertionError)(message);
     PyErr_SetObject(PyExc_AssertionError, error.ptr());
-    throw py::error_already_set();
+    py::error_already_set raised;
+    if (!note.empty()) {
+        lumox::py_helpers::add_note(raised, note);
+    }
+    throw raised;
+}
+
+// What the check compared, the pattern as written; and, when a glob pattern holds the
+// characters that make it a pattern and the value is that very text, why it still failed.
+std::string explain(py::handle assert_name, py::handle text_assert, const std::string &text) {
+    py::object pattern = text_assert.attr("value");
+    py::object mode = text_assert.attr("mode");
+    const std::string mode_name = mode.is_none() ? "glob" : to_str(mode);
+    std::string note = "validate: " + to_str(assert_name) + " is " + to_repr(py::str(text)) +
+                       "; the pattern as written: " + to_repr(pattern) + " (mode " + mode_name +
+                       ")";
+    if (mode_name == "glob" || mode_name.empty()) {
+        const std::string hint = lumox::core::glob_hint(to_str(pattern), text);
+        if (!hint.empty()) {
+            note += "; " + hint;
+        }
+    }
+    return note;
 }
 
 void new_assertion(py::object assert_name, py::object assert_data) {
@@ -50,11 +74,13 @@ void new_assertion(py::object assert_name, py::object assert_data) {
     }
     logger().error(line);
     py::object msg = py::getattr(text_assert, "msg", py::none());
+    const std::string note = explain(assert_name, text_assert, text_value);
     if (py::bool_(msg)) {
-        raise_assertion(msg);
+        raise_assertion(msg, note);
     }
     raise_assertion(py::str(to_str(assert_name) + " is '" + text_value +
-                            "' and does not match the pattern '" + to_str(fields) + "'."));
+                            "' and does not match the pattern '" + to_str(fields) + "'."),
+                    note);
 }
 
 enum class Check { equals, not_equals, in, not_in };

@@ -57,6 +57,15 @@ std::string error_line(py::handle error) {
     return message.empty() ? name : name + ": " + message;
 }
 
+std::string summary_line(py::handle error) {
+    const std::string line = error_line(error);
+    if (!py::str(error).cast<std::string>().empty()) {
+        return line;
+    }
+    const std::vector<std::string> notes = error_notes(error);
+    return notes.empty() ? line : line + ": " + notes.front();
+}
+
 std::vector<std::string> error_notes(py::handle error) {
     std::vector<std::string> notes;
     py::object found = py::getattr(error, "__notes__", py::none());

@@ -16,6 +16,10 @@ namespace py = pybind11;
 // outcomes bare, library errors with their module (httpx.ConnectError).
 std::string error_line(py::handle error);
 
+// error_line for one-line summaries: an error without a message (a bare AssertionError)
+// is followed by its first note, which says what failed.
+std::string summary_line(py::handle error);
+
 // The notes added to an error (its __notes__), one text each.
 std::vector<std::string> error_notes(py::handle error);
 

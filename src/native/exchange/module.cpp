@@ -1,6 +1,8 @@
 // lumox.exchange: the run's variable store. Takes values out of HTTP responses (JSONPath,
 // regular expression or literal), publishes them as template globals for later steps,
 // and writes the plain-valued ones to the variables file.
+#include "core/jsonpath_check.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/step.hpp"
@@ -16,12 +18,22 @@ namespace {
 using lumox::py_helpers::get_logger;
 using lumox::py_helpers::Logger;
 using lumox::py_helpers::method;
+using lumox::py_helpers::raise_error;
+using lumox::py_helpers::to_repr;
 using lumox::py_helpers::to_str;
 
 const char *const kDefaultVarsFile = "FileNotFoundError.yaml";
 const char *const kNoMatch = "not data";
 
 const Logger &logger() { return get_logger("lumox.exchange"); }
+
+// Variables whose last extraction found nothing -> how ("extract 'token': '$.tok' found
+// nothing in json"), so that a later failure can say where a "not data" came from. The
+// YAML case runner empties it when a case starts.
+py::dict &misses() {
+    static py::dict *found = new py::dict(); // lives for the process
+    return *found;
+}
 
 py::object templates() { return py::module_::import("lumox.templates"); }
 
@@ -65,16 +77,65 @@ py::object jsonpath_input(py::object data) {
     return py::dict(data);
 }
 
-// All matches of `expr` in `data`: a list (possibly empty), or a false value for none.
-py::object find_matches(py::handle data, const std::string &expr) {
+constexpr const char *kResponseAttributes =
+    "json, text, content, headers, cookies, status_code, url, reason_phrase, http_version, "
+    "encoding, or str for the expression itself";
+
+// "extract 'token'", how messages name the variable being extracted.
+std::string extracting(py::handle var_name) { return "extract " + to_repr(var_name); }
+
+// All matches of `expr` in `data`: a list (possibly empty), or a false value for none. A
+// malformed expression is an error naming the variable, never "no match".
+py::object find_matches(py::handle data, const std::string &expr, py::handle var_name) {
     if (!expr.empty() && expr[0] == '/') {
         return py::none();
     }
     if (!expr.empty() && expr[0] == '$') {
+        const std::string problem = lumox::core::jsonpath_problem(expr);
+        if (!problem.empty()) {
+            raise_error(PyExc_ValueError, extracting(var_name) + ": " + to_repr(py::str(expr)) +
+                                              " is not a valid JSONPath: " + problem);
+        }
         return py::module_::import("jsonpath")
             .attr("jsonpath")(jsonpath_input(py::reinterpret_borrow<py::object>(data)), expr);
     }
-    return py::module_::import("re").attr("findall")(expr, py::str(data));
+    py::module_ re = py::module_::import("re");
+    try {
+        return re.attr("findall")(expr, py::str(data));
+    } catch (py::error_already_set &error) {
+        if (!error.matches(re.attr("error"))) {
+            throw;
+        }
+        // Still re.error, as callers may expect, with the variable named.
+        lumox::py_helpers::raise_from(error, re.attr("error"),
+                                      extracting(var_name) + ": " + to_repr(py::str(expr)) +
+                                          " is not a valid regular expression: " +
+                                          to_str(error.value()));
+    }
+}
+
+// The response attribute a value is extracted from; a clear error for a name it lacks.
+py::object response_part(py::handle response, py::handle attr, py::handle var_name) {
+    if (!py::isinstance<py::str>(attr) || !py::hasattr(response, attr.cast<std::string>().c_str())) {
+        raise_error(PyExc_AttributeError, extracting(var_name) + ": the response has no " +
+                                              to_repr(attr) + "; extract from " +
+                                              kResponseAttributes);
+    }
+    return response.attr(attr);
+}
+
+// Match number `index` of `matches`, or an error that says how many there are.
+py::object pick(py::handle matches, py::handle index, py::handle var_name, py::handle attr,
+                const std::string &expr) {
+    const auto count = py::len(matches);
+    const auto wanted = index.cast<py::ssize_t>();
+    if (wanted >= static_cast<py::ssize_t>(count) || wanted < -static_cast<py::ssize_t>(count)) {
+        raise_error(PyExc_IndexError,
+                    extracting(var_name) + ": index " + std::to_string(wanted) + " is past the " +
+                        std::to_string(count) + " match(es) of " + to_repr(py::str(expr)) +
+                        " in " + to_str(attr) + " (indexes start at 0)");
+    }
+    return matches[index];
 }
 
 void extract_into(py::object self, py::object resp, py::object var_name, py::object attr,
@@ -97,11 +158,23 @@ void extract_into(py::object self, py::object resp, py::object var_name, py::obj
     if (py::isinstance<py::str>(attr) && attr.cast<std::string>() == "str") {
         value = expr;
     } else {
-        py::object data = py::getattr(copy, attr);
-        py::object matches = find_matches(data, expr.cast<std::string>());
-        value = py::bool_(matches) ? py::object(matches[index]) : py::object(py::str(kNoMatch));
+        py::object data = response_part(copy, attr, var_name);
+        const std::string pattern = expr.cast<std::string>();
+        py::object matches = find_matches(data, pattern, var_name);
+        if (py::bool_(matches)) {
+            value = pick(matches, index, var_name, attr, pattern);
+        } else {
+            value = py::str(kNoMatch);
+            const std::string origin = extracting(var_name) + ": " + to_repr(py::str(pattern)) +
+                                       " found nothing in " + to_str(attr);
+            logger().warning(origin + ", so " + to_str(var_name) + " is '" + kNoMatch + "'");
+            misses()[var_name] = origin;
+        }
     }
     logger().debug(to_str(var_name) + " = " + to_str(value));
+    if (!value.equal(py::str(kNoMatch))) {
+        misses().attr("pop")(var_name, py::none());
+    }
 
     py::dict kwargs;
     kwargs[var_name] = value;
@@ -166,6 +239,7 @@ PYBIND11_MODULE(exchange, m) {
     m.doc() = "The run's variable store: extraction of values from responses into the "
               "template globals, and the variables file.";
     m.attr("logger") = logger().object();
+    m.attr("misses") = misses();
 
     py::dict ns;
     ns["__init__"] = method(&init_exchange, "init", py::arg("self"), py::arg("path") = "",

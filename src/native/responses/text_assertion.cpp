@@ -158,8 +158,14 @@ std::string check_text(py::handle assertion, py::handle actual) {
     if (matches(assertion, actual_text)) {
         return {};
     }
-    return with_custom_message(assertion,
-                               expectation(assertion) + ", got " + to_repr(py::str(actual_text)));
+    std::string reason = expectation(assertion) + ", got " + to_repr(py::str(actual_text));
+    if (mode_of(assertion.attr("name"), assertion.attr("mode")) == core::TextMode::glob) {
+        const std::string hint = core::glob_hint(to_str(assertion.attr("value")), actual_text);
+        if (!hint.empty()) {
+            reason += " (" + hint + ")";
+        }
+    }
+    return with_custom_message(assertion, reason);
 }
 
 std::string missing_reason(py::handle assertion, const std::string &what_is_missing) {

@@ -1,8 +1,11 @@
 #include "workbook_loader.hpp"
 
+#include "keyword_class.hpp"
+
 #include "native/common/broken_files.hpp"
 #include "native/common/case_report.hpp"
 
+#include <set>
 #include <string>
 
 namespace lumox::workbooks {
@@ -10,6 +13,11 @@ namespace lumox::workbooks {
 namespace {
 
 constexpr py::ssize_t keyword_column = 2;        // C, 0-based
+
+// Mistakes in how a readable workbook is laid out, one line each.
+struct LayoutProblems {
+    std::string message;
+};
 constexpr py::ssize_t first_argument_column = 3; // D
 
 bool is_empty_cell(py::handle value) { return value.is_none(); }
@@ -54,17 +62,46 @@ py::tuple arguments_of(const py::sequence &row) {
     return args;
 }
 
-py::list read_steps(py::handle sheet) {
+std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+// The keyword names of the configured keyword class; none when the class cannot be loaded
+// (its own error is reported when the cases run).
+std::set<std::string> known_keywords() {
+    std::set<std::string> names;
+    try {
+        for (py::handle name : keyword_class().attr("all_keyword")()) {
+            names.insert(py::str(name).cast<std::string>());
+        }
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+    }
+    return names;
+}
+
+py::list read_steps(py::handle sheet, const std::set<std::string> &keywords,
+                    std::vector<std::string> &problems, const std::string &where) {
     // Read-only sheets trust the size the writing program recorded, which some get wrong;
     // forgetting it makes the reader walk every row the file holds.
     sheet.attr("reset_dimensions")();
     py::list steps;
-    py::ssize_t row_number = 1;
+    py::ssize_t row_number = 0;
     for (py::handle row_cells :
-         sheet.attr("iter_rows")(py::arg("min_row") = 2, py::arg("values_only") = true)) {
+         sheet.attr("iter_rows")(py::arg("min_row") = 1, py::arg("values_only") = true)) {
         ++row_number;
         py::sequence row = py::reinterpret_borrow<py::sequence>(row_cells);
         std::string keyword = keyword_of(cell_at(row, keyword_column));
+        if (row_number == 1) {
+            // A sheet written without the header row would lose its first step.
+            if (keywords.count(keyword) != 0) {
+                problems.push_back(where + ": row 1 is the header row; steps start at row 2 "
+                                           "(C1 holds the keyword '" + keyword +
+                                   "': insert a header row such as 编号 | 描述 | 关键字 | 参数1 "
+                                   "above it)");
+            }
+            continue;
+        }
         if (keyword.empty()) {
             continue; // blank rows and notes
         }
@@ -80,28 +117,107 @@ py::list read_steps(py::handle sheet) {
     return steps;
 }
 
+// Whether any sheet of the workbook file holds a formula: a look at the sheets' XML, far
+// cheaper than reading the workbook a second time.
+bool has_formulas(py::handle content) {
+    py::object archive = py::module_::import("zipfile").attr("ZipFile")(content);
+    bool found = false;
+    for (py::handle name : archive.attr("namelist")()) {
+        const std::string part = py::str(name).cast<std::string>();
+        if (part.rfind("xl/worksheets/", 0) != 0 || part.find(".xml") == std::string::npos) {
+            continue;
+        }
+        py::bytes xml = archive.attr("read")(name);
+        if (py::bool_(xml.attr("__contains__")(py::bytes("<f>"))) ||
+            py::bool_(xml.attr("__contains__")(py::bytes("<f ")))) {
+            found = true;
+            break;
+        }
+    }
+    archive.attr("close")();
+    return found;
+}
+
+// Keyword and argument cells whose formula has no value saved with it: the value reader
+// sees them as empty, so a keyword would be skipped and an argument dropped.
+void check_formulas(py::bytes data, std::vector<std::string> &problems, const std::string &where) {
+    py::module_ io = py::module_::import("io");
+    if (!has_formulas(io.attr("BytesIO")(data))) {
+        return;
+    }
+    py::module_ openpyxl = py::module_::import("openpyxl");
+    py::object formulas = openpyxl.attr("load_workbook")(
+        io.attr("BytesIO")(data), py::arg("read_only") = true, py::arg("data_only") = false);
+    py::object values = openpyxl.attr("load_workbook")(
+        io.attr("BytesIO")(data), py::arg("read_only") = true, py::arg("data_only") = true);
+    py::object letter = py::module_::import("openpyxl.utils").attr("get_column_letter");
+    for (py::handle sheet : formulas.attr("worksheets")) {
+        py::str title = sheet.attr("title");
+        if (title.cast<std::string>() == keyword_list_sheet) {
+            continue;
+        }
+        py::object value_rows = values[title].attr("iter_rows")(py::arg("values_only") = true);
+        py::object next = py::module_::import("builtins").attr("next");
+        py::ssize_t row_number = 0;
+        for (py::handle row : sheet.attr("iter_rows")(py::arg("values_only") = true)) {
+            ++row_number;
+            py::sequence saved = py::reinterpret_borrow<py::sequence>(next(value_rows, py::tuple()));
+            py::sequence cells = py::reinterpret_borrow<py::sequence>(row);
+            for (py::ssize_t column = keyword_column; column < static_cast<py::ssize_t>(py::len(cells));
+                 ++column) {
+                py::object cell = cells[column];
+                if (!py::isinstance<py::str>(cell) || !cell_at(saved, column).is_none() ||
+                    py::str(cell).cast<std::string>().rfind("=", 0) != 0) {
+                    continue;
+                }
+                problems.push_back(
+                    where + ", sheet " + repr_of(title) + ": cell " +
+                    py::str(letter(column + 1)).cast<std::string>() + std::to_string(row_number) +
+                    " holds the formula " + repr_of(cell) +
+                    " with no value saved: open and save the workbook in Excel or LibreOffice "
+                    "(which store each formula's value), or type the value itself");
+            }
+        }
+    }
+    formulas.attr("close")();
+    values.attr("close")();
+}
+
 std::vector<CaseSheet> read_workbook(py::handle file_node) {
+    const std::string where = py::str(file_node.attr("nodeid")).cast<std::string>();
+    py::bytes data = file_node.attr("path").attr("read_bytes")();
     // From memory: the reader then holds no file that a failure could leave open.
-    py::object content =
-        py::module_::import("io").attr("BytesIO")(file_node.attr("path").attr("read_bytes")());
+    py::object content = py::module_::import("io").attr("BytesIO")(data);
     // data_only: a formula cell gives the value the spreadsheet program last computed.
     py::object workbook = py::module_::import("openpyxl")
                               .attr("load_workbook")(content, py::arg("read_only") = true,
                                                      py::arg("data_only") = true);
     std::vector<CaseSheet> cases;
+    std::vector<std::string> problems;
     try {
+        const std::set<std::string> keywords = known_keywords();
         for (py::handle sheet : workbook.attr("worksheets")) {
             py::str title = sheet.attr("title");
             if (title.cast<std::string>() == keyword_list_sheet) {
                 continue;
             }
-            cases.push_back(CaseSheet{title, read_steps(sheet)});
+            cases.push_back(CaseSheet{
+                title, read_steps(sheet, keywords, problems, where + ", sheet " + repr_of(title))});
         }
     } catch (py::error_already_set &) {
         workbook.attr("close")();
         throw;
     }
     workbook.attr("close")();
+    check_formulas(data, problems, where);
+    if (!problems.empty()) {
+        std::string message;
+        for (const std::string &problem : problems) {
+            message += (message.empty() ? "" : "\n") + problem;
+        }
+        // Not a damaged file: raised past the reader's own error handling below.
+        throw LayoutProblems{message};
+    }
     return cases;
 }
 
@@ -128,6 +244,8 @@ std::string step_title(py::handle step) {
 std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
     try {
         return read_workbook(file_node);
+    } catch (const LayoutProblems &problems) {
+        lumox::py_helpers::raise_collect_error(file_node, problems.message);
     } catch (py::error_already_set &error) {
         // Whatever a damaged file makes the reader raise (not a zip archive, missing
         // parts, broken XML, unreadable file) means the same to a tester.

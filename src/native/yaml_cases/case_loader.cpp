@@ -1,8 +1,11 @@
 #include "case_loader.hpp"
 
+#include "core/suggestions.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/truthy.hpp"
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -151,6 +154,69 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
     return built;
 }
 
+const std::vector<std::string> kCaseKeys = {"test_name", "steps", "marks"};
+const std::vector<std::string> kStepKeys = {"request", "response", "extract", "validate", "mock"};
+
+bool strict_keys() {
+    return lumox::py_helpers::truthy(
+        py::module_::import("lumox.settings").attr("lumox").attr("strict_steps"));
+}
+
+// Keys one typo away from lumox's own are mistakes (a `reponse:` would skip its check and
+// pass); other keys belong to other plug-ins unless [lumox] strict_steps is on.
+void check_keys(py::handle mapping, const std::vector<std::string> &known, const char *what,
+                bool strict, std::vector<std::string> &problems, const std::string &where) {
+    for (auto [key, value] : py::reinterpret_borrow<py::dict>(mapping)) {
+        const std::string name = text_of(key);
+        if (std::find(known.begin(), known.end(), name) != known.end()) {
+            continue;
+        }
+        const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(name, known));
+        if (!hint.empty()) {
+            problems.push_back(where + ": unknown " + what + " key " + repr_of(key) + ", " + hint);
+        } else if (strict) {
+            std::string names;
+            for (const std::string &known_name : known) {
+                names += (names.empty() ? "" : ", ") + known_name;
+            }
+            problems.push_back(where + ": unknown " + what + " key " + repr_of(key) + " (" +
+                               what + " keys: " + names +
+                               "; [lumox] strict_steps = true allows no others)");
+        }
+    }
+}
+
+// Sections written as mappings are checked as written; a section given as one template
+// text is only known once rendered.
+void check_sections(py::handle step, std::vector<std::string> &problems, const std::string &where) {
+    py::dict sections = py::reinterpret_borrow<py::dict>(step);
+    if (sections.contains("request") && PyDict_Check(py::object(sections["request"]).ptr())) {
+        py::dict request = sections["request"];
+        if (request.contains("json")) {
+            for (const char *other : {"data", "content", "files"}) {
+                if (request.contains(other) && !py::object(request[other]).is_none()) {
+                    problems.push_back(where + ": the request has both 'json' and '" + other +
+                                       "', and would send only one of them as its body; keep "
+                                       "one (files and data go together, json alone)");
+                }
+            }
+        }
+    }
+    if (!sections.contains("extract") || !PyDict_Check(py::object(sections["extract"]).ptr())) {
+        return;
+    }
+    for (auto [var_name, entry] : py::reinterpret_borrow<py::dict>(sections["extract"])) {
+        const bool listed = PyList_Check(entry.ptr()) != 0;
+        if (!listed || (py::len(entry) != 2 && py::len(entry) != 3)) {
+            problems.push_back(where + ": extract " + repr_of(var_name) +
+                               " must be a list [attr, expr] or [attr, expr, index], such as "
+                               "[json, '$.token'], not " +
+                               (listed ? "a list of " + std::to_string(py::len(entry)) + " items"
+                                       : describe_value(entry)));
+        }
+    }
+}
+
 // Checks one document; appends its problems and returns false when it is not a case.
 bool check_case(const Document &document, std::vector<std::string> &problems,
                 const std::string &where, CaseSpec &found) {
@@ -161,7 +227,13 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
     }
     py::dict case_map = py::reinterpret_borrow<py::dict>(document.value);
     if (!case_map.contains("test_name")) {
-        problems.push_back(where + ": test_name is missing");
+        std::string message = where + ": test_name is missing";
+        for (auto [key, value] : case_map) {
+            if (lumox::core::is_near_miss(text_of(key), "test_name")) {
+                message += "; the case has " + repr_of(key) + ", did you mean 'test_name'?";
+            }
+        }
+        problems.push_back(message);
         return false;
     }
     py::object name = case_map["test_name"];
@@ -178,6 +250,8 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
     }
     std::string case_where = where + ", case " + repr_of(name);
     std::size_t problems_before = problems.size();
+    const bool strict = strict_keys();
+    check_keys(case_map, kCaseKeys, "case", strict, problems, case_where);
     py::list steps;
     if (!case_map.contains("steps")) {
         problems.push_back(case_where + ": steps is missing");
@@ -192,6 +266,10 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
             if (!PyDict_Check(step.ptr())) {
                 problems.push_back(case_where + ": step " + std::to_string(number) +
                                    " must be a mapping of step keys, got " + describe_value(step));
+            } else {
+                const std::string step_where = case_where + ", step " + std::to_string(number);
+                check_keys(step, kStepKeys, "step", strict, problems, step_where);
+                check_sections(step, problems, step_where);
             }
         }
     }

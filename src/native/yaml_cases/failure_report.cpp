@@ -87,12 +87,14 @@ py::object failure_report(py::handle item, py::handle excinfo, const StepFailure
                                : "step " + index + " as written (rendering it failed):");
     lines.add(step_as_yaml(lumox::py_helpers::masked_step(failure.step)), "    ");
     lines.add("");
-    std::string error = error_line(failure.error);
-    lines.add(error, "", true);
+    lines.add(error_line(failure.error), "", true);
+    for (const std::string &note : lumox::py_helpers::error_notes(failure.error)) {
+        lines.add(note, "", true);
+    }
     return make_case_report(report_classes->failure, item, excinfo, lines,
                             line0.is_none() ? py::object(py::none())
                                             : py::object(py::int_(line0.cast<py::ssize_t>() + 1)),
-                            error);
+                            lumox::py_helpers::summary_line(failure.error));
 }
 
 } // namespace lumox::yaml_cases

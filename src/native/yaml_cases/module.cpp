@@ -11,6 +11,7 @@
 #include "case_loader.hpp"
 #include "core/case_files.hpp"
 #include "failure_report.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
 #include "native/common/pyclass.hpp"
@@ -102,8 +103,36 @@ std::string step_title(py::ssize_t index, py::handle step) {
     return title;
 }
 
+// A failure that involves a variable an earlier extract of this case found nothing for
+// says so: "not data" is otherwise a riddle two steps later.
+void explain_missed_variables(py::error_already_set &error, py::handle written_step) {
+    py::dict misses = py::module_::import("lumox.exchange").attr("misses");
+    const std::string step_text = py::repr(written_step).cast<std::string>();
+    const bool shows_marker = py::str(error.value()).cast<std::string>().find("not data") !=
+                              std::string::npos;
+    for (auto [name, origin] : misses) {
+        const std::string variable = py::str(name).cast<std::string>();
+        if (shows_marker || step_text.find(variable) != std::string::npos) {
+            lumox::py_helpers::add_note(error, variable + " is 'not data': " +
+                                                   py::str(origin).cast<std::string>());
+        }
+    }
+}
+
+// Tags the misses of step `index` with it ("step 2: extract ...").
+void tag_misses(py::ssize_t index) {
+    py::dict misses = py::module_::import("lumox.exchange").attr("misses");
+    for (auto [name, origin] : misses) {
+        const std::string text = py::str(origin).cast<std::string>();
+        if (text.rfind("step ", 0) != 0) {
+            misses[name] = "step " + std::to_string(index) + ": " + text;
+        }
+    }
+}
+
 void run_steps_of(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
+    py::module_::import("lumox.exchange").attr("misses").attr("clear")();
     py::list steps = item.attr("steps");
     py::object request = item.attr("funcargs")["request"];
     py::object run_step = item.attr("ihook").attr("pytest_yaml_run_step");
@@ -129,9 +158,14 @@ void run_steps_of(py::object item) {
             try {
                 run_step(py::arg("item") = item, py::arg("request") = request);
             } catch (py::error_already_set &error) {
+                tag_misses(index);
+                if (error.matches(PyExc_Exception)) {
+                    explain_missed_variables(error, step);
+                }
                 remember_failure(item, error, index, rendered, true);
                 throw;
             }
+            tag_misses(index);
         });
     }
 }
