@@ -141,11 +141,16 @@ std::string join_alternatives(const std::vector<std::string> &patterns) {
 }
 
 std::string glob_hint(std::string_view expected, std::string_view actual) {
-    if (expected.find_first_of("[*?") == std::string_view::npos) {
+    // A wildcard written on purpose needs no hint; a value equal to the pattern, or a [
+    // (rarely meant as a character set), does.
+    const bool same_text = expected == actual;
+    const bool has_wildcards = expected.find_first_of("[*?") != std::string_view::npos;
+    const bool has_set = expected.find('[') != std::string_view::npos;
+    if (!(same_text && has_wildcards) && !has_set) {
         return {};
     }
     std::string hint = "in a glob pattern [ starts a set of characters and * and ? are wildcards";
-    if (expected == actual) {
+    if (same_text) {
         hint += ", so the text itself does not match it";
     }
     return hint + ": use mode: same to compare exactly";

@@ -27,9 +27,9 @@ bool plain_text_matches(TextMode mode, std::string_view expected, std::string_vi
 // expected value already quoted for display.
 std::string describe_expectation(TextMode mode, std::string_view quoted_expected);
 
-// Why a glob pattern failed although it may look right: a hint when `expected` holds the
-// characters that make it a pattern ([ starts a character set, * and ? are wildcards),
-// stronger when `actual` is that very text; empty when there is nothing to say.
+// Why a glob pattern failed although it may look right: a hint when `actual` is the very
+// text of a pattern holding [, * or ?, or when the pattern holds a [ (which starts a
+// character set); empty otherwise, wildcards being mostly meant.
 std::string glob_hint(std::string_view expected, std::string_view actual);
 
 // Status-code alternatives: "200", "200 | 204", "2??". Each alternative is a wildcard

@@ -62,7 +62,9 @@ TEST(GlobHintTest, OnlyPatternsThatLookLiteralGetAHint) {
     EXPECT_EQ(glob_hint("[\"lumox\"]", "[\"lumox\"]"),
               "in a glob pattern [ starts a set of characters and * and ? are wildcards, so the "
               "text itself does not match it: use mode: same to compare exactly");
-    EXPECT_EQ(glob_hint("a*", "b"),
+    EXPECT_EQ(glob_hint("[a]", "b"),
               "in a glob pattern [ starts a set of characters and * and ? are wildcards: use "
               "mode: same to compare exactly");
+    EXPECT_EQ(glob_hint("tok-*", "not data"), ""); // a wildcard meant as one
+    EXPECT_NE(glob_hint("a*", "a*"), "");
 }
