@@ -135,6 +135,11 @@ FAILING_CASES = """\
       - request: {method: GET, url: /api/health}
         extract: {kw_q: [str, '["lumox"]']}
         validate: {kw_q: '["lumox"]'}
+    ---
+    test_name: glob characters in a response check
+    steps:
+      - request: {method: GET, url: /api/health}
+        response: {text: '["ok"]'}
     """
 
 
@@ -154,7 +159,7 @@ def test_failures_explain_values_patterns_and_extractions(pytester, http_service
                              [2, "", "save_jsonpath", "s", "$.[[[?"]],
     })
     result = pytester.runpytest_subprocess("-rf")
-    result.assert_outcomes(failed=11)
+    result.assert_outcomes(failed=12)
     result.stdout.fnmatch_lines([
         "FAILED test_failing.yaml::invalid jsonpath - ValueError: extract 'status': '$.[[[?' is "
         "not a valid JSONPath: unclosed [",
@@ -185,6 +190,9 @@ def test_failures_explain_values_patterns_and_extractions(pytester, http_service
         "contains, in, re, scheme)",
         "did you mean 'send_http'?",
         "scheme: at $.user.id: '1' is not of type 'integer' (rule type: 'integer')",
+        # in the JSON text of the response check's errors
+        r"""got '{\"status\": \"ok\"}' (in a glob pattern [ starts a set of characters and * """
+        "and ? are wildcards: use mode: same to compare exactly)",
     ]:
         assert note in out
 
