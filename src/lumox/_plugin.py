@@ -11,9 +11,13 @@ from lumox.webdriver import get_webdriver
 
 logger = _steps.logger
 http_logger = _steps.http_logger
-HTTPClient = _steps.HTTPClient
-exchanger = _steps.exchanger
-client = _steps.client
+
+
+def __getattr__(name):
+    # HTTPClient, client and exchanger are lumox.steps' own, made when first used.
+    if name in ("HTTPClient", "client", "exchanger"):
+        return getattr(_steps, name)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def pytest_yaml_run_step(item, request):
@@ -39,6 +43,7 @@ def new_chrome():
 def pytest_configure(config):
     # Settings come from the file pytest itself uses, wherever it was found.
     _steps.follow_run_config(config)
+    _steps.load_saved_variables()
     # debugger() lifts this run's output capture while its prompt is open.
     _webdriver.run_started(config)
 

@@ -27,32 +27,59 @@ void load_saved_variables(py::handle exchanger) {
     py::module_::import("lumox.templates").attr("add_globals")(**variables);
 }
 
+// The run-wide objects are made on first use, so that loading the plug-in costs no HTTP
+// client (nor httpx, its SSL context, Jinja2 or the variables file) in a run that never
+// needs them.
+py::object lazy_attribute(const std::string &name) {
+    py::module_ steps = py::module_::import("lumox.steps");
+    py::module_ settings = py::module_::import("lumox.settings");
+    py::object made;
+    if (name == "HTTPClient") {
+        made = lumox::steps::define_http_client(steps);
+    } else if (name == "client") {
+        made = steps.attr("HTTPClient")(py::arg("base_url") =
+                                            settings.attr("lumox_api").attr("base_url"));
+    } else if (name == "exchanger") {
+        py::object vars_file = settings.attr("lumox").attr("vars_file");
+        const bool has_vars_file = lumox::py_helpers::truthy(vars_file);
+        made = py::module_::import("lumox.exchange")
+                   .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
+        if (has_vars_file) {
+            load_saved_variables(made);
+        }
+    } else {
+        throw py::attribute_error("module 'lumox.steps' has no attribute '" + name + "'");
+    }
+    steps.attr(name.c_str()) = made;
+    return made;
+}
+
 } // namespace
 
 PYBIND11_MODULE(steps, m) {
     using lumox::py_helpers::get_logger;
     m.doc() = "Step runner of the lumox pytest plug-in: HTTPClient, the run-wide client and "
-              "variable store, the YAML step hook body and the run-end save.";
+              "variable store (made on first use), the YAML step hook body and the run-end "
+              "save.";
 
     m.attr("logger") = get_logger("lumox._plugin").object();
     m.attr("http_logger") = get_logger("lumox.http").object();
-    py::object http_client = lumox::steps::define_http_client(m);
 
-    // Settings and the variables file are read here: their errors must name the bad value.
-    lumox::py_helpers::init_module([&] {
-        py::module_ settings = py::module_::import("lumox.settings");
-        py::object vars_file = settings.attr("lumox").attr("vars_file");
-        const bool has_vars_file = lumox::py_helpers::truthy(vars_file);
-        py::object exchanger = py::module_::import("lumox.exchange")
-                                   .attr("Exchange")(has_vars_file ? vars_file : py::str(""));
-        m.attr("exchanger") = exchanger;
-        if (has_vars_file) {
-            load_saved_variables(exchanger);
-        }
-        m.attr("client") =
-            http_client(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"));
-    });
+    // Settings are read here: their errors must name the bad value.
+    lumox::py_helpers::init_module([&] { py::module_::import("lumox.settings"); });
+    m.attr("__getattr__") = py::cpp_function(&lazy_attribute, py::arg("name"));
 
+    m.def(
+        "load_saved_variables",
+        [] {
+            py::object vars_file =
+                py::module_::import("lumox.settings").attr("lumox").attr("vars_file");
+            if (lumox::py_helpers::truthy(vars_file)) {
+                py::object made = py::module_::import("lumox.steps").attr("exchanger");
+            }
+        },
+        "At the start of a run: the variables of lumox.vars_file become template globals "
+        "(the variable store is made now when there is such a file).");
     m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
           "Runs one YAML step (item.current_step): its mock, request, response, extract and "
           "validate keys in the order they stand. Returns 1.");

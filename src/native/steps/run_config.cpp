@@ -14,8 +14,11 @@ py::module_ settings() { return py::module_::import("lumox.settings"); }
 
 void use_file(py::object path) {
     settings().attr("use_config_file")(path);
-    py::object client = py::module_::import("lumox.steps").attr("client");
-    client.attr("base_url") = settings().attr("lumox_api").attr("base_url");
+    // A client made later reads the new base address itself.
+    py::dict made = py::module_::import("lumox.steps").attr("__dict__");
+    if (made.contains("client")) {
+        made["client"].attr("base_url") = settings().attr("lumox_api").attr("base_url");
+    }
 }
 
 } // namespace

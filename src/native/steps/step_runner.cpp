@@ -154,6 +154,15 @@ void save_variables(py::object config) {
     if (!truthy(vars_file) || !truthy(settings.attr("vars_save"))) {
         return;
     }
+    // Without a variable store made and no variables set, there is nothing to save; the
+    // file stays as it is.
+    py::dict loaded = py::module_::import("lumox.steps").attr("__dict__");
+    py::dict modules = py::module_::import("sys").attr("modules");
+    if (!loaded.contains("exchanger") &&
+        (!modules.contains("lumox.templates") ||
+         py::len(modules["lumox.templates"].attr("env_globals")) == 0)) {
+        return;
+    }
     try {
         py::object exchanger = module_object("exchanger");
         if (is_xdist_controller(config)) {

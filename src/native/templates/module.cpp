@@ -27,10 +27,20 @@ constexpr py::ssize_t template_cache_limit = 2048;
 // them after the interpreter has shut down would crash.
 struct Engine {
     py::dict globals;          // env_globals, the run's variables
-    py::object environment;    // jinja2.Environment
     py::dict cache;            // source text -> (keeps_type, compiled)
     py::object template_error; // lumox.templates.TemplateError
-    py::object jinja_error;    // jinja2.TemplateError, base of every Jinja failure
+    py::object mapping_abc;
+    py::str open_expression{"{{"};
+    py::str open_statement{"{%"};
+};
+
+Engine *engine = nullptr;
+
+// Jinja2 and its sandbox, set up when the first template is compiled: a run without
+// templates (or `pytest --co` of an empty folder) never imports it.
+struct Jinja {
+    py::object environment; // jinja2.sandbox.SandboxedEnvironment
+    py::object jinja_error; // jinja2.TemplateError, base of every Jinja failure
     py::object undefined_error;
     py::object syntax_error;
     py::object security_error;
@@ -40,13 +50,39 @@ struct Engine {
     py::object assign_node;
     py::object name_node;
     py::object template_expression;
-    py::object mapping_abc;
     py::object undefined;
-    py::str open_expression{"{{"};
-    py::str open_statement{"{%"};
 };
 
-Engine *engine = nullptr;
+Jinja *loaded_jinja = nullptr;
+
+Jinja &jinja() {
+    if (loaded_jinja != nullptr) {
+        return *loaded_jinja;
+    }
+    py::module_ jinja2 = py::module_::import("jinja2");
+    py::module_ nodes = py::module_::import("jinja2.nodes");
+    auto *j = new Jinja();
+    // Sandboxed: a template reads the run's variables and calls their ordinary methods,
+    // but cannot reach Python's internals (__globals__, __subclasses__, ...).
+    j->environment = py::module_::import("jinja2.sandbox").attr("SandboxedEnvironment")(
+        py::arg("undefined") = jinja2.attr("StrictUndefined"), py::arg("autoescape") = false,
+        // Block scalars end with a newline that is part of the text.
+        py::arg("keep_trailing_newline") = true);
+    j->jinja_error = jinja2.attr("TemplateError");
+    j->undefined_error = jinja2.attr("UndefinedError");
+    j->syntax_error = jinja2.attr("TemplateSyntaxError");
+    j->security_error = py::module_::import("jinja2.exceptions").attr("SecurityError");
+    j->output_node = nodes.attr("Output");
+    j->template_data_node = nodes.attr("TemplateData");
+    j->template_node = nodes.attr("Template");
+    j->assign_node = nodes.attr("Assign");
+    j->name_node = nodes.attr("Name");
+    j->template_expression = py::module_::import("jinja2.environment").attr("TemplateExpression");
+    j->undefined = jinja2.attr("Undefined");
+    loaded_jinja = j;
+    py::module_::import("lumox.templates").attr("environment") = j->environment;
+    return *j;
+}
 
 bool has_template_syntax(const py::str &text) {
     return PySequence_Contains(text.ptr(), engine->open_expression.ptr()) == 1 ||
@@ -57,12 +93,12 @@ bool has_template_syntax(const py::str &text) {
 // but whitespace around it; None otherwise.
 py::object single_expression(const py::object &parsed) {
     py::list body = parsed.attr("body");
-    if (body.size() != 1 || !py::isinstance(body[0], engine->output_node)) {
+    if (body.size() != 1 || !py::isinstance(body[0], jinja().output_node)) {
         return py::none();
     }
     py::object expression = py::none();
     for (py::handle node : py::list(body[0].attr("nodes"))) {
-        if (py::isinstance(node, engine->template_data_node)) {
+        if (py::isinstance(node, jinja().template_data_node)) {
             if (!py::str(node.attr("data")).attr("strip")().cast<std::string>().empty()) {
                 return py::none();
             }
@@ -79,19 +115,19 @@ py::object single_expression(const py::object &parsed) {
 // Compiles `source` into (keeps_type, compiled): an expression evaluator when the source is
 // a single expression, a text template otherwise.
 py::tuple compile(const py::str &source) {
-    py::object parsed = engine->environment.attr("parse")(source);
+    py::object parsed = jinja().environment.attr("parse")(source);
     py::object expression = single_expression(parsed);
     if (expression.is_none()) {
-        return py::make_tuple(false, engine->environment.attr("from_string")(parsed));
+        return py::make_tuple(false, jinja().environment.attr("from_string")(parsed));
     }
     // The same tree Jinja's compile_expression builds: `result = <expr>` at top level.
-    py::object target = engine->name_node("result", "store", py::arg("lineno") = 1);
-    py::object assign = engine->assign_node(target, expression, py::arg("lineno") = 1);
+    py::object target = jinja().name_node("result", "store", py::arg("lineno") = 1);
+    py::object assign = jinja().assign_node(target, expression, py::arg("lineno") = 1);
     py::list tree_body;
     tree_body.append(assign);
-    py::object tree = engine->template_node(tree_body, py::arg("lineno") = 1);
-    py::object compiled = engine->environment.attr("from_string")(tree);
-    return py::make_tuple(true, engine->template_expression(compiled, false));
+    py::object tree = jinja().template_node(tree_body, py::arg("lineno") = 1);
+    py::object compiled = jinja().environment.attr("from_string")(tree);
+    return py::make_tuple(true, jinja().template_expression(compiled, false));
 }
 
 py::tuple compiled_for(const py::str &source) {
@@ -113,15 +149,15 @@ py::tuple compiled_for(const py::str &source) {
 std::string describe_jinja_error(py::error_already_set &error) {
     std::string message = py::str(error.value()).cast<std::string>();
     const std::string undefined_suffix = " is undefined";
-    if (error.matches(engine->undefined_error.ptr()) && message.size() > undefined_suffix.size() &&
+    if (error.matches(jinja().undefined_error.ptr()) && message.size() > undefined_suffix.size() &&
         message.compare(message.size() - undefined_suffix.size(), undefined_suffix.size(),
                         undefined_suffix) == 0) {
         return "undefined variable " + message.substr(0, message.size() - undefined_suffix.size());
     }
-    if (error.matches(engine->syntax_error.ptr())) {
+    if (error.matches(jinja().syntax_error.ptr())) {
         return "template syntax error: " + message;
     }
-    if (error.matches(engine->security_error.ptr())) {
+    if (error.matches(jinja().security_error.ptr())) {
         return "unsafe template (jinja2.exceptions.SecurityError): " + message;
     }
     return message;
@@ -144,7 +180,7 @@ py::object render_string(const py::str &source, bool keep_type) {
             py::object value = entry[1](engine->globals);
             // An undefined name evaluates to a StrictUndefined object; turning it into
             // text raises the UndefinedError that names it.
-            if (py::isinstance(value, engine->undefined)) {
+            if (py::isinstance(value, jinja().undefined)) {
                 static_cast<void>(py::str(value));
             }
             return value;
@@ -154,7 +190,7 @@ py::object render_string(const py::str &source, bool keep_type) {
         }
         return entry[1].attr("render")(engine->globals);
     } catch (py::error_already_set &error) {
-        if (error.matches(engine->jinja_error.ptr())) {
+        if (error.matches(jinja().jinja_error.ptr())) {
             raise_template_error(error, source);
         }
         throw;
@@ -299,29 +335,8 @@ void add_globals(const py::kwargs &variables) {
 PYBIND11_MODULE(templates, m) {
     m.doc() = "The run's variables (env_globals) and Jinja2 rendering of YAML steps.";
 
-    py::module_ jinja2 = py::module_::import("jinja2");
-    py::module_ nodes = py::module_::import("jinja2.nodes");
-
     engine = new Engine();
-    // Sandboxed: a template reads the run's variables and calls their ordinary methods,
-    // but cannot reach Python's internals (__globals__, __subclasses__, ...).
-    engine->environment = py::module_::import("jinja2.sandbox").attr("SandboxedEnvironment")(
-        py::arg("undefined") = jinja2.attr("StrictUndefined"), py::arg("autoescape") = false,
-        // Block scalars end with a newline that is part of the text.
-        py::arg("keep_trailing_newline") = true);
-    engine->jinja_error = jinja2.attr("TemplateError");
-    engine->undefined_error = jinja2.attr("UndefinedError");
-    engine->syntax_error = jinja2.attr("TemplateSyntaxError");
-    engine->security_error = py::module_::import("jinja2.exceptions").attr("SecurityError");
-    engine->output_node = nodes.attr("Output");
-    engine->template_data_node = nodes.attr("TemplateData");
-    engine->template_node = nodes.attr("Template");
-    engine->assign_node = nodes.attr("Assign");
-    engine->name_node = nodes.attr("Name");
-    engine->template_expression =
-        py::module_::import("jinja2.environment").attr("TemplateExpression");
     engine->mapping_abc = py::module_::import("collections.abc").attr("Mapping");
-    engine->undefined = jinja2.attr("Undefined");
 
     py::tuple bases = py::make_tuple(py::module_::import("builtins").attr("Exception"));
     engine->template_error =
@@ -330,7 +345,15 @@ PYBIND11_MODULE(templates, m) {
                    "or a value that contains itself or is too large to send.");
 
     m.attr("env_globals") = engine->globals;
-    m.attr("environment") = engine->environment;
+    // `environment` (the Jinja2 environment) appears on first use.
+    m.attr("__getattr__") = py::cpp_function(
+        [](const std::string &name) -> py::object {
+            if (name == "environment") {
+                return jinja().environment;
+            }
+            throw py::attribute_error("module 'lumox.templates' has no attribute '" + name + "'");
+        },
+        py::arg("name"));
 
     m.def("add_globals", &add_globals,
           "Adds or replaces run variables: add_globals(token='abc', user_id=7).");

@@ -28,11 +28,28 @@ ReportClasses *report_classes = nullptr;
 
 // The step as YAML text, as the tester wrote it. A step may hold objects YAML cannot
 // express (a hook opens upload files in place); those appear as their repr.
+py::object represent_as_repr(py::object dumper, py::object value) {
+    return dumper.attr("represent_str")(py::repr(value));
+}
+
+// The dumper is made with the first report: runs without failures never need PyYAML's.
+py::object step_dumper() {
+    if (!report_classes->step_dumper) {
+        py::object safe_dumper = py::module_::import("yaml").attr("SafeDumper");
+        py::module_ module = py::module_::import("lumox.yaml_cases");
+        report_classes->step_dumper = make_class(module, "_StepDumper", py::make_tuple(safe_dumper),
+                                                 py::dict());
+        report_classes->step_dumper.attr("add_multi_representer")(
+            py::module_::import("builtins").attr("object"), py::cpp_function(&represent_as_repr));
+    }
+    return report_classes->step_dumper;
+}
+
 std::string step_as_yaml(py::handle step) {
     py::module_ yaml = py::module_::import("yaml");
     try {
         py::object text = yaml.attr("dump")(
-            step, py::arg("Dumper") = report_classes->step_dumper, py::arg("allow_unicode") = true,
+            step, py::arg("Dumper") = step_dumper(), py::arg("allow_unicode") = true,
             py::arg("sort_keys") = false, py::arg("default_flow_style") = false,
             py::arg("width") = step_text_width);
         std::string out = py::str(text).cast<std::string>();
@@ -48,9 +65,6 @@ std::string step_as_yaml(py::handle step) {
     }
 }
 
-py::object represent_as_repr(py::object dumper, py::object value) {
-    return dumper.attr("represent_str")(py::repr(value));
-}
 
 } // namespace
 
@@ -60,12 +74,6 @@ void define_failure_report(py::module_ &module) {
     report_classes->failure = define_case_report_class(
         module, "YamlCaseFailure",
         "The report of a failed YAML case step (lines, and reprcrash for summaries).");
-
-    py::object safe_dumper = py::module_::import("yaml").attr("SafeDumper");
-    report_classes->step_dumper =
-        make_class(module, "_StepDumper", py::make_tuple(safe_dumper), py::dict());
-    report_classes->step_dumper.attr("add_multi_representer")(
-        py::module_::import("builtins").attr("object"), py::cpp_function(&represent_as_repr));
 }
 
 py::object failure_report(py::handle item, py::handle excinfo, const StepFailure &failure) {
