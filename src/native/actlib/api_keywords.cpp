@@ -103,6 +103,10 @@ void close_upload_files(py::handle fields) {
 
 void log_request(py::object request) {
     const auto &logger = actlib_log();
+    if (!logger.info_enabled()) {
+        request.attr("read")(); // as when logging: the body is complete afterwards
+        return;
+    }
     logger.info(core::centered("Rqeuest Start"));
     logger.info("Method: " + to_str(request.attr("method")));
     logger.info(to_str(request.attr("headers")));
@@ -114,6 +118,10 @@ void log_request(py::object request) {
 
 void log_response(py::object response) {
     const auto &logger = actlib_log();
+    if (!logger.info_enabled()) {
+        response.attr("read")();
+        return;
+    }
     logger.info(core::centered("Response Start"));
     logger.info("Status Code: " + to_str(response.attr("status_code")));
     logger.info(to_str(response.attr("headers")));

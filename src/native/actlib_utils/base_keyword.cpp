@@ -33,6 +33,9 @@ py::object builtins() { return py::module_::import("builtins"); }
 py::object classmethod(py::cpp_function fn) { return builtins().attr("classmethod")(fn); }
 
 py::dict step_params(std::initializer_list<std::pair<const char *, py::handle>> params) {
+    if (!py_helpers::steps_recorded()) {
+        return py::dict();
+    }
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict out;
     for (const auto &[name, value] : params) {

@@ -159,10 +159,12 @@ void run_assertions(py::object self, py::object assert_type, py::object assert_d
         py::object b = data[py::int_(1)];
         // The report writes its parameters as JSON; shown as text, any value fits.
         py::dict params;
-        params["msg"] = represent(msg);
-        params["a"] = represent(a);
-        params["assert_type"] = represent(assert_type);
-        params["b"] = represent(b);
+        if (lumox::py_helpers::steps_recorded()) {
+            params["msg"] = represent(msg);
+            params["a"] = represent(a);
+            params["assert_type"] = represent(assert_type);
+            params["b"] = represent(b);
+        }
         lumox::py_helpers::in_step("执行断言", params,
                                    [&] { check_entry(comparison, assert_type, msg, a, b); });
     }

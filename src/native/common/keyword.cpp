@@ -53,10 +53,12 @@ py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kw
                              "() needs the keyword object as first argument");
     }
     KeywordArgs call{args[0], bind_arguments(keyword, args, kwargs)};
-    py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict step_params;
-    for (auto [name, value] : masked_keyword_params(py::str(keyword.name), call.values)) {
-        step_params[name] = represent(value);
+    if (steps_recorded()) {
+        py::object represent = py::module_::import("allure_commons.utils").attr("represent");
+        for (auto [name, value] : masked_keyword_params(py::str(keyword.name), call.values)) {
+            step_params[name] = represent(value);
+        }
     }
     return in_step(keyword.title, step_params, [&] { return keyword.body(call); });
 }

@@ -12,6 +12,11 @@ void Logger::log(const char *level, const std::string &msg) const {
     logger_.attr(level)(msg);
 }
 
+bool Logger::info_enabled() const {
+    constexpr int kInfo = 20; // logging.INFO
+    return PyObject_IsTrue(logger_.attr("isEnabledFor")(kInfo).ptr()) == 1;
+}
+
 const Logger &get_logger(const char *name) {
     static std::map<std::string, Logger *> loggers;
     auto found = loggers.find(name);

@@ -16,6 +16,9 @@ class Logger {
     // The underlying logging.Logger, for publishing as a module attribute.
     py::object object() const { return logger_; }
 
+    // Whether a line at INFO would be written: log text that nobody reads is not built.
+    bool info_enabled() const;
+
     void debug(const std::string &msg) const { log("debug", msg); }
     void info(const std::string &msg) const { log("info", msg); }
     void warning(const std::string &msg) const { log("warning", msg); }

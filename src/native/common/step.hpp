@@ -12,8 +12,13 @@ namespace lumox::py_helpers {
 
 namespace py = pybind11;
 
+// Whether anything records report steps now (allure writing results, or a listener of
+// allure's plug-in manager). When nothing does, steps and their parameters cost nothing.
+bool steps_recorded();
+
 class StepScope {
   public:
+    // Opens the step, unless nothing records steps (then the scope does nothing).
     StepScope(const std::string &title, py::dict params = py::dict());
     StepScope(const StepScope &) = delete;
     StepScope &operator=(const StepScope &) = delete;

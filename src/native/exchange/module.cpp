@@ -114,8 +114,19 @@ py::object find_matches(py::handle data, const std::string &expr, py::handle var
     }
 }
 
-// The response attribute a value is extracted from; a clear error for a name it lacks.
+constexpr const char *kParsedBodyAttr = "_lumox_parsed_json";
+
+// The response attribute a value is extracted from ("json": the parsed body, parsed once
+// per response however many extracts read it); a clear error for a name it lacks.
 py::object response_part(py::handle response, py::handle attr, py::handle var_name) {
+    if (py::isinstance<py::str>(attr) && attr.cast<std::string>() == "json") {
+        py::object parsed = py::getattr(response, kParsedBodyAttr, py::none());
+        if (parsed.is_none()) {
+            parsed = parsed_body(response);
+            py::setattr(response, kParsedBodyAttr, parsed);
+        }
+        return parsed;
+    }
     if (!py::isinstance<py::str>(attr) || !py::hasattr(response, attr.cast<std::string>().c_str())) {
         raise_error(PyExc_AttributeError, extracting(var_name) + ": the response has no " +
                                               to_repr(attr) + "; extract from " +
@@ -150,15 +161,11 @@ void extract_into(py::object self, py::object resp, py::object var_name, py::obj
     if (!py::isinstance<py::int_>(index) || py::isinstance<py::bool_>(index)) {
         raise_type_error("extract() argument 'index' must be int, not " + type_name(index));
     }
-    // Work on a copy: the caller's response keeps parsing its body on every json().
-    py::object copy = py::module_::import("copy").attr("copy")(resp);
-    copy.attr("json") = parsed_body(copy);
-
     py::object value;
     if (py::isinstance<py::str>(attr) && attr.cast<std::string>() == "str") {
         value = expr;
     } else {
-        py::object data = response_part(copy, attr, var_name);
+        py::object data = response_part(resp, attr, var_name);
         const std::string pattern = expr.cast<std::string>();
         py::object matches = find_matches(data, pattern, var_name);
         if (py::bool_(matches)) {
@@ -186,12 +193,14 @@ void extract_into(py::object self, py::object resp, py::object var_name, py::obj
 
 void extract(py::object self, py::object resp, py::object var_name, py::object attr,
              py::object expr, py::object index) {
-    py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict params;
-    params["var_name"] = represent(var_name);
-    params["attr"] = represent(attr);
-    params["expr"] = represent(expr);
-    params["index"] = represent(index);
+    if (lumox::py_helpers::steps_recorded()) {
+        py::object represent = py::module_::import("allure_commons.utils").attr("represent");
+        params["var_name"] = represent(var_name);
+        params["attr"] = represent(attr);
+        params["expr"] = represent(expr);
+        params["index"] = represent(index);
+    }
     lumox::py_helpers::in_step("提取变量", params,
                                [&] { extract_into(self, resp, var_name, attr, expr, index); });
 }

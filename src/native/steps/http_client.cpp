@@ -46,6 +46,10 @@ void init_client(py::object self, py::kwargs kwargs) {
 
 void log_request(py::object /*self*/, py::object request) {
     const auto &log = http_log();
+    if (!log.info_enabled()) {
+        request.attr("read")(); // as when logging: the body is complete afterwards
+        return;
+    }
     log.info(std::string(kRequestPrefix) + to_str(request.attr("method")) + " " +
              to_str(request.attr("url")));
     log.info(kRequestPrefix + to_str(request.attr("headers")));
@@ -56,6 +60,10 @@ void log_request(py::object /*self*/, py::object request) {
 
 void log_response(py::object /*self*/, py::object response) {
     const auto &log = http_log();
+    if (!log.info_enabled()) {
+        response.attr("read")();
+        return;
+    }
     log.info(kResponsePrefix + to_str(response.attr("status_code")));
     log.info(kResponsePrefix + to_str(response.attr("headers")));
     // Reading here means every response the caller receives is already complete.

@@ -91,6 +91,9 @@ void remember_failure(py::handle item, py::error_already_set &error, py::handle 
 // The report step's parameters: the keyword and its arguments as they are called (as
 // written when replacing their references failed).
 py::dict step_params(py::handle step, py::handle args) {
+    if (!lumox::py_helpers::steps_recorded()) {
+        return py::dict();
+    }
     py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict params;
     params["keyword"] = represent(step["keyword"]);
