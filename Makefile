@@ -5,7 +5,7 @@ VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
 
-.PHONY: demo test install browsers node-packages test-cpp test-py dev clang fuzz
+.PHONY: demo test install browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs
 
 $(PYTHON):
 	python3 -m venv $(VENV)
@@ -25,8 +25,11 @@ node_modules/.package-lock.json: package.json package-lock.json
 
 node-packages: node_modules/.package-lock.json
 
+# Without build isolation the build tools stay the same between installs, so the
+# persistent build directory (build/<wheel tag>) rebuilds only what changed.
 install: $(PYTHON)
-	$(PYTHON) -m pip install -q $(BUILD_FLAGS) '.[test]'
+	$(PYTHON) -m pip install -q "scikit-build-core>=0.10" "pybind11>=3,<4"
+	$(PYTHON) -m pip install -q --no-build-isolation $(BUILD_FLAGS) '.[test]'
 
 demo: browsers node-packages install
 	PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
@@ -80,3 +83,39 @@ fuzz: clang
 	    tail -n 40 build/fuzz/fuzz_$$name.log; echo "fuzz_$$name failed, see build/fuzz/crashes/"; exit 1; \
 	  fi; \
 	done
+
+# Benchmarks of lumox against its peers, one table of medians (benchmarks/README.md).
+# The peers get their own virtual environments under benchmarks/.work, made once.
+# LUMOX_PYTHON runs lumox; BENCH_PYTHONPATH=src measures the in-place build of `make dev`
+# instead of the installed one (and skips `install`). BENCH_ARGS: --runs, --only, --quick.
+BENCH_WORK := benchmarks/.work
+BENCH_BASE_PYTHON ?= python3
+LUMOX_PYTHON ?= $(PYTHON)
+BENCH_PYTHONPATH ?=
+BENCH_ARGS ?=
+BENCH_VENVS := $(BENCH_WORK)/pytest-httpx/.ready $(BENCH_WORK)/tavern/.ready $(BENCH_WORK)/robot/.ready
+
+$(BENCH_WORK)/pytest-httpx/.ready:
+	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
+	$(@D)/bin/python -m pip install -q --upgrade pip
+	$(@D)/bin/python -m pip install -q pytest httpx
+	touch $@
+
+# Tavern 3.7 still imports a module that pytest 9 no longer has.
+$(BENCH_WORK)/tavern/.ready:
+	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
+	$(@D)/bin/python -m pip install -q --upgrade pip
+	$(@D)/bin/python -m pip install -q "tavern>=3,<4" "pytest<9"
+	touch $@
+
+$(BENCH_WORK)/robot/.ready:
+	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
+	$(@D)/bin/python -m pip install -q --upgrade pip
+	$(@D)/bin/python -m pip install -q "robotframework>=7,<8" robotframework-requests
+	touch $@
+
+bench-venvs: $(BENCH_VENVS)
+
+bench: $(if $(BENCH_PYTHONPATH),,install) bench-venvs
+	$(LUMOX_PYTHON) benchmarks/run.py --lumox-python $(LUMOX_PYTHON) \
+	  $(if $(BENCH_PYTHONPATH),--lumox-pythonpath $(abspath $(BENCH_PYTHONPATH))) $(BENCH_ARGS)
