@@ -5,7 +5,7 @@ VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
 
-.PHONY: demo test install browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs
+.PHONY: demo test install build-deps browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs
 
 $(PYTHON):
 	python3 -m venv $(VENV)
@@ -25,9 +25,16 @@ node_modules/.package-lock.json: package.json package-lock.json
 
 node-packages: node_modules/.package-lock.json
 
+# Debian's libyaml headers: lumox.yaml_cases reads case files with libyaml when built
+# with them (without, PyYAML reads them, more slowly).
+build-deps:
+	@if [ ! -e /usr/include/yaml.h ]; then \
+	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libyaml-dev; \
+	fi
+
 # Without build isolation the build tools stay the same between installs, so the
 # persistent build directory (build/<wheel tag>) rebuilds only what changed.
-install: $(PYTHON)
+install: build-deps $(PYTHON)
 	$(PYTHON) -m pip install -q "scikit-build-core>=0.10" "pybind11>=3,<4"
 	$(PYTHON) -m pip install -q --no-build-isolation $(BUILD_FLAGS) '.[test]'
 
@@ -49,7 +56,7 @@ test-py:
 test: browsers node-packages install test-cpp test-py
 
 # In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
-dev: $(PYTHON)
+dev: build-deps $(PYTHON)
 	$(PYTHON) -m pip install -q "pybind11>=3,<4"
 	cmake -S . -B build/dev -G Ninja -DLUMOX_INPLACE=ON -DLUMOX_TESTS=ON \
 	  -DPython_EXECUTABLE=$(abspath $(PYTHON)) \

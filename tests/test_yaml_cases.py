@@ -8,6 +8,7 @@ import ast
 import textwrap
 
 import pytest
+import yaml
 
 from lumox import templates
 
@@ -353,3 +354,66 @@ def test_malformed_files_are_collection_errors_naming_file_and_problem(suite):
     ])
     assert "Traceback" not in result.stdout.str()
     result.stdout.fnmatch_lines(["ERROR test_shapes.yaml", "ERROR test_syntax.yaml"])
+
+
+# Values whose meaning differs between YAML readers: each file must read exactly as PyYAML's
+# SafeLoader reads it, whether libyaml's fast path takes it or hands it over.
+YAML_VALUES = {
+    "plain": """\
+        test_name: plain values
+        steps:
+          - mock:
+              ints: [0, -12, +7, 123456789012345678901234567890]
+              floats: [1.5, -2., .5, +0.25]
+              words: [yes, No, on, OFF, true, ~, null, "", '', -, .hidden, 1.2.3, 10.0.0.1]
+              quoted: ["123", '1.5', "yes", "null"]
+              text: [/api/health, $.token, "(.*)", a: b, 中文, "\\t tab"]
+              block: |
+                two lines
+                and the end
+              folded: >
+                folded
+                text
+              empty:
+              alias: &shared {a: 1, b: [x, y]}
+              again: *shared
+              dup: 1
+              dup: 2
+        ---
+        test_name: second case
+        steps: []
+        """,
+    "special": """\
+        test_name: values PyYAML reads its own way
+        steps:
+          - mock:
+              octal: 012
+              hex: 0x1F
+              grouped: 1_000
+              sexagesimal: 1:30
+              exponent: 1.0e+3
+              not_a_float: 1e3
+              inf: .inf
+              date: 2024-01-31
+              tagged: !!str 42
+              merged:
+                <<: {a: 1}
+                b: 2
+              odd: "\\ud800"
+        """,
+}
+
+
+@pytest.mark.parametrize("name", sorted(YAML_VALUES))
+def test_case_files_read_as_pyyaml_reads_them(pytester, monkeypatch, name):
+    text = textwrap.dedent(YAML_VALUES[name])
+    path = pytester.makefile(".yaml", **{f"test_{name}": text})
+    expected = [doc for doc in yaml.load_all(text, Loader=yaml.SafeLoader) if doc is not None]
+    starts = [node.start_mark.line for node in yaml.compose_all(text, Loader=yaml.SafeLoader)]
+    if name == "plain":
+        # Read by libyaml's events alone: PyYAML's loaders are out of reach.
+        monkeypatch.delattr(yaml, "CSafeLoader", raising=False)
+        monkeypatch.setattr(yaml, "SafeLoader", None)
+    items = pytester.getitems(path)
+    assert [item.case for item in items] == expected
+    assert [item.location[1] for item in items] == starts

@@ -1,5 +1,7 @@
 #include "case_loader.hpp"
 
+#include "fast_yaml.hpp"
+
 #include "core/suggestions.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/pylog.hpp"
@@ -47,11 +49,6 @@ py::str read_text(py::handle file_node, const std::string &where) {
     }
 }
 
-struct Document {
-    py::object value;  // None for an empty document
-    py::ssize_t line0; // 0-based line where it starts
-};
-
 // The documents of `text` read by `loader_class`; YAMLError propagates.
 std::vector<Document> read_documents(py::handle loader_class, py::str text,
                                      const std::string &where) {
@@ -77,6 +74,9 @@ std::vector<Document> read_documents(py::handle loader_class, py::str text,
 std::vector<Document> parse_documents(py::handle file_node, const std::string &where) {
     py::module_ yaml = py::module_::import("yaml");
     py::str text = read_text(file_node, where);
+    if (auto documents = load_with_libyaml(text)) {
+        return std::move(*documents);
+    }
     py::object python_loader = yaml.attr("SafeLoader");
     // libyaml's loader when PyYAML has it (ten times faster), with the same values and
     // document lines. What it refuses goes to the pure-Python loader, which has the last
@@ -244,7 +244,7 @@ void check_sections(py::handle step, std::vector<std::string> &problems, const s
 }
 
 // Checks one document; appends its problems and returns false when it is not a case.
-bool check_case(const Document &document, std::vector<std::string> &problems,
+bool check_case(const Document &document, bool strict, std::vector<std::string> &problems,
                 const std::string &where, CaseSpec &found) {
     if (!PyDict_Check(document.value.ptr())) {
         problems.push_back(where + ": a case must be a mapping with test_name and steps, got " +
@@ -276,7 +276,6 @@ bool check_case(const Document &document, std::vector<std::string> &problems,
     }
     std::string case_where = where + ", case " + repr_of(name);
     std::size_t problems_before = problems.size();
-    const bool strict = strict_keys();
     check_keys(case_map, kCaseKeys, "case", strict, problems, case_where);
     py::list steps;
     if (!case_map.contains("steps")) {
@@ -331,6 +330,7 @@ std::vector<CaseSpec> load_cases(py::handle file_node) {
     std::vector<Document> documents = parse_documents(file_node, where);
 
     std::vector<std::string> problems;
+    const bool strict = strict_keys();
     std::vector<CaseSpec> cases;
     std::map<std::string, std::string> first_use_of_name;
     std::size_t number = 0;
@@ -342,7 +342,7 @@ std::vector<CaseSpec> load_cases(py::handle file_node) {
         std::string document_where = where + ", document " + std::to_string(number) + " (line " +
                                      std::to_string(document.line0 + 1) + ")";
         CaseSpec found;
-        if (!check_case(document, problems, document_where, found)) {
+        if (!check_case(document, strict, problems, document_where, found)) {
             continue;
         }
         // Two cases of one name would share a node id: selection, reruns and reports
