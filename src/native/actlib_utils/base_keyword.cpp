@@ -134,20 +134,30 @@ py::object dispatch(py::object self, py::str name) {
         throw error;
     }
     py::object keyword = py::getattr(self, (kMethodPrefix + *key_name).c_str());
-    const std::string keyword_name = *key_name;
-    return py::cpp_function(
-        [keyword, keyword_name](py::args args, py::kwargs kwargs) {
+    // One logging caller for all keywords, bound by functools.partial: making a new
+    // function object on every call cost more than most keywords themselves.
+    static py::object *logged_call = new py::object(py::cpp_function(
+        [](py::object keyword, const std::string &keyword_name, py::args args,
+           py::kwargs kwargs) {
             if (!kwargs.empty()) {
                 throw py::type_error("关键字【" + keyword_name +
                                      "】只接受位置参数，收到了命名参数: " +
                                      to_str(py::str(", ").attr("join")(kwargs)));
             }
-            logger().info("正在执行关键字: 【" + keyword_name + "】" + to_repr(args));
+            const bool logged = logger().info_enabled();
+            if (logged) {
+                logger().info("正在执行关键字: 【" + keyword_name + "】" + to_repr(args));
+            }
             py::object result = keyword(*args);
-            logger().info("关键字执行完毕 ");
+            if (logged) {
+                logger().info("关键字执行完毕 ");
+            }
             return result;
         },
-        py::name(requested.c_str()));
+        py::name("keyword_call")));
+    static py::object *partial =
+        new py::object(py::module_::import("functools").attr("partial"));
+    return (*partial)(*logged_call, keyword, py::str(*key_name));
 }
 
 // ---- variables, drivers, assertions ------------------------------------------------------
@@ -198,8 +208,10 @@ void assert_keyword(const KeywordArgs &call) {
     if (!py::isinstance<py::str>(assert_name)) {
         raise_argument_type("key_assert()", "assert_name", "str", assert_name);
     }
-    logger().info("正在断言 value=" + to_repr(value) + ", assert_name=" + to_repr(assert_name) +
-                  ", actual_value=" + to_repr(actual_value));
+    if (logger().info_enabled()) {
+        logger().info("正在断言 value=" + to_repr(value) + ", assert_name=" + to_repr(assert_name) +
+                      ", actual_value=" + to_repr(actual_value));
+    }
     module_class("Validator")(call.self, value, assert_name, actual_value);
 }
 

@@ -67,7 +67,9 @@ void init_validator(py::object self, py::object parent, py::object value, py::ob
                                  " (the assertions are " + names + ")");
     }
     assertion(value, actual_value);
-    logger().info("断言通过");
+    if (logger().info_enabled()) {
+        logger().info("断言通过");
+    }
 }
 
 void assert_equal(py::object, py::object a, py::object b) {

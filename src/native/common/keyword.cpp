@@ -100,7 +100,9 @@ py::object keyword_get(py::object self, py::object instance, py::object /*owner*
     if (instance.is_none()) {
         return self;
     }
-    return py::module_::import("types").attr("MethodType")(self, instance);
+    // Every keyword call passes here: the type is looked up once.
+    static PyObject *method_type = reinterpret_cast<PyObject *>(&PyMethod_Type);
+    return py::reinterpret_borrow<py::object>(method_type)(self, instance);
 }
 
 std::string keyword_repr(py::object self) {
