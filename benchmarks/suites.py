@@ -1,0 +1,165 @@
+"""Writes the benchmark suites: the same work for lumox and for each peer.
+
+Every pytest folder gets its own pytest.ini, which also stops pytest from reading the
+repository's configuration above it.
+"""
+
+from __future__ import annotations
+
+import shutil
+from pathlib import Path
+
+import openpyxl
+
+HEADER = ["编号", "描述", "关键字", "参数1", "参数2", "参数3"]
+
+# /api/items of the demo service answers
+# [{"id": 1, "name": "苹果", "price": 5.5}, {"id": 2, "name": "banana", "price": 3}].
+YAML_CASE = """\
+test_name: items {n}
+steps:
+  - request: {{method: GET, url: /api/items}}
+    response:
+      status_code: 200
+    extract:
+      first_id: [json, "$[0].id"]
+      second_name: [json, "$[1].name"]
+    validate:
+      second_name: banana
+"""
+
+HTTPX_MODULE = """\
+import httpx
+import pytest
+
+
+@pytest.fixture(scope="session")
+def client():
+    with httpx.Client(base_url="{base}") as client:
+        yield client
+
+
+@pytest.mark.parametrize("n", range({count}))
+def test_items(client, n):
+    response = client.get("/api/items")
+    assert response.status_code == 200
+    body = response.json()
+    first_id = body[0]["id"]
+    second_name = body[1]["name"]
+    assert second_name == "banana"
+"""
+
+# strict json:off lets the body check name one value, like lumox's validate.
+TAVERN_CASE = """\
+---
+test_name: items {n}
+strict:
+  - json:off
+stages:
+  - name: get items
+    request:
+      url: {base}/api/items
+      method: GET
+    response:
+      status_code: 200
+      json: [!anything , {{name: banana}}]
+      save:
+        json:
+          first_id: "[0].id"
+          second_name: "[1].name"
+"""
+
+ROBOT_ASSERTS = """\
+*** Test Cases ***
+Asserts
+{lines}
+"""
+
+ROBOT_API = """\
+*** Settings ***
+Library    RequestsLibrary
+
+*** Test Cases ***
+Health
+    Create Session    svc    {base}
+{lines}
+"""
+
+
+def _folder(root: Path, name: str, base: str | None = None) -> Path:
+    folder = root / name
+    if folder.exists():
+        shutil.rmtree(folder)
+    folder.mkdir(parents=True)
+    ini = "[pytest]\naddopts = -p no:cacheprovider\n"
+    if base:
+        ini += f"\n[lumox_api]\nbase_url = {base}\n"
+    (folder / "pytest.ini").write_text(ini, encoding="utf-8")
+    return folder
+
+
+def empty(root: Path) -> Path:
+    return _folder(root, "empty")
+
+
+def yaml_cases(root: Path, count: int, base: str) -> Path:
+    folder = _folder(root, f"yaml-{count}", base)
+    text = "---\n".join(YAML_CASE.format(n=n) for n in range(count))
+    (folder / "test_items.yaml").write_text(text, encoding="utf-8")
+    return folder
+
+
+def httpx_tests(root: Path, count: int, base: str) -> Path:
+    folder = _folder(root, f"httpx-{count}")
+    (folder / "test_items.py").write_text(HTTPX_MODULE.format(base=base, count=count),
+                                          encoding="utf-8")
+    return folder
+
+
+def tavern_tests(root: Path, count: int, base: str) -> Path:
+    folder = _folder(root, f"tavern-{count}")
+    text = "".join(TAVERN_CASE.format(n=n, base=base) for n in range(count))
+    (folder / "test_items.tavern.yaml").write_text(text, encoding="utf-8")
+    return folder
+
+
+def _workbook(path: Path, rows: list[list]) -> None:
+    workbook = openpyxl.Workbook()
+    sheet = workbook.active
+    sheet.title = "case"
+    sheet.append(HEADER)
+    for row in rows:
+        sheet.append(row)
+    workbook.save(path)
+
+
+def assert_workbook(root: Path, rows: int, base: str) -> Path:
+    folder = _folder(root, f"wb-assert-{rows}", base)
+    _workbook(folder / "test_asserts.xlsx",
+              [[n + 1, None, "assert", 1, "equal", 1] for n in range(rows)])
+    return folder
+
+
+def api_workbook(root: Path, requests: int, base: str) -> Path:
+    folder = _folder(root, f"wb-api-{requests}", base)
+    rows = []
+    for n in range(requests):
+        rows.append([2 * n + 1, None, "send_http", "GET", "/api/health"])
+        rows.append([2 * n + 2, None, "assert", 200, "equal", "{resp_code}"])
+    _workbook(folder / "test_api.xlsx", rows)
+    return folder
+
+
+def robot_asserts(root: Path, rows: int) -> Path:
+    folder = _folder(root, f"robot-assert-{rows}")
+    lines = "\n".join(["    Should Be Equal    1    1"] * rows)
+    (folder / "asserts.robot").write_text(ROBOT_ASSERTS.format(lines=lines), encoding="utf-8")
+    return folder
+
+
+def robot_api(root: Path, requests: int, base: str) -> Path:
+    folder = _folder(root, f"robot-api-{requests}")
+    pair = "    ${resp}=    GET On Session    svc    /api/health\n    Status Should Be    200    ${resp}"
+    lines = "\n".join([pair] * requests)
+    (folder / "api.robot").write_text(ROBOT_API.format(base=base, lines=lines), encoding="utf-8")
+    return folder
