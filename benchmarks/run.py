@@ -302,9 +302,9 @@ def table(rows, quick):
 
 
 def _service():
-    spec = importlib.util.spec_from_file_location("demo_service", ROOT / "examples" / "service.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("demo_service", ROOT / "examples" / "service.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.serve_in_thread()
 
 

@@ -9,7 +9,6 @@
 #include "native/common/pylog.hpp"
 #include "native/common/truthy.hpp"
 
-#include <cmath>
 #include <string>
 
 namespace lumox::actlib {
@@ -43,25 +42,16 @@ py::object coordinate(const KeywordArgs &call, const char *keyword, const char *
     return value;
 }
 
-// A duration in seconds, as W3C pauses need it: a number or numeric text, finite, >= 0.
+// A duration in seconds, as W3C pauses need it.
 py::float_ seconds(const KeywordArgs &call, const char *keyword, const char *name = "times") {
     py::object value = call[name];
-    double number = NAN;
-    if (!PyBool_Check(value.ptr())) {
-        try {
-            number = py::float_(py::module_::import("builtins").attr("float")(value));
-        } catch (py::error_already_set &error) {
-            if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
-                throw;
-            }
-        }
-    }
-    if (!std::isfinite(number) || number < 0) {
+    const auto number = seconds_of(value);
+    if (!number) {
         raise_error(PyExc_ValueError, std::string(keyword) + ": " + name +
                                           " must be a number of seconds such as 1 or 0.5, not " +
                                           to_repr(value));
     }
-    return py::float_(number);
+    return py::float_(*number);
 }
 
 std::string swipe_line(const char *prefix, const KeywordArgs &call) {

@@ -2,6 +2,8 @@
 
 #include "native/common/errors.hpp"
 
+#include <cmath>
+
 namespace lumox::actlib {
 
 py::object driver_of(const py_helpers::KeywordArgs &call) {
@@ -19,6 +21,24 @@ py::object driver_of(const py_helpers::KeywordArgs &call) {
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator) {
     driver_of(call);
     return call.self.attr("find_element")(locator);
+}
+
+std::optional<double> seconds_of(py::handle value) {
+    if (PyBool_Check(value.ptr())) {
+        return std::nullopt;
+    }
+    double number = NAN;
+    try {
+        number = py::float_(py::module_::import("builtins").attr("float")(value));
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+            throw;
+        }
+    }
+    if (!std::isfinite(number) || number < 0) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 } // namespace lumox::actlib

@@ -6,6 +6,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <optional>
+
 namespace lumox::actlib {
 
 namespace py = pybind11;
@@ -15,5 +17,9 @@ py::object driver_of(const py_helpers::KeywordArgs &call);
 
 // The element of a locator expression, found through the object's find_element.
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator);
+
+// A duration typed into a row (a number or numeric text) as seconds: finite and not
+// negative; nothing for anything else (truth values included).
+std::optional<double> seconds_of(py::handle value);
 
 } // namespace lumox::actlib

@@ -255,21 +255,14 @@ void chosen(const KeywordArgs &call) {
 void sleep(const KeywordArgs &call) {
     py::object times = call["times"];
     actlib_log().info("强制等待");
-    double seconds = NAN;
-    try {
-        seconds = py::float_(py::module_::import("builtins").attr("float")(times));
-    } catch (py::error_already_set &error) {
-        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
-            throw;
-        }
-    }
-    if (!std::isfinite(seconds) || seconds < 0 || PyBool_Check(times.ptr())) {
+    const auto seconds = seconds_of(times);
+    if (!seconds) {
         raise_error(PyExc_ValueError,
                     "sleep: times must be a number of seconds such as 2 or 0.5, not " +
                         to_repr(times));
     }
     // Python's sleep, so that Ctrl-C still stops the run.
-    py::module_::import("time").attr("sleep")(seconds);
+    py::module_::import("time").attr("sleep")(*seconds);
 }
 
 void show(const KeywordArgs &call) {

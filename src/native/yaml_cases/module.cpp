@@ -103,10 +103,17 @@ std::string step_title(py::ssize_t index, py::handle step) {
     return title;
 }
 
+// lumox.exchange's record of extracts that found nothing (one dict for the process).
+py::dict &missed_variables() {
+    static py::dict *misses =
+        new py::dict(py::module_::import("lumox.exchange").attr("misses"));
+    return *misses;
+}
+
 // A failure that involves a variable an earlier extract of this case found nothing for
 // says so: "not data" is otherwise a riddle two steps later.
 void explain_missed_variables(py::error_already_set &error, py::handle written_step) {
-    py::dict misses = py::module_::import("lumox.exchange").attr("misses");
+    py::dict &misses = missed_variables();
     const std::string step_text = py::repr(written_step).cast<std::string>();
     const bool shows_marker = py::str(error.value()).cast<std::string>().find("not data") !=
                               std::string::npos;
@@ -121,7 +128,7 @@ void explain_missed_variables(py::error_already_set &error, py::handle written_s
 
 // Tags the misses of step `index` with it ("step 2: extract ...").
 void tag_misses(py::ssize_t index) {
-    py::dict misses = py::module_::import("lumox.exchange").attr("misses");
+    py::dict &misses = missed_variables();
     for (auto [name, origin] : misses) {
         const std::string text = py::str(origin).cast<std::string>();
         if (text.rfind("step ", 0) != 0) {
@@ -132,7 +139,7 @@ void tag_misses(py::ssize_t index) {
 
 void run_steps_of(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
-    py::module_::import("lumox.exchange").attr("misses").attr("clear")();
+    missed_variables().clear();
     py::list steps = item.attr("steps");
     py::object request = item.attr("funcargs")["request"];
     py::object run_step = item.attr("ihook").attr("pytest_yaml_run_step");
