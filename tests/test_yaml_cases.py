@@ -186,9 +186,12 @@ def test_marks_skip_xfail_and_usefixtures(suite):
         marks:
           - usefixtures: broken
         steps: [{fail: must not run}]
+        ---
+        test_name: plain again
+        steps: [{note: after the cases with fixtures of their own}]
         """)
     result = suite.runpytest(*NO_STEP_RUNNER, "-rsx")
-    result.assert_outcomes(passed=1, skipped=2, xfailed=1, errors=1)
+    result.assert_outcomes(passed=2, skipped=2, xfailed=1, errors=1)
     line_of_second_case = path.read_text().splitlines().index("test_name: skipped with a reason")
     result.stdout.fnmatch_lines([
         f"SKIPPED [1] test_marks.yaml:{line_of_second_case + 1}: not ready",
@@ -198,10 +201,10 @@ def test_marks_skip_xfail_and_usefixtures(suite):
     result.stdout.fnmatch_lines(["*ERROR at setup of case: setup breaks*",
                                  "*RuntimeError: fixture broke"])
     # Skipped cases never reach the hook; the usefixtures fixture runs before the steps
-    # and is among the fixtures of the case's request.
+    # and is among the fixtures of that case's request only.
     steps = recorded_steps(suite)
-    assert [entry[0] for entry in steps] == ["known bug", "fixture", "logged in"]
-    assert (steps[0][5], steps[2][5]) == ([], ["login", "tmp_path"])
+    assert [entry[0] for entry in steps] == ["known bug", "fixture", "logged in", "plain again"]
+    assert (steps[0][5], steps[2][5], steps[3][5]) == ([], ["login", "tmp_path"], [])
 
 
 def test_pytest_tools_locate_cases_in_their_yaml_file(suite):

@@ -23,6 +23,47 @@ py::object define_case_object_class(py::module_ &module, const char *name,
 // A new test object of `case_class`, placed at line `line` (1-based) of the file `path`.
 py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t line);
 
+// Pauses the cyclic garbage collector while a case file is read: what is made then (cases
+// and their items) lives as long as the session, and every collector pass on the way would
+// walk all the items of the files read so far. The previous state comes back at the end.
+class GcPause {
+  public:
+    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
+    ~GcPause() {
+        if (was_enabled_) {
+            PyGC_Enable();
+        }
+    }
+    GcPause(const GcPause &) = delete;
+    GcPause &operator=(const GcPause &) = delete;
+
+  private:
+    bool was_enabled_;
+};
+
+// Makes the items of one case file. pytest works out the fixtures a test needs from its
+// arguments, its usefixtures marks and the autouse fixtures of its place; every case of a
+// file asks for `request` at the same place, so the cases without a usefixtures mark of
+// their own share what the first of them found, as pytest's parametrized tests share
+// their function's.
+class CaseItemMaker {
+  public:
+    CaseItemMaker(py::handle item_class, py::handle file_node)
+        : item_class_(py::reinterpret_borrow<py::object>(item_class)),
+          file_node_(py::reinterpret_borrow<py::object>(file_node)) {}
+
+    // The item `name` of the file running `test_object`, whose own marks are `marks`.
+    py::object make(const py::str &name, const py::object &test_object, py::handle marks);
+
+  private:
+    void give_run_fields(py::handle item);
+
+    py::object item_class_;
+    py::object file_node_;
+    py::object shared_fixture_info_;
+    py::object run_fields_;
+};
+
 // Creates the item class `name` (a pytest.Function) of a case runner: `runtest` runs
 // `run(item)`, `reportinfo` is `reportinfo(item)`, and a failure that `run` remembered with
 // `remember_step_failure` is reported by `report(item, excinfo, record)`; other failures

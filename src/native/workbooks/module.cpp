@@ -55,6 +55,7 @@ py::object collect_file(py::object file_path, py::object parent) {
 }
 
 py::list collect_cases(py::object file_node) {
+    lumox::py_helpers::GcPause gc_pause;
     std::vector<CaseSheet> sheets;
     try {
         sheets = load_case_sheets(file_node);
@@ -64,10 +65,11 @@ py::list collect_cases(py::object file_node) {
     }
     py::object path = file_node.attr("path");
     py::list items;
+    lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSheet &sheet : sheets) {
-        py::object item = runtime->item.attr("from_parent")(
-            file_node, py::arg("name") = sheet.name,
-            py::arg("callobj") = lumox::py_helpers::new_case_object(runtime->case_object, path, 1));
+        py::object item = maker.make(
+            py::str(sheet.name), lumox::py_helpers::new_case_object(runtime->case_object, path, 1),
+            py::none());
         item.attr("workbook") = path;
         item.attr("sheet") = sheet.name;
         item.attr("steps") = sheet.steps;

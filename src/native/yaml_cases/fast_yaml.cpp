@@ -5,10 +5,12 @@
 #include <yaml.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <regex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace lumox::yaml_cases {
 
@@ -104,17 +106,47 @@ const std::regex &special_scalar() {
     return pattern;
 }
 
-py::object text_value(std::string_view v) {
-    PyObject *text = PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "strict");
-    if (text == nullptr) {
-        PyErr_Clear();
-        throw NeedsPyYaml{};
+// The texts of one file, one str object each: the cases of a file repeat the same keys
+// and most of the same values, and items keep their cases for the whole session.
+class Texts {
+  public:
+    py::object get(std::string_view v) {
+        if (v.size() > kLongest) {
+            return decode(v);
+        }
+        auto found = seen_.find(v);
+        if (found != seen_.end()) {
+            return found->second;
+        }
+        py::object text = decode(v);
+        seen_.emplace(std::string(v), text);
+        return text;
     }
-    return py::reinterpret_steal<py::object>(text);
-}
+
+  private:
+    static constexpr std::size_t kLongest = 200;
+
+    static py::object decode(std::string_view v) {
+        PyObject *text =
+            PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "strict");
+        if (text == nullptr) {
+            PyErr_Clear();
+            throw NeedsPyYaml{};
+        }
+        return py::reinterpret_steal<py::object>(text);
+    }
+
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view v) const {
+            return std::hash<std::string_view>{}(v);
+        }
+    };
+    std::unordered_map<std::string, py::object, Hash, std::equal_to<>> seen_;
+};
 
 // A plain scalar as SafeLoader reads it.
-py::object plain_value(std::string_view v) {
+py::object plain_value(std::string_view v, Texts &texts) {
     if (v.empty() || v == "~" || v == "null" || v == "Null" || v == "NULL") {
         return py::none();
     }
@@ -129,7 +161,7 @@ py::object plain_value(std::string_view v) {
         }
     }
     if (std::strchr("0123456789+-.<=", v[0]) == nullptr) {
-        return text_value(v);
+        return texts.get(v);
     }
     const std::string number(v);
     if (is_decimal_int(v)) {
@@ -146,7 +178,7 @@ py::object plain_value(std::string_view v) {
     if (std::regex_match(number, special_scalar())) {
         throw NeedsPyYaml{};
     }
-    return text_value(v);
+    return texts.get(v);
 }
 
 struct Frame {
@@ -177,7 +209,7 @@ class Builder {
                 throw NeedsPyYaml{};
             }
             const bool plain = scalar.style == YAML_PLAIN_SCALAR_STYLE && scalar.tag == nullptr;
-            py::object made = plain ? plain_value(value) : text_value(value);
+            py::object made = plain ? plain_value(value, texts_) : texts_.get(value);
             remember(scalar.anchor, made);
             add(made, event, true);
             break;
@@ -259,6 +291,7 @@ class Builder {
     std::vector<Document> &documents_;
     std::vector<Frame> stack_;
     std::map<std::string, py::object> anchors_;
+    Texts texts_;
     py::object root_;
     py::ssize_t line0_ = 0;
 };

@@ -59,6 +59,7 @@ py::object make_test_object(const CaseSpec &found, py::handle path) {
 }
 
 py::list collect_cases(py::object file_node) {
+    lumox::py_helpers::GcPause gc_pause;
     std::vector<CaseSpec> cases;
     try {
         cases = load_cases(file_node);
@@ -67,10 +68,11 @@ py::list collect_cases(py::object file_node) {
         throw;
     }
     py::list items;
+    py::object path = file_node.attr("path");
+    lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSpec &found : cases) {
-        py::object item = runtime->item.attr("from_parent")(
-            file_node, py::arg("name") = found.name,
-            py::arg("callobj") = make_test_object(found, file_node.attr("path")));
+        py::object item = maker.make(py::str(found.name), make_test_object(found, path),
+                                     found.marks);
         item.attr("case") = found.document;
         item.attr("steps") = found.steps;
         item.attr(case_line_attr) = found.line0;
@@ -178,7 +180,8 @@ void run_steps_of(py::object item) {
 }
 
 // A case's last response lives as long as the case runs: items stay for the whole session,
-// and a suite of large bodies would otherwise keep every one of them.
+// and a suite of large bodies would otherwise keep every one of them. The last rendered
+// step of a passing case goes too; a failing case keeps it for whoever looks into it.
 void run_steps(py::object item) {
     try {
         run_steps_of(item);
@@ -187,6 +190,7 @@ void run_steps(py::object item) {
         throw;
     }
     item.attr("resp") = py::none();
+    item.attr("current_step") = py::none();
 }
 
 py::object item_reportinfo(py::object self) {
