@@ -5,7 +5,7 @@ VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
 
-.PHONY: demo test install build-deps browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs
+.PHONY: demo test install build-deps browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs bench-lumox
 
 $(PYTHON):
 	python3 -m venv $(VENV)
@@ -93,12 +93,16 @@ fuzz: clang
 
 # Benchmarks of lumox against its peers, one table of medians (benchmarks/README.md).
 # The peers get their own virtual environments under benchmarks/.work, made once.
-# LUMOX_PYTHON runs lumox; BENCH_PYTHONPATH=src measures the in-place build of `make dev`
-# instead of the installed one (and skips `install`). BENCH_ARGS: --runs, --only, --quick.
+# lumox runs in benchmarks/.work/lumox, where it is installed from a wheel of this tree as a
+# tester installs it: with its dependencies and nothing else (the test extras, xdist and
+# timeout, would add their own start-up). LUMOX_PYTHON runs lumox from another environment;
+# BENCH_PYTHONPATH=src measures the in-place build of `make dev` with .venv's Python.
+# BENCH_ARGS: --runs, --only, --quick.
 BENCH_WORK := benchmarks/.work
 BENCH_BASE_PYTHON ?= python3
-LUMOX_PYTHON ?= $(PYTHON)
+BENCH_LUMOX := $(BENCH_WORK)/lumox
 BENCH_PYTHONPATH ?=
+LUMOX_PYTHON ?= $(if $(BENCH_PYTHONPATH),$(PYTHON),$(BENCH_LUMOX)/bin/python)
 BENCH_ARGS ?=
 BENCH_VENVS := $(BENCH_WORK)/pytest-httpx/.ready $(BENCH_WORK)/tavern/.ready $(BENCH_WORK)/robot/.ready
 
@@ -123,6 +127,15 @@ $(BENCH_WORK)/robot/.ready:
 
 bench-venvs: $(BENCH_VENVS)
 
-bench: $(if $(BENCH_PYTHONPATH),,install) bench-venvs
+# The wheel is built by .venv's tools into the same persistent build directory as `install`.
+bench-lumox: build-deps $(PYTHON)
+	$(PYTHON) -m pip install -q "scikit-build-core>=0.10" "pybind11>=3,<4"
+	rm -rf $(BENCH_WORK)/wheel
+	$(PYTHON) -m pip wheel -q --no-build-isolation --no-deps $(BUILD_FLAGS) -w $(BENCH_WORK)/wheel .
+	test -x $(BENCH_LUMOX)/bin/python || $(BENCH_BASE_PYTHON) -m venv $(BENCH_LUMOX)
+	$(BENCH_LUMOX)/bin/python -m pip install -q $(BENCH_WORK)/wheel/lumox-*.whl
+	$(BENCH_LUMOX)/bin/python -m pip install -q --force-reinstall --no-deps $(BENCH_WORK)/wheel/lumox-*.whl
+
+bench: $(if $(BENCH_PYTHONPATH),,bench-lumox) bench-venvs
 	$(LUMOX_PYTHON) benchmarks/run.py --lumox-python $(LUMOX_PYTHON) \
 	  $(if $(BENCH_PYTHONPATH),--lumox-pythonpath $(abspath $(BENCH_PYTHONPATH))) $(BENCH_ARGS)
