@@ -6,11 +6,36 @@ from pathlib import Path
 
 import pytest
 
+# lumox imports Jinja2 and httpx (which imports httpcore) on first use and keeps what it makes
+# with them for the rest of the process: the template environment with its compiled
+# templates, the run-wide HTTP client, and httpx's own table of httpcore errors. A pytester
+# run in this process removes every module first imported during it when it ends, so an
+# object made in one such run meets fresh copies of those modules later: Jinja2 no longer
+# recognises its own "missing" marker (an undefined variable renders as the text "missing"
+# instead of failing), and a refused connection escapes as httpcore.ConnectError instead of
+# httpx.ConnectError. Imported here, before any run, they are the same modules throughout.
+import httpcore  # noqa: F401
+import httpx  # noqa: F401
+import jinja2.debug  # noqa: F401  (imported by Jinja2 when a template fails)
+import jinja2.sandbox  # noqa: F401
+
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 sys.path.insert(0, str(EXAMPLES))
 
 from pages_server import serve_pages  # noqa: E402
 from service import serve_in_thread  # noqa: E402
+
+from lumox import templates  # noqa: E402
+
+
+@pytest.fixture(autouse=True)
+def restore_run_variables():
+    """The run's variables (lumox.templates.env_globals) are process-wide, and steps run
+    in a test put their extractions there: every test leaves them as it found them."""
+    saved = dict(templates.env_globals)
+    yield
+    templates.env_globals.clear()
+    templates.env_globals.update(saved)
 
 
 @pytest.fixture(scope="session")

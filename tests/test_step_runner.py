@@ -327,6 +327,7 @@ class TestYamlSuites:
 def test_no_response_outlives_its_case(pytester, http_service, monkeypatch):
     # Each YAML case's responses, and each workbook case's keyword object, client and
     # response, are followed by weak references: none may be alive once the run is over.
+    # A passing YAML case keeps no rendered step either.
     pytester.makepyfile(traced="""
         import weakref
 
@@ -351,6 +352,10 @@ def test_no_response_outlives_its_case(pytester, http_service, monkeypatch):
             result = yield
             traced.seen.append(weakref.ref(item.resp))
             return result
+
+        def pytest_sessionfinish(session):
+            traced.steps_kept = [item.current_step for item in session.items
+                                 if item.name.startswith("case ")]
     """)
     pytester.syspathinsert()
     import traced  # before the run, so the run's records stay readable after it
@@ -370,3 +375,4 @@ def test_no_response_outlives_its_case(pytester, http_service, monkeypatch):
     gc.collect()
     assert len(traced.seen) == 6 + 3
     assert [ref for ref in traced.seen if ref() is not None] == []
+    assert traced.steps_kept == [None, None, None]
