@@ -245,6 +245,27 @@ def test_settings_come_from_the_file_pytest_uses(pytester, http_service, monkeyp
                  str(other)).assert_outcomes(passed=1)
 
 
+def test_runs_in_one_process_read_the_file_of_their_own_folder(pytester, monkeypatch):
+    # pytest.main twice in one process, from one folder and then another: the second run
+    # must not keep the first folder's settings because both files are named pytest.ini.
+    for name in ("one", "two"):
+        folder = pytester.mkdir(name)
+        (folder / "pytest.ini").write_text(
+            f"[pytest]\naddopts = -p no:cacheprovider\n[lumox_api]\nbase_url = http://{name}.test\n")
+        (folder / "test_where.py").write_text(
+            "from pathlib import Path\n\nfrom lumox import settings\n\n"
+            "def test_where():\n"
+            "    Path('seen.txt').write_text(str(settings.lumox_api.base_url))\n")
+    try:
+        for name in ("one", "two"):
+            monkeypatch.chdir(pytester.path / name)
+            pytester.inline_run().assertoutcome(passed=1)
+            assert (pytester.path / name / "seen.txt").read_text().startswith(f"http://{name}.test")
+    finally:
+        monkeypatch.undo()
+        reload_all()
+
+
 def test_an_environment_variable_that_is_no_text_is_named():
     env = dict(os.environb, LUMOX_UI_TOUCH_CSS=b"\xff\xfe")
     result = subprocess.run([sys.executable, "-c", "import lumox.settings"], env=env,

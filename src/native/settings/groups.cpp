@@ -10,6 +10,7 @@
 #include "native/common/pylog.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <variant>
@@ -34,9 +35,18 @@ std::string &config_file() {
     return *path;
 }
 
+// Where the settings were last read from, as an absolute path: config_file() may be
+// relative, and the working directory may have changed since.
+std::string &read_from() {
+    static std::string *path = new std::string(); // lives for the process
+    return *path;
+}
+
 // The configuration file; an empty document when there is none.
 core::IniDocument read_ini() {
     const std::string &path = config_file();
+    std::error_code ignored;
+    read_from() = std::filesystem::absolute(path, ignored).lexically_normal().string();
     std::optional<std::string> content;
     try {
         content = core::read_file_if_exists(path);
@@ -270,6 +280,9 @@ void add_setting_groups(py::module_ &m) {
           "with the configuration file pytest uses (pytest.ini, tox.ini or setup.cfg).");
     m.def("config_file", [] { return config_file(); },
           "The file the settings are read from.");
+    m.def("config_file_read", [] { return read_from(); },
+          "The absolute path of the file the settings were last read from ('' before the "
+          "first reading).");
     py::object base = make_group_base(m);
     static constexpr std::pair<const char *, std::string_view> classes[] = {
         {"LumoxSettings", "lumox"},

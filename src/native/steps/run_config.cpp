@@ -33,10 +33,13 @@ void follow_run_config(py::object config) {
     if (suffix != ".ini" && suffix != ".cfg") {
         return;
     }
-    py::object here = py::module_::import("pathlib").attr("Path")("pytest.ini");
-    if (py::bool_(here.attr("exists")()) &&
-        here.attr("resolve")().equal(inipath.attr("resolve")())) {
-        return;
+    // Already read from that very file (where the working directory was then): nothing to do.
+    const std::string read_from = py_helpers::to_str(settings().attr("config_file_read")());
+    if (!read_from.empty()) {
+        py::object path = py::module_::import("pathlib").attr("Path");
+        if (path(read_from).attr("resolve")().equal(inipath.attr("resolve")())) {
+            return;
+        }
     }
     py::setattr(config, kPreviousAttr, settings().attr("config_file")());
     use_file(py::str(inipath));
