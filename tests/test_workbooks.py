@@ -357,8 +357,19 @@ class TestFailures:
                                      "SKIPPED [[]1] *: not ready"])
 
     def test_keyword_type_that_names_no_class_fails_each_case_clearly(self, suite, monkeypatch):
+        def use_keyword_type(value):
+            # In the run's own file: a run reads the settings of the file it uses.
+            write_pytest_ini(suite, f"""\
+                [pytest]
+                addopts = -p no:cacheprovider
+                filterwarnings = error
+                [lumox]
+                keyword_type = {value}
+                """)
+            monkeypatch.setattr(settings.lumox, "keyword_type", value)
+
         write_workbook(suite.path / "test_setup.xlsx", {"one": [HEADER, [1, "", "record"]]})
-        monkeypatch.setattr(settings.lumox, "keyword_type", "recording_keywords:Missing")
+        use_keyword_type("recording_keywords:Missing")
         result = suite.runpytest("-rf")
         result.assert_outcomes(failed=1)
         result.stdout.fnmatch_lines([
@@ -368,7 +379,7 @@ class TestFailures:
             "",
             "AttributeError: module 'recording_keywords' has no attribute 'Missing'",
         ])
-        monkeypatch.setattr(settings.lumox, "keyword_type", "recording_keywords:record")
+        use_keyword_type("recording_keywords:record")
         result = suite.runpytest()
         result.stdout.fnmatch_lines(["TypeError: [[]lumox] keyword_type = "
                                      "'recording_keywords:record' names <function record*>, "
