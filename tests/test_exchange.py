@@ -28,15 +28,6 @@ ORDERS = make_response(200, text="order=11; order=22; order=33")
 HTML = make_response(200, text="<html>not json</html>")
 
 
-@pytest.fixture(autouse=True)
-def restore_globals():
-    """env_globals is process-wide: give each test the globals it found."""
-    saved = dict(env_globals)
-    yield
-    env_globals.clear()
-    env_globals.update(saved)
-
-
 @pytest.fixture
 def exchanger(tmp_path):
     return Exchange(str(tmp_path / "vars.yaml"))

@@ -121,13 +121,11 @@ def recorded_calls(pytester):
 
 
 @pytest.fixture(autouse=True)
-def run_variables():
-    """The run's variables are process-wide: each suite starts from and restores them."""
-    saved_globals = dict(templates.env_globals)
+def saved_variables():
+    """The variables to save are process-wide too (the run variables are restored by
+    conftest.py): each suite starts from and restores them."""
     saved_file = dict(steps.exchanger.file)
     yield
-    templates.env_globals.clear()
-    templates.env_globals.update(saved_globals)
     steps.exchanger.file.clear()
     steps.exchanger.file.update(saved_file)
 

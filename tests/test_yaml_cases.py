@@ -10,7 +10,6 @@ import textwrap
 import pytest
 import yaml
 
-from lumox import templates
 
 NO_STEP_RUNNER = ("-p", "no:lumox", "-p", "no:cacheprovider")
 
@@ -52,15 +51,6 @@ RECORDING_CONFTEST = """
         if "fail" in step:
             raise AssertionError(step["fail"])
 """
-
-
-@pytest.fixture(autouse=True)
-def run_variables():
-    """The run's variables are process-wide: each suite starts from and restores them."""
-    saved = dict(templates.env_globals)
-    yield
-    templates.env_globals.clear()
-    templates.env_globals.update(saved)
 
 
 @pytest.fixture

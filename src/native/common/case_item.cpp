@@ -82,17 +82,13 @@ bool has_usefixtures(py::handle marks) {
 py::object CaseItemMaker::make(const py::str &name, const py::object &test_object,
                                py::handle marks) {
     const bool shareable = !has_usefixtures(marks);
-    py::object from_parent = item_class_.attr("from_parent");
+    py::dict known;
     if (shareable && shared_fixture_info_) {
-        py::object item =
-            from_parent(file_node_, py::arg("name") = name, py::arg("callobj") = test_object,
-                        py::arg("fixtureinfo") = shared_fixture_info_);
-        give_run_fields(item);
-        return item;
+        known["fixtureinfo"] = shared_fixture_info_;
     }
-    py::object item =
-        from_parent(file_node_, py::arg("name") = name, py::arg("callobj") = test_object);
-    if (shareable) {
+    py::object item = item_class_.attr("from_parent")(
+        file_node_, py::arg("name") = name, py::arg("callobj") = test_object, **known);
+    if (shareable && !shared_fixture_info_) {
         shared_fixture_info_ = item.attr("_fixtureinfo");
     }
     give_run_fields(item);
