@@ -2,7 +2,9 @@
 
 import json
 import logging
+import ssl
 
+import certifi
 import httpx
 import pytest
 
@@ -58,7 +60,20 @@ class TestClient:
         api._key_send_http("GET", "/api/items")
         assert saved(api)["resp_code"] == 200
 
-    def test_new_client_replaces_the_client_and_all_its_settings(self, api, api_base):
+    def test_new_client_replaces_the_client_and_all_its_settings(self, api, api_base, monkeypatch):
+        # Clients share the SSL context of httpx's default verification, built again when
+        # the environment chooses another CA bundle.
+        def ssl_context():
+            return api.client._transport._pool._ssl_context
+        shared = ssl_context()
+        assert shared.verify_mode == ssl.CERT_REQUIRED and shared.check_hostname
+        other = ApiKeyWord(api.exchanger, {}).client
+        other.close()
+        assert other._transport._pool._ssl_context is shared
+        monkeypatch.setenv("SSL_CERT_FILE", certifi.where())
+        api._key_new_client()
+        assert ssl_context() is not shared
+
         old = api.client
         api._key_set_baseurl("http://127.0.0.1:1")
         api._key_set_headers('{"X-Old": "1"}')

@@ -7,7 +7,9 @@ in a subprocess with their own pytest.ini, since settings are read when lumox lo
 """
 
 import ast
+import datetime
 import gc
+import io
 import shutil
 import sys
 import textwrap
@@ -18,7 +20,7 @@ import openpyxl
 import pytest
 from openpyxl.worksheet.datavalidation import DataValidation
 
-from lumox import settings, steps, templates
+from lumox import settings, steps, templates, workbooks
 from lumox.actlib import KeyWord
 from report_steps import report_steps  # noqa: F401  (fixture)
 
@@ -581,3 +583,157 @@ def test_demo_workbooks_run_against_the_demo_service(api_suite):
     shutil.copytree(EXAMPLES / "data", api_suite.path / "data")
     result = api_suite.runpytest_subprocess("-v")
     result.assert_outcomes(passed=5)
+
+
+MAIN_NS = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+DOC_REL_NS = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+PART_TYPE = "application/vnd.openxmlformats-officedocument.spreadsheetml.{}+xml"
+# Cell formats 0..3: General, builtin "0.00", custom "#,##0.000", custom date.
+STYLES = f"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<styleSheet xmlns="{MAIN_NS}"><numFmts count="2"><numFmt numFmtId="164" formatCode="#,##0.000"/>
+<numFmt numFmtId="165" formatCode="yyyy-mm-dd"/></numFmts><fonts count="1"><font><sz val="11"/>
+<name val="Calibri"/></font></fonts><fills count="1"><fill><patternFill patternType="none"/></fill>
+</fills><borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>
+<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>
+<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>
+<xf numFmtId="2" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>
+<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>
+<xf numFmtId="165" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/></cellXfs>
+<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles></styleSheet>"""
+EXCEL_SHEET = (
+    f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n<worksheet xmlns="{MAIN_NS}" '
+    f'xmlns:r="{DOC_REL_NS}" xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006" '
+    'xmlns:x14ac="http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac" mc:Ignorable="x14ac">'
+    '<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>'
+    '<sheetFormatPr defaultRowHeight="15" x14ac:dyDescent="0.25"/><sheetData>{}</sheetData>'
+    '<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>'
+    '</worksheet>')
+
+
+def xlsx_package(sheets, shared=None, sheet_xml=EXCEL_SHEET):
+    """The bytes of an .xlsx package laid out by hand, as spreadsheet programs write them:
+    `sheets` maps titles to the XML inside <sheetData>, listed in reverse order of their
+    parts; `shared` is the XML inside <sst>."""
+    titles = list(sheets)
+    overrides = "".join(
+        f'<Override PartName="/xl/worksheets/sheet{i}.xml" ContentType="{PART_TYPE.format("worksheet")}"/>'
+        for i in range(1, len(titles) + 1))
+    if shared is not None:
+        overrides += f'<Override PartName="/xl/sharedStrings.xml" ContentType="{PART_TYPE.format("sharedStrings")}"/>'
+    relationships = "".join(
+        # The first by an absolute target, as some programs write them.
+        f'<Relationship Id="rId{i}" Type="{DOC_REL_NS}/worksheet" '
+        f'Target="{"/xl/" if i == 1 else ""}worksheets/sheet{i}.xml"/>'
+        for i in range(1, len(titles) + 1))
+    relationships += f'<Relationship Id="rIdS" Type="{DOC_REL_NS}/styles" Target="styles.xml"/>'
+    entries = "".join(f'<sheet name="{title}" sheetId="{i}" r:id="rId{i}"/>'
+                      for i, title in reversed(list(enumerate(titles, 1))))
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("[Content_Types].xml", (
+            '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Types xmlns='
+            '"http://schemas.openxmlformats.org/package/2006/content-types">'
+            '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+            '<Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/workbook.xml" '
+            f'ContentType="{PART_TYPE.format("sheet.main")}"/><Override PartName="/xl/styles.xml" '
+            f'ContentType="{PART_TYPE.format("styles")}"/>{overrides}</Types>'))
+        archive.writestr("_rels/.rels", (
+            '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+            f'<Relationship Id="rId1" Type="{DOC_REL_NS}/officeDocument" Target="xl/workbook.xml"/>'
+            '</Relationships>'))
+        archive.writestr("xl/workbook.xml", (
+            f'<workbook xmlns="{MAIN_NS}" xmlns:r="{DOC_REL_NS}"><workbookPr/>'
+            f'<bookViews><workbookView/></bookViews><sheets>{entries}</sheets></workbook>'))
+        archive.writestr("xl/_rels/workbook.xml.rels", (
+            '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+            f'{relationships}</Relationships>'))
+        archive.writestr("xl/styles.xml", STYLES)
+        if shared is not None:
+            archive.writestr("xl/sharedStrings.xml", f'<sst xmlns="{MAIN_NS}">{shared}</sst>')
+        for i, title in enumerate(titles, 1):
+            archive.writestr(f"xl/worksheets/sheet{i}.xml", sheet_xml.format(sheets[title]))
+    return data.getvalue()
+
+
+def sheet_rows(data, own_reader):
+    """What a reader gives, without the empty rows openpyxl adds; each value with its type."""
+    sheets = workbooks._sheet_rows(data, own_reader)
+    if sheets is None:
+        return None
+    return [(title, [(number, [(type(v).__name__, v) for v in cells]) for number, cells in rows
+                     if cells]) for title, rows in sheets]
+
+
+EXCEL_STRINGS = (
+    '<si><t>编号</t></si><si><t xml:space="preserve"> padded </t></si>'
+    '<si><r><rPr><b/></rPr><t>rich</t></r><r><t xml:space="preserve"> text</t></r>'
+    '<rPh sb="0" eb="1"><t>ふり</t></rPh><phoneticPr fontId="1"/></si>'
+    '<si><t>a&amp;b &lt;c&gt; &quot;&apos; &#x4E2D;&#13;|&#9;</t></si>'
+    '<si><t>line1\r\nline2\rline3\nend</t></si>'
+    '<si><t><![CDATA[<raw> & ]]>x<!-- note -->y</t></si>'
+    '<si><t>_x005F_x000D_ and x005F_</t></si><si><t/></si><si><t>assert</t></si>')
+EXCEL_ROWS = (
+    '<row r="1" spans="1:4" x14ac:dyDescent="0.25"><c r="A1" t="s"><v>0</v></c>'
+    '<c r="B1" t="s"><v>1</v></c><c r="C1" t="s"><v>8</v></c></row>'
+    '<row r="2"><c r="A2"><v>1</v></c><c r="B2" t="s"><v>2</v></c><c r="C2" t="s"><v> 8 </v></c>'
+    '<c r="D2"><v>2.50</v></c><c r="E2"><v>1E3</v></c><c r="F2"><v>-0</v></c>'
+    '<c r="G2" s="1"><v>3</v></c><c r="H2" s="2"><v>12345.678</v></c><c r="J2" t="b"><v>1</v></c>'
+    '<c r="K2" t="b"><v>0</v></c><c r="L2" t="e"><v>#N/A</v></c><c r="M2" s="2"/></row>'
+    '<row r="4" customHeight="1"><c r="A4" t="s"><v>3</v></c><c r="B4" t="s"><v>4</v></c>'
+    '<c r="C4" t="str"><f>"as"&amp;"sert"</f><v>assert</v></c><c r="D4"><f>1+1</f><v>2</v></c>'
+    '<c r="E4"><f t="shared" ref="E4:F4" si="0">D4*2</f><v>4</v></c>'
+    '<c r="F4"><f t="shared" si="0"/><v>8</v></c><c r="G4" t="s"><v>5</v></c>'
+    '<c r="H4" t="s"><v>6</v></c><c r="I4" t="s"><v>7</v></c><c r="J4"><v></v></c></row>'
+    '<row r="5"><c r="C5" t="inlineStr"><is><t>inline</t></is></c>'
+    '<c r="D5" t="inlineStr"><is><r><t>in</t></r><r><t>line</t></r></is></c>'
+    '<c r="E5" t="inlineStr"><is/></c><c r="F5" t="inlineStr"/><c r="XFD5"><v>9</v></c></row>'
+    '<row r="7" spans="1:3"/>')
+# Rows and cells without references count on from the one before.
+UNREFERENCED_ROWS = ('<row><c><v>1</v></c><c t="s"><v>8</v></c></row><row r="3"><c r="B3"><v>2</v>'
+                     '</c><c><v>3</v></c></row><row><c t="inlineStr"><is><t>x</t></is></c></row>')
+
+
+class TestPackageReader:
+    @pytest.mark.parametrize("sheets", [
+        {"excel": EXCEL_ROWS, "second": UNREFERENCED_ROWS, "empty": ""},
+        {"no shared strings": '<row r="2"><c r="C2" t="inlineStr"><is><t>assert</t></is></c></row>'},
+    ], ids=["excel", "inline"])
+    def test_reads_the_values_openpyxl_reads(self, sheets):
+        data = xlsx_package(sheets, EXCEL_STRINGS if "excel" in sheets else None)
+        own = sheet_rows(data, own_reader=True)
+        assert own is not None
+        assert own == sheet_rows(data, own_reader=False)
+        if "excel" in sheets:
+            # The comparison saw the values that matter, in the workbook's sheet order.
+            assert [title for title, _ in own] == ["empty", "second", "excel"]
+            row2 = dict(own[2][1])[2]
+            assert row2[:5] == [("int", 1), ("str", "rich text"), ("str", "assert"),
+                                ("float", 2.5), ("float", 1000.0)]
+            row4 = dict(own[2][1])[4]
+            assert row4[:2] + row4[6:9] == [
+                ("str", "a&b <c> \"' 中\r|\t"), ("str", "line1\nline2\nline3\nend"),
+                ("str", "<raw> & xy"), ("str", "_x000D_ and "), ("str", "")]
+
+    def test_workbooks_it_is_not_sure_of_are_left_to_openpyxl(self, suite):
+        date = '<row r="2"><c r="C2" t="inlineStr"><is><t>record</t></is></c><c r="D2" s="3"><v>45413</v></c></row>'
+        iso_date = '<row r="2"><c r="D2" t="d"><v>2024-05-01T08:30:00</v></c></row>'
+        for rows in (date, iso_date):
+            data = xlsx_package({"dates": rows})
+            assert sheet_rows(data, own_reader=True) is None
+            value = workbooks._sheet_rows(data, False)[0][1][1][1][3]
+            assert value.date() == datetime.date(2024, 5, 1)
+        # The part's namespace under a prefix, a document type declaration: openpyxl reads
+        # them, and the cases run as they would from a plain package.
+        rows = ('<x:row r="1"><x:c r="C1" t="inlineStr"><x:is><x:t>关键字</x:t></x:is></x:c></x:row>'
+                '<x:row r="2"><x:c r="C2" t="inlineStr"><x:is><x:t>record</x:t></x:is></x:c>'
+                '<x:c r="D2"><x:v>7</x:v></x:c><x:c r="E2" t="inlineStr"><x:is><x:t>a</x:t></x:is></x:c></x:row>')
+        prefixed = EXCEL_SHEET.replace(f'<worksheet xmlns="{MAIN_NS}"', f'<x:worksheet xmlns:x="{MAIN_NS}"')
+        prefixed = prefixed.replace("</worksheet>", "</x:worksheet>").replace("sheetData>", "x:sheetData>")
+        data = xlsx_package({"prefixed": rows}, sheet_xml=prefixed)
+        assert sheet_rows(data, own_reader=True) is None
+        (suite.path / "test_prefixed.xlsx").write_bytes(data)
+        doctype = EXCEL_SHEET.replace("\r\n<worksheet", "\r\n<!DOCTYPE worksheet>\r\n<worksheet")
+        (suite.path / "test_doctype.xlsx").write_bytes(
+            xlsx_package({"doctype": rows.replace("x:", "")}, sheet_xml=doctype))
+        suite.runpytest().assert_outcomes(passed=2)
+        assert [entry[2] for entry in recorded_calls(suite) if entry[0] == "record"] == [(7, "a")] * 2

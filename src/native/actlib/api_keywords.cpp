@@ -130,6 +130,26 @@ void log_response(py::object response) {
     logger.info(core::centered("Response End"));
 }
 
+// The SSL context of httpx's default verification. httpx builds one, reading the whole CA
+// bundle, for every client (about 30 ms), and every workbook case's keyword object opens a
+// client: they share one instead, built by httpx itself and built again when the variables
+// that choose the CA bundle (SSL_CERT_FILE, SSL_CERT_DIR) change.
+py::object default_ssl_context() {
+    struct Cached {
+        py::object context;
+        py::object environment;
+    };
+    static Cached *cached = new Cached(); // process lifetime: never torn down at exit
+    py::object environ = py::module_::import("os").attr("environ");
+    py::object environment = py::make_tuple(environ.attr("get")("SSL_CERT_FILE"),
+                                            environ.attr("get")("SSL_CERT_DIR"));
+    if (!cached->context || !environment.equal(cached->environment)) {
+        cached->context = httpx().attr("create_ssl_context")();
+        cached->environment = environment;
+    }
+    return cached->context;
+}
+
 // ---- keyword bodies ---------------------------------------------------------------------
 
 void new_client(const KeywordArgs &call) {
@@ -144,7 +164,8 @@ void new_client(const KeywordArgs &call) {
     py::object client =
         httpx().attr("Client")(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"),
                                py::arg("timeout") = call["timeout"], py::arg("event_hooks") = hooks,
-                               py::arg("follow_redirects") = false);
+                               py::arg("follow_redirects") = false,
+                               py::arg("verify") = default_ssl_context());
 
     // The keyword object owns its client: the one replaced is closed, not left to hold
     // its connections until garbage collection.

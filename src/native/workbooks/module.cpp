@@ -21,6 +21,7 @@
 #include "native/common/secrets.hpp"
 #include "native/common/step.hpp"
 #include "page_evidence.hpp"
+#include "sheet_rows.hpp"
 #include "workbook_loader.hpp"
 
 #include <optional>
@@ -256,6 +257,7 @@ PYBIND11_MODULE(workbooks, m) {
     define_fixture_mapping(m);
     define_failure_report(m);
     define_classes(m);
+    define_sheet_rows(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.xlsx workbook, None for other files.");
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),

@@ -1,10 +1,12 @@
 #include "workbook_loader.hpp"
 
 #include "keyword_class.hpp"
+#include "sheet_rows.hpp"
 
 #include "native/common/broken_files.hpp"
 #include "native/common/case_report.hpp"
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -80,17 +82,12 @@ std::set<std::string> known_keywords() {
     return names;
 }
 
-py::list read_steps(py::handle sheet, const std::set<std::string> &keywords,
+py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keywords,
                     std::vector<std::string> &problems, const std::string &where) {
-    // Read-only sheets trust the size the writing program recorded, which some get wrong;
-    // forgetting it makes the reader walk every row the file holds.
-    sheet.attr("reset_dimensions")();
     py::list steps;
-    py::ssize_t row_number = 0;
-    for (py::handle row_cells :
-         sheet.attr("iter_rows")(py::arg("min_row") = 1, py::arg("values_only") = true)) {
-        ++row_number;
-        py::sequence row = py::reinterpret_borrow<py::sequence>(row_cells);
+    for (const SheetRow &sheet_row : sheet.rows) {
+        const py::ssize_t row_number = sheet_row.number;
+        const py::sequence row = sheet_row.cells;
         std::string keyword = keyword_of(cell_at(row, keyword_column));
         if (row_number == 1) {
             // A sheet written without the header row would lose its first step.
@@ -186,30 +183,20 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
 std::vector<CaseSheet> read_workbook(py::handle file_node) {
     const std::string where = py::str(file_node.attr("nodeid")).cast<std::string>();
     py::bytes data = file_node.attr("path").attr("read_bytes")();
-    // From memory: the reader then holds no file that a failure could leave open.
-    py::object content = py::module_::import("io").attr("BytesIO")(data);
-    // data_only: a formula cell gives the value the spreadsheet program last computed.
-    py::object workbook = py::module_::import("openpyxl")
-                              .attr("load_workbook")(content, py::arg("read_only") = true,
-                                                     py::arg("data_only") = true);
+    std::optional<WorkbookRows> workbook = read_rows_from_package(data, keyword_list_sheet);
+    if (!workbook) {
+        workbook = read_rows_with_openpyxl(data, keyword_list_sheet);
+    }
     std::vector<CaseSheet> cases;
     std::vector<std::string> problems;
-    try {
-        const std::set<std::string> keywords = known_keywords();
-        for (py::handle sheet : workbook.attr("worksheets")) {
-            py::str title = sheet.attr("title");
-            if (title.cast<std::string>() == keyword_list_sheet) {
-                continue;
-            }
-            cases.push_back(CaseSheet{
-                title, read_steps(sheet, keywords, problems, where + ", sheet " + repr_of(title))});
-        }
-    } catch (py::error_already_set &) {
-        workbook.attr("close")();
-        throw;
+    const std::set<std::string> keywords = known_keywords();
+    for (const SheetRows &sheet : workbook->sheets) {
+        cases.push_back(CaseSheet{
+            sheet.title, read_steps(sheet, keywords, problems, where + ", sheet " + repr_of(sheet.title))});
     }
-    workbook.attr("close")();
-    check_formulas(data, problems, where);
+    if (workbook->formulas_without_values) {
+        check_formulas(data, problems, where);
+    }
     if (!problems.empty()) {
         std::string message;
         for (const std::string &problem : problems) {
