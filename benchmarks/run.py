@@ -246,9 +246,11 @@ def _executable(name):
 
 
 def _env(pythonpath):
-    # Settings of the caller's environment would change what is measured.
+    # Settings of the caller's environment would change what is measured. PYTHON* ones
+    # too: PYTHONDONTWRITEBYTECODE, say, makes pytest rewrite and compile the assertions of
+    # every plug-in package again on each run, which a tester's Python caches once.
     env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("LUMOX_", "PYTEST_")) and k != "PYTHONPATH"}
+           if not k.startswith(("LUMOX_", "PYTEST_", "PYTHON"))}
     if pythonpath:
         env["PYTHONPATH"] = os.path.abspath(pythonpath)
     return env
