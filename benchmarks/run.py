@@ -33,10 +33,11 @@ SIZES = {
     # Rows cost a few tens of microseconds: 10,000 of them lift that above the noise of
     # start-up; the 1,000-row run is the one compared whole.
     "workbook": ((10, 1000, 10_000), (10, 100)),
+    "cases": ((10, 200), (10, 50)),
     "api": ((10, 1000), (10, 100)),
     "memory": ((1000, 10_000), (100, 1000)),
 }
-SCENARIOS = ["startup", "yaml", "collect", "workbook", "api", "memory"]
+SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory"]
 
 
 @dataclass
@@ -183,6 +184,15 @@ class Bench:
                 "Robot Framework", per["robot"]["wall"].scaled(1e6)),
             Row(f"workbook {big} assert rows, whole run", "cpu s", whole["lumox"],
                 "Robot Framework", whole["robot"], "< RF", whole["lumox"].median < whole["robot"].median),
+        ]
+
+    def cases(self):
+        per, _, _ = self._rows_vs_robot(
+            "cases", lambda n: self.suite("case_workbook", n, self.base),
+            lambda n: self.suite("robot_cases", n), "cases.robot")
+        return [
+            Row("workbook case (a sheet of 1 assert row)", "cpu ms", per["lumox"]["cpu"].scaled(1e3),
+                "Robot Framework test", per["robot"]["cpu"].scaled(1e3)),
         ]
 
     def api(self):

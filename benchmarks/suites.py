@@ -140,6 +140,27 @@ def assert_workbook(root: Path, rows: int, base: str) -> Path:
     return folder
 
 
+def case_workbook(root: Path, cases: int, base: str) -> Path:
+    """`cases` sheets of one `assert` row each: what a case costs around its rows."""
+    folder = _folder(root, f"wb-cases-{cases}", base)
+    workbook = openpyxl.Workbook()
+    workbook.remove(workbook.active)
+    for n in range(cases):
+        sheet = workbook.create_sheet(f"case {n}")
+        sheet.append(HEADER)
+        sheet.append([1, None, "assert", 1, "equal", 1])
+    workbook.save(folder / "test_cases.xlsx")
+    return folder
+
+
+def robot_cases(root: Path, cases: int) -> Path:
+    folder = _folder(root, f"robot-cases-{cases}")
+    text = "*** Test Cases ***\n" + "".join(
+        f"Case {n}\n    Should Be Equal    1    1\n" for n in range(cases))
+    (folder / "cases.robot").write_text(text, encoding="utf-8")
+    return folder
+
+
 def api_workbook(root: Path, requests: int, base: str) -> Path:
     folder = _folder(root, f"wb-api-{requests}", base)
     rows = []

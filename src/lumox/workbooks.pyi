@@ -84,3 +84,10 @@ def excuse_broken_files(session: pytest.Session) -> int:
 
 def keyword_class() -> type:
     """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""
+
+def _sheet_rows(
+    data: bytes, own_reader: bool
+) -> list[tuple[str, list[tuple[int, tuple[Any, ...]]]]] | None:
+    """The rows of every sheet of the workbook file `data` as lumox's own reader
+    (`own_reader`) or openpyxl reads them: [(title, [(row number, cells)])]. None when
+    lumox's reader leaves the workbook to openpyxl. For checking that the two agree."""

@@ -15,12 +15,12 @@ namespace lumox::workbooks {
 namespace {
 
 constexpr py::ssize_t keyword_column = 2;        // C, 0-based
+constexpr py::ssize_t first_argument_column = 3; // D
 
 // Mistakes in how a readable workbook is laid out, one line each.
 struct LayoutProblems {
     std::string message;
 };
-constexpr py::ssize_t first_argument_column = 3; // D
 
 bool is_empty_cell(py::handle value) { return value.is_none(); }
 
