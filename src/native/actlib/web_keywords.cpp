@@ -237,7 +237,9 @@ void chosen(const KeywordArgs &call) {
     py::object element = find(call, call["locator"]);
     element.attr("click")();
     actlib_log().info("加载选项...");
-    actlib_log().debug(to_str(element.attr("text")));
+    if (actlib_log().debug_enabled()) {
+        actlib_log().debug(to_str(element.attr("text"))); // a round trip to the browser
+    }
     const std::string value = to_str(as_text(call["value"]));
     // The option whose text is exactly the value, whatever quotes it holds.
     const std::string xpath = "./div/ul/li[text()=" + core::xpath_literal(value) + "]";

@@ -57,14 +57,18 @@ void new_assertion(py::object assert_name, py::object assert_data) {
                                  .attr("TextField")
                                  .attr("form_asserts")(assert_name, assert_data);
     py::object fields = py::module_::import("builtins").attr("vars")(text_assert);
-    logger().debug("text_assert = " + to_str(fields));
+    if (logger().debug_enabled()) {
+        logger().debug("text_assert = " + to_str(fields));
+    }
 
     // The template globals are looked up at each call: extractions of earlier steps
     // add to them for the rest of the run.
     py::object env_globals = py::module_::import("lumox.templates").attr("env_globals");
     std::string text_value =
         env_globals.contains(assert_name) ? to_str(env_globals[assert_name]) : to_str(assert_name);
-    logger().debug("text_value=" + text_value);
+    if (logger().debug_enabled()) {
+        logger().debug("text_value=" + text_value);
+    }
 
     py::object is_passed = text_assert.attr("validate")(py::str(text_value));
     std::string line = "    " + to_str(assert_name) + ": is_passed=" + to_repr(is_passed);

@@ -17,6 +17,11 @@ bool Logger::info_enabled() const {
     return PyObject_IsTrue(logger_.attr("isEnabledFor")(kInfo).ptr()) == 1;
 }
 
+bool Logger::debug_enabled() const {
+    constexpr int kDebug = 10; // logging.DEBUG
+    return PyObject_IsTrue(logger_.attr("isEnabledFor")(kDebug).ptr()) == 1;
+}
+
 const Logger &get_logger(const char *name) {
     static std::map<std::string, Logger *> loggers;
     auto found = loggers.find(name);

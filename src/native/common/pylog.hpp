@@ -16,8 +16,10 @@ class Logger {
     // The underlying logging.Logger, for publishing as a module attribute.
     py::object object() const { return logger_; }
 
-    // Whether a line at INFO would be written: log text that nobody reads is not built.
+    // Whether a line at INFO (DEBUG) would be written: log text that nobody reads is not
+    // built.
     bool info_enabled() const;
+    bool debug_enabled() const;
 
     void debug(const std::string &msg) const { log("debug", msg); }
     void info(const std::string &msg) const { log("info", msg); }

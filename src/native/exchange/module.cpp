@@ -178,7 +178,9 @@ void extract_into(py::object self, py::object resp, py::object var_name, py::obj
             misses()[var_name] = origin;
         }
     }
-    logger().debug(to_str(var_name) + " = " + to_str(value));
+    if (logger().debug_enabled()) {
+        logger().debug(to_str(var_name) + " = " + to_str(value));
+    }
     if (!value.equal(py::str(kNoMatch))) {
         misses().attr("pop")(var_name, py::none());
     }

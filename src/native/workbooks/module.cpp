@@ -155,9 +155,11 @@ void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger)
     for (py::handle step : steps) {
         item.attr("current_step") = step;
         item.attr("current_args") = py::none();
-        logger.debug("Workbook case " + case_name + ": row " +
-                     py::str(step["row"]).cast<std::string>() + ", step " +
-                     py::str(step["index"]).cast<std::string>() + " of " + total);
+        if (logger.debug_enabled()) {
+            logger.debug("Workbook case " + case_name + ": row " +
+                         py::str(step["row"]).cast<std::string>() + ", step " +
+                         py::str(step["index"]).cast<std::string>() + " of " + total);
+        }
         run_step(item, keyword_object, exchanger, step);
     }
 }

@@ -153,7 +153,9 @@ void run_steps_of(py::object item) {
     for (py::handle step : steps) {
         ++index;
         item.attr("current_step_index") = index;
-        logger.debug("YAML case " + case_name + ": step " + std::to_string(index) + " of " + total);
+        if (logger.debug_enabled()) {
+            logger.debug("YAML case " + case_name + ": step " + std::to_string(index) + " of " + total);
+        }
         // Each step is one report step; its request and response are attached to it.
         lumox::py_helpers::in_step(step_title(index, step), py::dict(), [&] {
             py::object rendered;
