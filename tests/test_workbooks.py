@@ -197,7 +197,11 @@ class TestCollectionAndSteps:
             [4, "no arguments", "record"],
             [5, "merged argument", "record", "wide", None, None, "after"],
         ]}, merged=[("types", "D7:F7")])
-        suite.runpytest().assert_outcomes(passed=1)
+        result = suite.runpytest("--log-level=DEBUG", "-rP")
+        result.assert_outcomes(passed=1)
+        # Each row's line is logged at DEBUG when DEBUG is on (and only then built).
+        result.stdout.fnmatch_lines(["DEBUG * Workbook case 'types': row 2, step 1 of 4",
+                                     "DEBUG * Workbook case 'types': row 7, step 4 of 4"])
         calls = [entry[2] for entry in recorded_calls(suite) if entry[0] == "record"]
         assert calls == [
             (200, 2.5, True, "text"),
