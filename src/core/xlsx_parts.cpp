@@ -83,43 +83,44 @@ std::string_view folder_of(std::string_view path) {
     return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
+// Calls `on_child` at the start of each child element of the element the reader stands on,
+// up to that element's end; `on_child` reads or skips the child. Text between the children
+// is passed over.
+template <typename F> void for_each_child(XmlReader &xml, F &&on_child) {
+    const std::size_t depth = xml.depth();
+    while (true) {
+        const Event event = xml.next();
+        if (event == Event::end && xml.depth() < depth) {
+            return;
+        }
+        if (event == Event::start) {
+            on_child();
+        }
+    }
+}
+
 // The text of a string item (<si> or <is>) without its formatting: its plain <t> and the
 // <t> of each run, phonetic runs left out. The reader stands on the item's start.
 std::string string_item_text(XmlReader &xml) {
     std::optional<std::string> plain;
     std::vector<std::string> runs;
-    const std::size_t depth = xml.depth();
-    while (true) {
-        const Event event = xml.next();
-        if (event == Event::end && xml.depth() < depth) {
-            break;
-        }
-        if (event != Event::start) {
-            continue; // text between the item's elements is not part of it
-        }
+    for_each_child(xml, [&] {
         if (xml.name() == "t") {
             plain = xml.text_only_content();
         } else if (xml.name() == "r") {
             std::string run;
-            const std::size_t run_depth = xml.depth();
-            while (true) {
-                const Event inner = xml.next();
-                if (inner == Event::end && xml.depth() < run_depth) {
-                    break;
+            for_each_child(xml, [&] {
+                if (xml.name() == "t") {
+                    run = xml.text_only_content();
+                } else {
+                    xml.skip_element();
                 }
-                if (inner == Event::start) {
-                    if (xml.name() == "t") {
-                        run = xml.text_only_content();
-                    } else {
-                        xml.skip_element();
-                    }
-                }
-            }
+            });
             runs.push_back(std::move(run));
         } else {
             xml.skip_element();
         }
-    }
+    });
     std::string text = plain.value_or("");
     for (const std::string &run : runs) {
         text += run;
@@ -157,15 +158,7 @@ SheetCell read_cell(XmlReader &xml, std::uint32_t previous_column) {
     const std::string type = type_attribute != nullptr ? *type_attribute : "n";
     std::optional<std::string> value;
     std::optional<std::string> inline_text;
-    const std::size_t depth = xml.depth();
-    while (true) {
-        const Event event = xml.next();
-        if (event == Event::end && xml.depth() < depth) {
-            break;
-        }
-        if (event != Event::start) {
-            continue;
-        }
+    for_each_child(xml, [&] {
         if (xml.name() == "v") {
             std::string text = xml.text_only_content();
             if (!value) {
@@ -180,7 +173,7 @@ SheetCell read_cell(XmlReader &xml, std::uint32_t previous_column) {
             cell.has_formula = cell.has_formula || xml.name() == "f";
             xml.skip_element();
         }
-    }
+    });
     if (type == "inlineStr") {
         if (inline_text) {
             cell.kind = CellKind::text;
@@ -213,20 +206,12 @@ SheetRow read_row(XmlReader &xml, std::uint32_t previous_number) {
     if (row.number <= previous_number) {
         unsupported("rows out of order");
     }
-    const std::size_t depth = xml.depth();
-    while (true) {
-        const Event event = xml.next();
-        if (event == Event::end && xml.depth() < depth) {
-            break;
-        }
-        if (event != Event::start) {
-            continue;
-        }
+    for_each_child(xml, [&] {
         if (xml.name() != "c") {
             unsupported("a row holding <" + std::string(xml.name()) + ">");
         }
         row.cells.push_back(read_cell(xml, row.cells.empty() ? 0 : row.cells.back().column));
-    }
+    });
     return row;
 }
 

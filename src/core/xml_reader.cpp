@@ -1,5 +1,7 @@
 #include "core/xml_reader.hpp"
 
+#include "core/utf8.hpp"
+
 #include <algorithm>
 
 namespace lumox::core {
@@ -17,41 +19,12 @@ bool is_xml_char(char32_t cp) {
            (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
-// Strict UTF-8 (no overlong forms, no surrogates) of characters XML allows.
+// Strict UTF-8 of characters XML allows.
 bool is_xml_text(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            if (!is_xml_char(lead)) {
-                return false;
-            }
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t cp = 0;
-        char32_t min = 0;
-        if ((lead >> 5) == 0x6) {
-            length = 2, cp = lead & 0x1F, min = 0x80;
-        } else if ((lead >> 4) == 0xE) {
-            length = 3, cp = lead & 0x0F, min = 0x800;
-        } else if ((lead >> 3) == 0x1E) {
-            length = 4, cp = lead & 0x07, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if (cp < min || !is_xml_char(cp)) {
+    char32_t cp = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = decode_strict_utf8(text, i, cp);
+        if (length == 0 || !is_xml_char(cp)) {
             return false;
         }
         i += length;
