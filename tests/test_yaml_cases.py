@@ -5,6 +5,7 @@ Every suite runs in-process through pytester with the step runner plug-in switch
 """
 
 import ast
+import gc
 import textwrap
 
 import pytest
@@ -205,13 +206,21 @@ def test_pytest_tools_locate_cases_in_their_yaml_file(suite):
         test_name: logged in
         marks: [{usefixtures: login}]
         steps: []
+        ---
+        test_name: last
+        steps: []
         """)
+    # The cases without marks share one test object; each is still placed at its own line.
+    with open(suite.path / "conftest.py", "a", encoding="utf-8") as conftest:
+        conftest.write("\n\n@pytest.fixture(autouse=True)\ndef everywhere():\n    yield\n")
     result = suite.runpytest(*NO_STEP_RUNNER, "--fixtures-per-test")
     assert result.ret == 0
-    result.stdout.fnmatch_lines(["*fixtures used by logged in*", "*(test_where.yaml:4)*",
-                                 "login -- conftest.py:*"])
+    result.stdout.fnmatch_lines(["*fixtures used by first*", "*(test_where.yaml:1)*",
+                                 "*fixtures used by logged in*", "*(test_where.yaml:4)*",
+                                 "login -- conftest.py:*",
+                                 "*fixtures used by last*", "*(test_where.yaml:8)*"])
     result = suite.runpytest(*NO_STEP_RUNNER, "--collect-only", "-k", "logged")
-    result.stdout.fnmatch_lines(["*<YamlItem logged in>*", "*1/2 tests collected*"])
+    result.stdout.fnmatch_lines(["*<YamlItem logged in>*", "*1/3 tests collected*"])
 
 
 def test_unknown_mark_fails_under_strict_markers(suite):
@@ -410,3 +419,12 @@ def test_case_files_read_as_pyyaml_reads_them(pytester, monkeypatch, name):
     items = pytester.getitems(path)
     assert [item.case for item in items] == expected
     assert [item.location[1] for item in items] == starts
+    if name == "plain":
+        # Case data holding only values is left out of the cyclic collector's walks (the
+        # cost of collecting large suites); data that refers to itself stays in them.
+        assert not gc.is_tracked(items[0].case) and not gc.is_tracked(items[0].steps)
+        loop_file = pytester.makefile(".yaml", test_loop="test_name: loop\n"
+                                                         "steps: [{mock: &m [1, *m]}]\n")
+        (loop,) = pytester.getitems(loop_file)
+        looped = loop.steps[0]["mock"]
+        assert looped[1] is looped and gc.is_tracked(looped) and gc.is_tracked(loop.steps)

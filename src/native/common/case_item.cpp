@@ -28,9 +28,24 @@ py::object case_globals(py::object /*self*/) {
     return py::dict(py::module_::import("lumox.templates").attr("env_globals"));
 }
 
+// Made anew on each access rather than kept: tools read it rarely, and 10,000 items would
+// otherwise hold 10,000 functions. pytest plug-ins read it once an item at the end of the
+// collection (anyio's asks whether it is a coroutine), so it is built without Python calls.
 py::object item_function(py::object self) {
-    return py::module_::import("types").attr("FunctionType")(self.attr("obj").attr("__code__"),
-                                                             py::dict(), self.attr("name"));
+    py::tuple place = self.attr("reportinfo")();
+    py::object line0 = place[1];
+    py::object code = empty_code->attr("replace")(
+        py::arg("co_filename") = py::str(place[0]),
+        py::arg("co_firstlineno") = line0.is_none() ? 1 : line0.cast<py::ssize_t>() + 1);
+    py::dict globals;
+    auto function = py::reinterpret_steal<py::object>(PyFunction_New(code.ptr(), globals.ptr()));
+    if (!function) {
+        throw py::error_already_set();
+    }
+    py::object name = self.attr("name");
+    function.attr("__name__") = name;
+    function.attr("__qualname__") = name;
+    return function;
 }
 
 } // namespace
@@ -93,6 +108,13 @@ py::object CaseItemMaker::make(const py::str &name, const py::object &test_objec
     }
     give_run_fields(item);
     return item;
+}
+
+py::object CaseItemMaker::unmarked_test_object(py::handle case_class) {
+    if (!shared_test_object_) {
+        shared_test_object_ = new_case_object(case_class, file_node_.attr("path"), 1);
+    }
+    return shared_test_object_;
 }
 
 void CaseItemMaker::give_run_fields(py::handle item) {

@@ -14,9 +14,9 @@ namespace py = pybind11;
 // Creates the class `name` of test objects in `module`: calling an instance with the
 // case's fixture request runs `run(request.node)`. An instance carries its marks in its
 // __dict__ (`pytestmark`, where pytest reads those of a decorated test function) and a
-// code object placed at the case in its file, which pytest uses to locate the test
-// (fixture errors, traceback trimming); the code object sits in a slot, so that `-k code`
-// does not match every case.
+// code object placed in its file, which pytest uses to locate the test (fixture errors,
+// traceback trimming); the code object sits in a slot, so that `-k code` does not match
+// every case.
 py::object define_case_object_class(py::module_ &module, const char *name,
                                     void (*run)(py::object item), const char *doc);
 
@@ -55,12 +55,19 @@ class CaseItemMaker {
     // The item `name` of the file running `test_object`, whose own marks are `marks`.
     py::object make(const py::str &name, const py::object &test_object, py::handle marks);
 
+    // The test object of the file's cases that have no marks of their own: one object of
+    // `case_class` for all of them, since pytest finds nothing on it that tells them apart
+    // (each item knows its own place). A case's object is a tracked object of the
+    // session, with a __dict__ and a code object: 10,000 cases kept 30,000.
+    py::object unmarked_test_object(py::handle case_class);
+
   private:
     void give_run_fields(py::handle item);
 
     py::object item_class_;
     py::object file_node_;
     py::object shared_fixture_info_;
+    py::object shared_test_object_;
     py::object run_fields_;
 };
 
@@ -83,7 +90,8 @@ void remember_step_failure(py::handle item, py::error_already_set &error, py::tu
 void forget_step_failure(py::handle item);
 
 // A property for the item class's `function`: pytest tools that locate a test's function
-// (--fixtures-per-test) need a real function; this one is empty and placed at the case.
+// (--fixtures-per-test) need a real function; this one is empty and placed where the
+// item's `reportinfo` places the case.
 py::object case_function_property();
 
 } // namespace lumox::py_helpers

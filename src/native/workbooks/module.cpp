@@ -69,8 +69,7 @@ py::list collect_cases(py::object file_node) {
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSheet &sheet : sheets) {
         py::object item = maker.make(
-            py::str(sheet.name), lumox::py_helpers::new_case_object(runtime->case_object, path, 1),
-            py::none());
+            py::str(sheet.name), maker.unmarked_test_object(runtime->case_object), py::none());
         item.attr("workbook") = path;
         item.attr("sheet") = sheet.name;
         item.attr("steps") = sheet.steps;

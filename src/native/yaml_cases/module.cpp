@@ -49,12 +49,14 @@ py::object collect_file(py::object file_path, py::object parent) {
     return runtime->case_file.attr("from_parent")(parent, py::arg("path") = file_path);
 }
 
-py::object make_test_object(const CaseSpec &found, py::handle path) {
+py::object make_test_object(const CaseSpec &found, py::handle path,
+                            lumox::py_helpers::CaseItemMaker &maker) {
+    if (found.marks.empty()) {
+        return maker.unmarked_test_object(runtime->yaml_case);
+    }
     py::object test_object =
         lumox::py_helpers::new_case_object(runtime->yaml_case, path, found.line0 + 1);
-    if (!found.marks.empty()) {
-        test_object.attr("pytestmark") = found.marks;
-    }
+    test_object.attr("pytestmark") = found.marks;
     return test_object;
 }
 
@@ -71,7 +73,7 @@ py::list collect_cases(py::object file_node) {
     py::object path = file_node.attr("path");
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSpec &found : cases) {
-        py::object item = maker.make(py::str(found.name), make_test_object(found, path),
+        py::object item = maker.make(py::str(found.name), make_test_object(found, path, maker),
                                      found.marks);
         item.attr("case") = found.document;
         item.attr("steps") = found.steps;
