@@ -30,7 +30,8 @@ py::object case_globals(py::object /*self*/) {
 
 // Made anew on each access rather than kept: tools read it rarely, and 10,000 items would
 // otherwise hold 10,000 functions. pytest plug-ins read it once an item at the end of the
-// collection (anyio's asks whether it is a coroutine), so it is built without Python calls.
+// collection (anyio's asks whether it is a coroutine), so it is made by PyFunction_New
+// rather than by calling types.FunctionType.
 py::object item_function(py::object self) {
     py::tuple place = self.attr("reportinfo")();
     py::object line0 = place[1];

@@ -12,15 +12,13 @@ void Logger::log(const char *level, const std::string &msg) const {
     logger_.attr(level)(msg);
 }
 
-bool Logger::info_enabled() const {
-    constexpr int kInfo = 20; // logging.INFO
-    return PyObject_IsTrue(logger_.attr("isEnabledFor")(kInfo).ptr()) == 1;
+bool Logger::enabled_for(int level) const {
+    return PyObject_IsTrue(logger_.attr("isEnabledFor")(level).ptr()) == 1;
 }
 
-bool Logger::debug_enabled() const {
-    constexpr int kDebug = 10; // logging.DEBUG
-    return PyObject_IsTrue(logger_.attr("isEnabledFor")(kDebug).ptr()) == 1;
-}
+bool Logger::info_enabled() const { return enabled_for(20); } // logging.INFO
+
+bool Logger::debug_enabled() const { return enabled_for(10); } // logging.DEBUG
 
 const Logger &get_logger(const char *name) {
     static std::map<std::string, Logger *> loggers;

@@ -30,6 +30,7 @@ class Logger {
 
   private:
     void log(const char *level, const std::string &msg) const;
+    bool enabled_for(int level) const;
     py::object logger_;
 };
 

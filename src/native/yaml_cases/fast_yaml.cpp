@@ -181,11 +181,9 @@ py::object plain_value(std::string_view v, Texts &texts) {
     return texts.get(v);
 }
 
-bool is_tracked(PyObject *value) { return PyObject_IS_GC(value) && PyObject_GC_IsTracked(value); }
-
 // Case data lives as long as the session, and every full pass of the cyclic collector walks
-// whatever is tracked: ten thousand cases kept sixty thousand lists and dicts for it, most
-// of pytest's collection time. A finished container that holds only untracked values (text,
+// whatever is tracked: ten thousand cases kept sixty thousand lists and dicts for it, walked
+// again at every pass. A finished container that holds only untracked values (text,
 // numbers, containers of those) cannot be part of a cycle, so the collector is told to
 // leave it alone; a container holding an alias of one still being read stays tracked.
 // Python does the same for dicts, and tracks one again when a container is stored in it;
@@ -193,7 +191,7 @@ bool is_tracked(PyObject *value) { return PyObject_IS_GC(value) && PyObject_GC_I
 void untrack_if_atomic(PyObject *container) {
     if (PyList_Check(container)) {
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(container); ++i) {
-            if (is_tracked(PyList_GET_ITEM(container, i))) {
+            if (PyObject_GC_IsTracked(PyList_GET_ITEM(container, i))) {
                 return;
             }
         }
@@ -202,14 +200,12 @@ void untrack_if_atomic(PyObject *container) {
         PyObject *value = nullptr;
         Py_ssize_t position = 0;
         while (PyDict_Next(container, &position, &key, &value)) {
-            if (is_tracked(value)) {
+            if (PyObject_GC_IsTracked(value)) {
                 return;
             }
         }
     }
-    if (PyObject_GC_IsTracked(container)) {
-        PyObject_GC_UnTrack(container);
-    }
+    PyObject_GC_UnTrack(container); // leaves an untracked one as it is
 }
 
 struct Frame {
