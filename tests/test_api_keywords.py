@@ -80,6 +80,8 @@ class TestClient:
         api._key_set_follow_redirects("yes")
 
         api._key_new_client(1.5)
+        # The client is built on first use, from the settings of the moment it was opened.
+        monkeypatch.setattr(settings.lumox_api, "base_url", "http://127.0.0.1:1")
 
         assert api.client is not old and old.is_closed
         assert str(api.client.base_url).rstrip("/") == api_base

@@ -161,19 +161,39 @@ void new_client(const KeywordArgs &call) {
     py::dict hooks;
     hooks["request"] = on_request;
     hooks["response"] = on_response;
-    py::object client =
-        httpx().attr("Client")(py::arg("base_url") = settings.attr("lumox_api").attr("base_url"),
-                               py::arg("timeout") = call["timeout"], py::arg("event_hooks") = hooks,
-                               py::arg("follow_redirects") = false,
-                               py::arg("verify") = default_ssl_context());
+    py::dict pending;
+    pending["base_url"] = settings.attr("lumox_api").attr("base_url");
+    pending["timeout"] = call["timeout"];
+    pending["event_hooks"] = hooks;
+    pending["follow_redirects"] = false;
 
     // The keyword object owns its client: the one replaced is closed, not left to hold
     // its connections until garbage collection.
-    py::object previous = call.self.attr("client");
-    call.self.attr("client") = client;
-    if (py::isinstance(previous, httpx().attr("Client"))) {
+    py::object previous = call.self.attr("_client");
+    call.self.attr("_client") = py::none();
+    call.self.attr("_pending_client") = pending;
+    if (!previous.is_none() && py::isinstance(previous, httpx().attr("Client"))) {
         previous.attr("close")();
     }
+}
+
+// key_new_client settles the client's settings (base address, time-out, hooks); the client
+// itself is built when a keyword first uses it. Most workbook cases never send a request,
+// and importing httpx and opening a client cost more than a whole case of assert rows.
+py::object client(py::object self) {
+    py::object pending = self.attr("_pending_client");
+    if (!pending.is_none()) {
+        py::dict arguments = py::dict(pending);
+        arguments["verify"] = default_ssl_context();
+        self.attr("_client") = httpx().attr("Client")(**arguments);
+        self.attr("_pending_client") = py::none();
+    }
+    return self.attr("_client");
+}
+
+void set_client(py::object self, py::object value) {
+    self.attr("_pending_client") = py::none();
+    self.attr("_client") = value;
 }
 
 void send_http(const KeywordArgs &call) {
@@ -423,6 +443,9 @@ py::object define_api_keyword(py::module_ &module, py::object base_keyword) {
     ns["_current_response"] = py::none();
     // The request record that set_json filled, so send_http knows the JSON body was given.
     ns["_json_request"] = py::none();
+    ns["_client"] = py::none();
+    // The settings of a client not built yet (see client()); None once it is.
+    ns["_pending_client"] = py::none();
 
     // pybind11 must not see the name "__init__" (it special-cases it); stored under it.
     ns["__init__"] = method(&init_api_keyword, "init", py::arg("self"),
@@ -434,6 +457,12 @@ py::object define_api_keyword(py::module_ &module, py::object base_keyword) {
                  py::none(), py::none(),
                  "The request under construction; a new empty MockRequest (which forgets the last "
                  "response) when none is being built.");
+    ns["client"] =
+        property(py::cpp_function(&client, py::name("client"), py::arg("self")),
+                 py::cpp_function(&set_client, py::name("client"), py::arg("self"),
+                                  py::arg("value")),
+                 py::none(),
+                 "The HTTP client of key_new_client, built when first used.");
     ns["current_response"] =
         property(py::cpp_function(&current_response, py::name("current_response"), py::arg("self")),
                  py::none(), py::none(),

@@ -165,6 +165,10 @@ void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger)
 
 // The keyword object's HTTP client belongs to the case: its connections close with it.
 void close_case_client(py::handle keyword_object) {
+    // A client the case never used was never built: nothing to close, nothing to build.
+    if (!py::getattr(keyword_object, "_pending_client", py::none()).is_none()) {
+        return;
+    }
     py::object client = py::getattr(keyword_object, "client", py::none());
     if (!client.is_none() && py::isinstance(client, py::module_::import("httpx").attr("Client"))) {
         client.attr("close")();
