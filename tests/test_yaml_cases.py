@@ -93,6 +93,13 @@ def test_every_document_of_every_case_file_is_a_case(suite):
           - request: {url: /users/1}
         """)
     write_cases(suite, "orders.yaml", "test_name: not collected\nsteps: [{a: 1}]\n")
+    # A passing case drops its data; read after the run, it is the case as written.
+    suite.makeconftest(RECORDING_CONFTEST + """
+    def pytest_sessionfinish(session):
+        with open("after.log", "w", encoding="utf-8") as log:
+            for item in session.items:
+                log.write(repr((item.case, item.steps is item.case["steps"])) + "\\n")
+    """)
     result = suite.runpytest(*NO_STEP_RUNNER, "-v")
     result.assert_outcomes(passed=3)
     result.stdout.fnmatch_lines([
@@ -109,6 +116,10 @@ def test_every_document_of_every_case_file_is_a_case(suite):
     ]
     # The hook gets a YamlItem (a pytest.Function) and the item's real fixture request.
     assert all(is_item and is_request for _, _, _, is_item, is_request, _ in steps)
+    written = [*yaml.safe_load_all((suite.path / "test_orders.yaml").read_text())][:2]
+    written.append(yaml.safe_load((suite.path / "test_users.yml").read_text()))
+    after = (suite.path / "after.log").read_text(encoding="utf-8").splitlines()
+    assert [ast.literal_eval(line) for line in after] == [(case, True) for case in written]
 
 
 def test_steps_are_rendered_just_before_they_run(suite):

@@ -71,9 +71,9 @@ std::vector<Document> read_documents(py::handle loader_class, py::str text,
     return documents;
 }
 
-std::vector<Document> parse_documents(py::handle file_node, const std::string &where) {
+std::vector<Document> parse_documents(py::handle file_node, py::str text,
+                                     const std::string &where) {
     py::module_ yaml = py::module_::import("yaml");
-    py::str text = read_text(file_node, where);
     if (auto documents = load_with_libyaml(text)) {
         return std::move(*documents);
     }
@@ -303,7 +303,7 @@ bool check_case(const Document &document, bool strict, std::vector<std::string> 
     if (problems.size() != problems_before) {
         return false;
     }
-    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0};
+    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0, 0};
     return true;
 }
 
@@ -325,9 +325,10 @@ std::string describe_value(py::handle value) {
     return kind + " " + text;
 }
 
-std::vector<CaseSpec> load_cases(py::handle file_node) {
+LoadedFile load_cases(py::handle file_node) {
     std::string where = text_of(file_node.attr("nodeid"));
-    std::vector<Document> documents = parse_documents(file_node, where);
+    py::str text = read_text(file_node, where);
+    std::vector<Document> documents = parse_documents(file_node, text, where);
 
     std::vector<std::string> problems;
     const bool strict = strict_keys();
@@ -345,6 +346,7 @@ std::vector<CaseSpec> load_cases(py::handle file_node) {
         if (!check_case(document, strict, problems, document_where, found)) {
             continue;
         }
+        found.document_index = number - 1;
         // Two cases of one name would share a node id: selection, reruns and reports
         // could not tell them apart.
         std::string name = text_of(found.name);
@@ -363,7 +365,16 @@ std::vector<CaseSpec> load_cases(py::handle file_node) {
         }
         raise_collect_error(file_node, message);
     }
-    return cases;
+    return {text, std::move(cases)};
+}
+
+py::list read_documents_again(py::handle file_node, py::str text) {
+    py::list values;
+    for (const Document &document :
+         parse_documents(file_node, text, text_of(file_node.attr("nodeid")))) {
+        values.append(document.value);
+    }
+    return values;
 }
 
 } // namespace lumox::yaml_cases

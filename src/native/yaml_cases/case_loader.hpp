@@ -20,12 +20,22 @@ struct CaseSpec {
     py::list steps;    // its steps as written
     py::list marks;    // pytest Mark objects built from `marks`
     py::ssize_t line0; // 0-based line where the case's document starts
+    py::ssize_t document_index; // 0-based place of its document among the file's
+};
+
+struct LoadedFile {
+    py::str text; // as read, to read the documents again from
+    std::vector<CaseSpec> cases;
 };
 
 // Reads and checks the file of the collector `file_node` (a pytest.File). Raises the
 // collector's CollectError describing every problem found; marks unknown to pytest fail
 // the way pytest reports them (--strict-markers).
-std::vector<CaseSpec> load_cases(py::handle file_node);
+LoadedFile load_cases(py::handle file_node);
+
+// The values of every document of `text`, the file's text as load_cases read it, read the
+// same way once more (new objects, equal to the first reading).
+py::list read_documents_again(py::handle file_node, py::str text);
 
 // A short printable description of a YAML value for messages: its kind and its text.
 std::string describe_value(py::handle value);

@@ -31,6 +31,15 @@ namespace {
 // 0-based line of the case's document in its file.
 constexpr const char *case_line_attr = "_lumox_case_line";
 
+// A case's data (`case`, and `steps`, its list of steps) is held in these slots of its
+// item; `case_document_attr` is the place of its document in the file, whose text the
+// file node keeps (`file_text_attr`) to read the data again once a passing run dropped it.
+constexpr const char *case_slot = "_lumox_case";
+constexpr const char *steps_slot = "_lumox_steps";
+constexpr const char *case_document_attr = "_lumox_case_document";
+constexpr const char *file_text_attr = "_lumox_text";
+constexpr const char *file_documents_attr = "_lumox_documents";
+
 // Classes and functions this module works with, kept for the whole process.
 struct Runtime {
     py::object case_file; // YamlCaseFile
@@ -62,22 +71,26 @@ py::object make_test_object(const CaseSpec &found, py::handle path,
 
 py::list collect_cases(py::object file_node) {
     lumox::py_helpers::GcPause gc_pause;
-    std::vector<CaseSpec> cases;
+    LoadedFile loaded;
     try {
-        cases = load_cases(file_node);
+        loaded = load_cases(file_node);
     } catch (py::error_already_set &) {
         lumox::py_helpers::count_broken_case_file(file_node.attr("session"));
         throw;
     }
+    std::vector<CaseSpec> &cases = loaded.cases;
+    py::setattr(file_node, file_text_attr, loaded.text);
+    py::setattr(file_node, file_documents_attr, py::none());
     py::list items;
     py::object path = file_node.attr("path");
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSpec &found : cases) {
         py::object item = maker.make(py::str(found.name), make_test_object(found, path, maker),
                                      found.marks);
-        item.attr("case") = found.document;
-        item.attr("steps") = found.steps;
+        item.attr(case_slot) = found.document;
+        item.attr(steps_slot) = found.steps;
         item.attr(case_line_attr) = found.line0;
+        item.attr(case_document_attr) = found.document_index;
         items.append(item);
     }
     return items;
@@ -185,7 +198,8 @@ void run_steps_of(py::object item) {
 
 // A case's last response lives as long as the case runs: items stay for the whole session,
 // and a suite of large bodies would otherwise keep every one of them. The last rendered
-// step of a passing case goes too; a failing case keeps it for whoever looks into it.
+// step and the data of a passing case go too (its data is read again from the file's text
+// if asked for); a failing case keeps them for whoever looks into it.
 void run_steps(py::object item) {
     try {
         run_steps_of(item);
@@ -195,6 +209,40 @@ void run_steps(py::object item) {
     }
     item.attr("resp") = py::none();
     item.attr("current_step") = py::none();
+    item.attr(case_slot) = py::none();
+    item.attr(steps_slot) = py::none();
+}
+
+// Brings back the data a passing run dropped. The file's documents are read once for all
+// of its items: a hook that reads every case after the run costs one reading of the file.
+void read_case_again(py::handle item) {
+    py::object file_node = item.attr("parent");
+    py::object documents = file_node.attr(file_documents_attr);
+    if (documents.is_none()) {
+        documents = read_documents_again(file_node, file_node.attr(file_text_attr));
+        py::setattr(file_node, file_documents_attr, documents);
+    }
+    py::object document = documents[item.attr(case_document_attr)];
+    item.attr(case_slot) = document;
+    item.attr(steps_slot) = document["steps"];
+}
+
+py::object item_case(py::object self) {
+    if (self.attr(case_slot).is_none()) {
+        read_case_again(self);
+    }
+    return self.attr(case_slot);
+}
+
+void set_item_case(py::object self, py::object value) { self.attr(case_slot) = value; }
+
+void set_item_steps(py::object self, py::object value) { self.attr(steps_slot) = value; }
+
+py::object item_steps(py::object self) {
+    if (self.attr(steps_slot).is_none()) {
+        read_case_again(self);
+    }
+    return self.attr(steps_slot);
 }
 
 py::object item_reportinfo(py::object self) {
@@ -221,6 +269,15 @@ void define_classes(py::module_ &m) {
     runtime->item = lumox::py_helpers::define_case_item_class(
         m, "YamlItem", "One YAML case: its steps run through pytest_yaml_run_step.", &run_steps,
         &item_reportinfo, &report_step_failure, fields);
+    py::object property = py::module_::import("builtins").attr("property");
+    py::setattr(runtime->item, "case",
+                property(py::cpp_function(&item_case, py::name("case"), py::arg("self")),
+                         py::cpp_function(&set_item_case, py::arg("self"), py::arg("value")),
+                         py::none(), "The case as written in its YAML document."));
+    py::setattr(runtime->item, "steps",
+                property(py::cpp_function(&item_steps, py::name("steps"), py::arg("self")),
+                         py::cpp_function(&set_item_steps, py::arg("self"), py::arg("value")),
+                         py::none(), "The case's steps as written."));
 
     py::dict file_ns;
     file_ns["collect"] = method(&collect_cases, "collect", py::arg("self"));
