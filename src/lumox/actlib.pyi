@@ -102,6 +102,7 @@ class AppKeyWord(BaseKeyWord):
 class ApiKeyWord(BaseKeyWord):
     """Keyword library for HTTP API tests."""
 
+    #: The client of the last key_new_client, built when a keyword first uses it.
     client: httpx.Client
     _current_request: Optional[MockRequest]
     _current_response: Optional[httpx.Response]

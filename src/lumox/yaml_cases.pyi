@@ -31,9 +31,9 @@ class YamlCase:
 class YamlItem(pytest.Function):
     """One YAML case. Its steps run through the hook ``pytest_yaml_run_step``."""
 
-    #: The case's document as written.
+    #: The case's document as written (a passing case drops it; read again when asked for).
     case: dict[str, Any]
-    #: The case's steps as written.
+    #: The case's steps as written (``case["steps"]``).
     steps: list[dict[str, Any]]
     #: The step being run, rendered over the run's variables.
     current_step: dict[str, Any] | None
