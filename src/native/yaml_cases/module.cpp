@@ -227,23 +227,21 @@ void read_case_again(py::handle item) {
     item.attr(steps_slot) = document["steps"];
 }
 
-py::object item_case(py::object self) {
-    if (self.attr(case_slot).is_none()) {
+// `case` and `steps` read their slot, bringing the data back first if a run dropped it.
+py::object case_data(py::object self, const char *slot) {
+    if (self.attr(slot).is_none()) {
         read_case_again(self);
     }
-    return self.attr(case_slot);
+    return self.attr(slot);
 }
+
+py::object item_case(py::object self) { return case_data(self, case_slot); }
+
+py::object item_steps(py::object self) { return case_data(self, steps_slot); }
 
 void set_item_case(py::object self, py::object value) { self.attr(case_slot) = value; }
 
 void set_item_steps(py::object self, py::object value) { self.attr(steps_slot) = value; }
-
-py::object item_steps(py::object self) {
-    if (self.attr(steps_slot).is_none()) {
-        read_case_again(self);
-    }
-    return self.attr(steps_slot);
-}
 
 py::object item_reportinfo(py::object self) {
     return py::make_tuple(self.attr("path"), py::getattr(self, case_line_attr, py::none()),
