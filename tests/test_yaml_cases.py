@@ -439,3 +439,34 @@ def test_case_files_read_as_pyyaml_reads_them(pytester, monkeypatch, name):
         (loop,) = pytester.getitems(loop_file)
         looped = loop.steps[0]["mock"]
         assert looped[1] is looped and gc.is_tracked(looped) and gc.is_tracked(loop.steps)
+
+
+def test_a_session_with_cases_keeps_its_collection_out_of_the_gc_passes(suite):
+    # The test records whether the session's items are within the cyclic collector's reach
+    # and whether a reference cycle its module made at collection is collected.
+    suite.makepyfile(test_python="""
+        import gc, weakref
+
+        class Node:
+            pass
+
+        made = Node()
+        made.me = made
+        made_ref = weakref.ref(made)
+        del made
+
+        def test_records(request):
+            tracked = {id(obj) for obj in gc.get_objects()}
+            gc.collect()
+            with open("gc.log", "a", encoding="utf-8") as log:
+                items = [id(item) in tracked for item in request.session.items]
+                log.write(repr((items, made_ref() is None)) + "\\n")
+    """)
+    suite.runpytest(*NO_STEP_RUNNER).assert_outcomes(passed=1)
+    assert gc.get_freeze_count() == 0
+    write_cases(suite, "test_cases.yaml", "test_name: a case\nsteps: [{a: 1}]\n")
+    suite.runpytest(*NO_STEP_RUNNER).assert_outcomes(passed=2)
+    # Frozen until the run's configuration was cleaned up.
+    assert gc.get_freeze_count() == 0
+    logged = (suite.path / "gc.log").read_text(encoding="utf-8").splitlines()
+    assert [ast.literal_eval(line) for line in logged] == [([True], True), ([False, False], False)]

@@ -11,6 +11,16 @@ def pytest_collect_file(file_path, parent):
 
 
 @pytest.hookimpl(wrapper=True)
+def pytest_collection(session):
+    # What exists before and what collection makes live until the session ends: kept out
+    # of the garbage collector's passes.
+    workbooks.freeze_before_collection(session)
+    items = yield
+    workbooks.freeze_collected_cases(session)
+    return items
+
+
+@pytest.hookimpl(wrapper=True)
 def pytest_runtestloop(session):
     # Broken workbooks are reported, but the other files still run.
     excused = workbooks.excuse_broken_files(session)

@@ -14,6 +14,16 @@ def pytest_collect_file(file_path, parent):
 
 
 @pytest.hookimpl(wrapper=True)
+def pytest_collection(session):
+    # What exists before and what collection makes live until the session ends: kept out
+    # of the garbage collector's passes.
+    yaml_cases.freeze_before_collection(session)
+    items = yield
+    yaml_cases.freeze_collected_cases(session)
+    return items
+
+
+@pytest.hookimpl(wrapper=True)
 def pytest_runtestloop(session):
     # Broken case files are reported, but the other files still run.
     excused = yaml_cases.excuse_broken_files(session)

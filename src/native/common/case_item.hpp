@@ -23,24 +23,6 @@ py::object define_case_object_class(py::module_ &module, const char *name,
 // A new test object of `case_class`, placed at line `line` (1-based) of the file `path`.
 py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t line);
 
-// Pauses the cyclic garbage collector while a case file is read: what is made then (cases
-// and their items) lives as long as the session, and every collector pass on the way would
-// walk all the items of the files read so far. The previous state comes back at the end.
-class GcPause {
-  public:
-    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
-    ~GcPause() {
-        if (was_enabled_) {
-            PyGC_Enable();
-        }
-    }
-    GcPause(const GcPause &) = delete;
-    GcPause &operator=(const GcPause &) = delete;
-
-  private:
-    bool was_enabled_;
-};
-
 // Makes the items of one case file. pytest works out the fixtures a test needs from its
 // arguments, its usefixtures marks and the autouse fixtures of its place; every case of a
 // file asks for `request` at the same place, so the cases without a usefixtures mark of

@@ -19,6 +19,7 @@
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
+#include "native/common/session_gc.hpp"
 #include "native/common/step.hpp"
 #include "page_evidence.hpp"
 #include "sheet_rows.hpp"
@@ -265,6 +266,18 @@ PYBIND11_MODULE(workbooks, m) {
     define_sheet_rows(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.xlsx workbook, None for other files.");
+    m.def("freeze_before_collection", &lumox::py_helpers::freeze_before_collection,
+          py::arg("session"),
+          "Moves what exists before the session's collection out of the cyclic garbage "
+          "collector's reach until the run's configuration is cleaned up.");
+    m.def(
+        "freeze_collected_cases",
+        [](py::handle session) {
+            lumox::py_helpers::freeze_collected_cases(session, runtime->item);
+        },
+        py::arg("session"),
+        "Does the same for what the collection made, when the session holds cases of "
+        "this runner.");
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");

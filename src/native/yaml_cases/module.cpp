@@ -11,11 +11,12 @@
 #include "case_loader.hpp"
 #include "core/case_files.hpp"
 #include "failure_report.hpp"
-#include "native/common/errors.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/session_gc.hpp"
 #include "native/common/step.hpp"
 
 #include <string>
@@ -293,6 +294,18 @@ PYBIND11_MODULE(yaml_cases, m) {
     define_classes(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.yaml / test_*.yml file, None for other files.");
+    m.def("freeze_before_collection", &lumox::py_helpers::freeze_before_collection,
+          py::arg("session"),
+          "Moves what exists before the session's collection out of the cyclic garbage "
+          "collector's reach until the run's configuration is cleaned up.");
+    m.def(
+        "freeze_collected_cases",
+        [](py::handle session) {
+            lumox::py_helpers::freeze_collected_cases(session, runtime->item);
+        },
+        py::arg("session"),
+        "Does the same for what the collection made, when the session holds cases of "
+        "this runner.");
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
