@@ -13,11 +13,17 @@ def pytest_collect_file(file_path, parent):
     return yaml_cases.collect_file(file_path, parent)
 
 
+@pytest.hookimpl(tryfirst=True)
+def pytest_configure(config):
+    # Before pytest's own plug-ins register their cleanups, so this one runs after them.
+    yaml_cases.thaw_at_cleanup(config)
+
+
 @pytest.hookimpl(wrapper=True)
 def pytest_collection(session):
     # What exists before and what collection makes live until the session ends: kept out
     # of the garbage collector's passes.
-    yaml_cases.freeze_before_collection(session)
+    yaml_cases.freeze_before_collection()
     items = yield
     yaml_cases.freeze_collected_cases(session)
     return items

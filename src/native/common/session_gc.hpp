@@ -28,10 +28,15 @@ class GcPause {
     bool was_enabled_;
 };
 
-// At the start of `session`'s collection: moves every object that exists into the
-// collector's permanent generation (gc.freeze), where no pass looks. The collector gets
-// them back when the run's configuration is cleaned up, after pytest's last pass.
-void freeze_before_collection(py::handle session);
+// Gives what the freezes below froze back to the collector when `config` is cleaned up.
+// Called from the case runners' first pytest_configure: registered before pytest's own
+// cleanups, it runs after them, so that their garbage collection pass walks nothing
+// frozen.
+void thaw_at_cleanup(py::handle config);
+
+// At the start of the session's collection: moves every object that exists into the
+// collector's permanent generation (gc.freeze), where no pass looks.
+void freeze_before_collection();
 
 // At the end of the collection: freezes what it made as well, once the session holds an
 // item of `item_class` (a case of this runner). In a session of Python tests alone, what

@@ -294,10 +294,12 @@ PYBIND11_MODULE(yaml_cases, m) {
     define_classes(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.yaml / test_*.yml file, None for other files.");
+    m.def("thaw_at_cleanup", &lumox::py_helpers::thaw_at_cleanup, py::arg("config"),
+          "Gives the objects frozen during the run back to the cyclic garbage collector "
+          "when `config` is cleaned up.");
     m.def("freeze_before_collection", &lumox::py_helpers::freeze_before_collection,
-          py::arg("session"),
           "Moves what exists before the session's collection out of the cyclic garbage "
-          "collector's reach until the run's configuration is cleaned up.");
+          "collector's reach.");
     m.def(
         "freeze_collected_cases",
         [](py::handle session) {
