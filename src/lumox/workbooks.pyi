@@ -82,6 +82,15 @@ def excuse_broken_files(session: pytest.Session) -> int:
     """Takes the case files that failed to load out of the session's failure count and
     returns how many there were (each is excused once)."""
 
+def thaw_at_cleanup(config: pytest.Config) -> None:
+    """As ``lumox.yaml_cases.thaw_at_cleanup``: whichever runs first registers it."""
+
+def freeze_before_collection() -> None:
+    """As ``lumox.yaml_cases.freeze_before_collection``."""
+
+def freeze_collected_cases(session: pytest.Session) -> None:
+    """``gc.freeze()`` after the collection, when the session holds workbook cases."""
+
 def keyword_class() -> type:
     """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""
 

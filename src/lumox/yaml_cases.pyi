@@ -61,3 +61,17 @@ class _StepDumper(yaml.SafeDumper): ...
 
 def collect_file(file_path: Path, parent: pytest.Collector) -> YamlCaseFile | None:
     """The collector of a test_*.yaml / test_*.yml file, None for other files."""
+
+def excuse_broken_files(session: pytest.Session) -> int:
+    """Takes the case files that failed to load out of the session's failure count and
+    returns how many there were (each is excused once)."""
+
+def thaw_at_cleanup(config: pytest.Config) -> None:
+    """Gives the objects frozen during the run back to the cyclic garbage collector when
+    ``config`` is cleaned up (registered once per config)."""
+
+def freeze_before_collection() -> None:
+    """``gc.freeze()``: what exists before the collection lives as long as the session."""
+
+def freeze_collected_cases(session: pytest.Session) -> None:
+    """``gc.freeze()`` again after the collection, when the session holds YAML cases."""
