@@ -28,19 +28,16 @@ class GcPause {
     bool was_enabled_;
 };
 
-// Gives what the freezes below froze back to the collector when `config` is cleaned up.
-// Called from the case runners' first pytest_configure: registered before pytest's own
-// cleanups, it runs after them, so that their garbage collection pass walks nothing
-// frozen.
-void thaw_at_cleanup(py::handle config);
-
-// At the start of the session's collection: moves every object that exists into the
-// collector's permanent generation (gc.freeze), where no pass looks.
-void freeze_before_collection();
-
-// At the end of the collection: freezes what it made as well, once the session holds an
-// item of `item_class` (a case of this runner). In a session of Python tests alone, what
-// their collection made stays within the collector's reach.
-void freeze_collected_cases(py::handle session, py::handle item_class);
+// Adds to a case runner's `module`, whose items are of `item_class`:
+// - thaw_at_cleanup(config): gives what the freezes froze back to the collector when
+//   `config` is cleaned up, registered once whichever runner asks first. Called from the
+//   runner's first pytest_configure: registered before pytest's own cleanups, it runs after
+//   them, so that their garbage collection pass walks nothing frozen.
+// - freeze_before_collection(): moves every object that exists into the collector's
+//   permanent generation (gc.freeze), where no pass looks.
+// - freeze_collected_cases(session): freezes what the collection made as well, once the
+//   session holds an item of `item_class`. In a session of Python tests alone, what their
+//   collection made stays within the collector's reach.
+void define_session_gc_functions(py::module_ &module, py::handle item_class);
 
 } // namespace lumox::py_helpers

@@ -266,20 +266,7 @@ PYBIND11_MODULE(workbooks, m) {
     define_sheet_rows(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.xlsx workbook, None for other files.");
-    m.def("thaw_at_cleanup", &lumox::py_helpers::thaw_at_cleanup, py::arg("config"),
-          "Gives the objects frozen during the run back to the cyclic garbage collector "
-          "when `config` is cleaned up.");
-    m.def("freeze_before_collection", &lumox::py_helpers::freeze_before_collection,
-          "Moves what exists before the session's collection out of the cyclic garbage "
-          "collector's reach.");
-    m.def(
-        "freeze_collected_cases",
-        [](py::handle session) {
-            lumox::py_helpers::freeze_collected_cases(session, runtime->item);
-        },
-        py::arg("session"),
-        "Does the same for what the collection made, when the session holds cases of "
-        "this runner.");
+    lumox::py_helpers::define_session_gc_functions(m, runtime->item);
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
