@@ -1,63 +1,87 @@
 # Developer entry points. The README's two commands are `make demo` and `make test`.
 # Everything is installed into the virtual environment .venv, so a run never depends on
-# what else the machine's Python holds.
+# what else the machine's Python holds. Long steps print one line when they start and one
+# when they end; their output goes to a log under build/logs, shown when a step fails.
 VENV ?= .venv
 PYTHON := $(VENV)/bin/python
 BUILD_FLAGS ?= -Ccmake.define.LUMOX_WERROR=ON
+LOGS := build/logs
+STEP := tools/step.sh
+# What the setup steps of the two commands install, side by side: apt and npm wait on the
+# network while the compiler works.
+SETUP := $(MAKE) --no-print-directory -j3
 
-.PHONY: demo test install build-deps browsers node-packages test-cpp test-py dev clang fuzz bench bench-venvs bench-lumox
+.PHONY: demo test install python-deps build-deps browsers node-packages test-cpp test-py dev \
+	wheel wheel-check clang fuzz bench bench-venvs bench-lumox
 
 $(PYTHON):
 	python3 -m venv $(VENV)
-	$(PYTHON) -m pip install -q --upgrade pip
+	@$(STEP) $(LOGS)/pip-upgrade.log "upgrading pip in $(VENV)" $(PYTHON) -m pip install --upgrade pip
 
-# Debian's Chromium and ChromeDriver, for the browser fixtures (nothing is downloaded
-# by the tests themselves).
-browsers:
-	@if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then \
-	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium chromium-driver; \
-	fi
+# lumox's dependencies, its build tools and the test extras, installed the normal way: a
+# dependency that comes as a source distribution is built in isolation with its own tools.
+$(VENV)/.dependencies: pyproject.toml tools/requirements.py | $(PYTHON)
+	@$(PYTHON) tools/requirements.py test >$(VENV)/requirements.txt
+	@$(STEP) $(LOGS)/pip.log "installing lumox's dependencies into $(VENV) from PyPI" \
+	  $(PYTHON) -m pip install -r $(VENV)/requirements.txt
+	touch $@
 
-# The Node.js packages of package-lock.json (front-end libraries of the test pages),
-# installed exactly as locked; node_modules is never committed.
-node_modules/.package-lock.json: package.json package-lock.json
-	npm ci --no-audit --no-fund --loglevel=error
-
-node-packages: node_modules/.package-lock.json
+python-deps: $(VENV)/.dependencies
 
 # Debian's libyaml headers: lumox.yaml_cases reads case files with libyaml when built
 # with them (without, PyYAML reads them, more slowly).
 build-deps:
 	@if [ ! -e /usr/include/yaml.h ]; then \
-	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libyaml-dev; \
+	  $(STEP) $(LOGS)/apt-build.log "installing Debian's libyaml-dev" \
+	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libyaml-dev'; \
 	fi
 
-# Without build isolation the build tools stay the same between installs, so the
-# persistent build directory (build/<wheel tag>) rebuilds only what changed.
-install: build-deps $(PYTHON)
-	$(PYTHON) -m pip install -q "scikit-build-core>=0.10" "pybind11>=3,<4"
-	$(PYTHON) -m pip install -q --no-build-isolation $(BUILD_FLAGS) '.[test]'
+# Debian's Chromium and ChromeDriver, for the browser fixtures (nothing is downloaded
+# by the tests themselves). After build-deps, since dpkg lets one apt-get run at a time.
+browsers: build-deps
+	@if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then \
+	  $(STEP) $(LOGS)/apt-browsers.log "installing Debian's chromium and chromium-driver (about a minute)" \
+	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium chromium-driver'; \
+	fi
 
-demo: browsers node-packages install
+# The Node.js packages of package-lock.json (Appium with its fake driver, the Allure
+# command line, front-end libraries of the test pages), installed exactly as locked;
+# node_modules is never committed.
+node_modules/.package-lock.json: package.json package-lock.json
+	@$(STEP) $(LOGS)/npm.log "installing the Node.js packages of package-lock.json with npm ci" \
+	  npm ci --no-audit --no-fund
+
+node-packages: node_modules/.package-lock.json
+
+# lumox itself, without build isolation: the build tools stay the same between installs, so
+# the persistent build directory (build/<wheel tag>) rebuilds only what changed.
+BUILD_WHAT := building lumox's native modules (about 2 minutes on 2 cores the first time, seconds after a change)
+install: build-deps python-deps
+	@$(STEP) $(LOGS)/build.log "$(BUILD_WHAT) into $(VENV)" \
+	  $(PYTHON) -m pip install -v --no-build-isolation --no-deps $(BUILD_FLAGS) .
+
+demo:
+	@$(SETUP) browsers node-packages install
 	PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
 
 # The C++ core library's GoogleTest suite.
-test-cpp: $(PYTHON)
-	$(PYTHON) -m pip install -q "pybind11>=3,<4"
-	cmake -S . -B build/gtest -G Ninja -DLUMOX_TESTS=ON -DLUMOX_WERROR=ON \
-	  -DPython_EXECUTABLE=$(abspath $(PYTHON)) \
-	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir) >/dev/null
-	cmake --build build/gtest --target lumox_core_tests
+test-cpp: python-deps
+	@$(STEP) $(LOGS)/gtest-build.log "building the GoogleTest suite of the C++ core library" \
+	  sh -c 'cmake -S . -B build/gtest -G Ninja -DLUMOX_TESTS=ON -DLUMOX_WERROR=ON \
+	    -DPython_EXECUTABLE=$(abspath $(PYTHON)) \
+	    -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir) && \
+	    cmake --build build/gtest --target lumox_core_tests'
 	./build/gtest/lumox_core_tests --gtest_brief=1
 
 test-py:
 	$(PYTHON) -m pytest -ra
 
-test: browsers node-packages install test-cpp test-py
+test:
+	@$(SETUP) browsers node-packages install
+	@$(MAKE) --no-print-directory test-cpp test-py
 
 # In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
-dev: build-deps $(PYTHON)
-	$(PYTHON) -m pip install -q "pybind11>=3,<4"
+dev: build-deps python-deps
 	cmake -S . -B build/dev -G Ninja -DLUMOX_INPLACE=ON -DLUMOX_TESTS=ON \
 	  -DPython_EXECUTABLE=$(abspath $(PYTHON)) \
 	  -Dpybind11_DIR=$$($(PYTHON) -m pybind11 --cmakedir)
@@ -128,8 +152,7 @@ $(BENCH_WORK)/robot/.ready:
 bench-venvs: $(BENCH_VENVS)
 
 # The wheel is built by .venv's tools into the same persistent build directory as `install`.
-bench-lumox: build-deps $(PYTHON)
-	$(PYTHON) -m pip install -q "scikit-build-core>=0.10" "pybind11>=3,<4"
+bench-lumox: build-deps python-deps
 	rm -rf $(BENCH_WORK)/wheel
 	$(PYTHON) -m pip wheel -q --no-build-isolation --no-deps $(BUILD_FLAGS) -w $(BENCH_WORK)/wheel .
 	test -x $(BENCH_LUMOX)/bin/python || $(BENCH_BASE_PYTHON) -m venv $(BENCH_LUMOX)

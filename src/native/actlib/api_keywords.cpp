@@ -1,5 +1,6 @@
 #include "api_keywords.hpp"
 
+#include "shared.hpp"
 #include "core/jsonpath_check.hpp"
 #include "native/common/errors.hpp"
 
@@ -17,7 +18,6 @@ namespace lumox::actlib {
 namespace {
 
 using py_helpers::add_keyword;
-using py_helpers::get_logger;
 using py_helpers::KeywordArgs;
 using py_helpers::method;
 using py_helpers::static_method;
@@ -27,11 +27,7 @@ using py_helpers::truthy;
 constexpr const char *kNoResponse = "尚未发送请求，请使用send_http关键字发送请求后再读取响应";
 constexpr const char *kBodyNotJson = "响应内容不是json格式，无法筛选";
 
-const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
-
 py::module_ httpx() { return py::module_::import("httpx"); }
-py::module_ json() { return py::module_::import("json"); }
-
 // JSON text given by the tester, parsed by Python's json module (its errors propagate).
 py::object parse_json(py::handle text) { return json().attr("loads")(text); }
 

@@ -1,5 +1,6 @@
 #include "app_keywords.hpp"
 
+#include "shared.hpp"
 #include "driver_session.hpp"
 #include "web_keywords.hpp"
 
@@ -16,7 +17,6 @@ namespace lumox::actlib {
 namespace {
 
 using py_helpers::add_keyword;
-using py_helpers::get_logger;
 using py_helpers::KeywordArgs;
 using py_helpers::raise_error;
 using py_helpers::to_repr;
@@ -25,8 +25,6 @@ using py_helpers::to_str;
 constexpr const char *kNoChain = "ActionChains未创建，请使用 ac_new 关键字创建后再操作";
 constexpr const char *kShakeScript = "mobile:execEmuConsoleCommand";
 constexpr int kShakePasses = 1000;
-
-const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
 
 py::object action_chains(py::handle driver) {
     return py::module_::import("lumox.actlib_utils").attr("MyActionChains")(driver);

@@ -1,5 +1,6 @@
 #include "web_keywords.hpp"
 
+#include "shared.hpp"
 #include "driver_session.hpp"
 
 #include "core/xpath.hpp"
@@ -18,7 +19,6 @@ namespace lumox::actlib {
 namespace {
 
 using py_helpers::add_keyword;
-using py_helpers::get_logger;
 using py_helpers::in_step;
 using py_helpers::KeywordArgs;
 using py_helpers::raise_error;
@@ -27,10 +27,6 @@ using py_helpers::to_str;
 using py_helpers::truthy;
 
 constexpr const char *kLocatorDoc = ":param locator: 定位器字符串，具体格式请参考关键字：show";
-
-const py_helpers::Logger &actlib_log() { return get_logger("lumox.actlib"); }
-
-py::module_ json() { return py::module_::import("json"); }
 
 // ---- the session and its wait ---------------------------------------------------------
 

@@ -28,8 +28,6 @@ constexpr const char *kQywx = "WeCom";
 constexpr const char *kDingding = "DingTalk";
 constexpr const char *kEmail = "e-mail";
 
-py::module_ import(const char *name) { return py::module_::import(name); }
-
 // Everything in the current settings that must not reach a log line: the signing
 // secret, the mail password and the access tokens of the webhook addresses.
 std::vector<std::string> current_secrets() {

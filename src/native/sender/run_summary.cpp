@@ -16,8 +16,6 @@ namespace {
 
 constexpr const char *kWorkerOutputKey = "lumox_collection";
 
-py::module_ import(const char *name) { return py::module_::import(name); }
-
 // The stash key of the workers' counts, made once per process.
 py::object collection_key() {
     py::module_ self = import("lumox.sender");

@@ -14,6 +14,8 @@ namespace py = pybind11;
 
 const py_helpers::Logger &logger();
 
+inline py::module_ import(const char *name) { return py::module_::import(name); }
+
 // The settings group `lumox`, read anew at every send.
 py::object lumox_settings();
 

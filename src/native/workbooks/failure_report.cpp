@@ -2,6 +2,7 @@
 
 #include "keyword_class.hpp"
 #include "native/common/case_report.hpp"
+#include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
 #include "workbook_loader.hpp"
 
@@ -16,8 +17,6 @@ using lumox::py_helpers::ReportLines;
 
 py::object *report_class = nullptr; // WorkbookCaseFailure, kept for the process
 
-std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
-
 } // namespace
 
 void define_failure_report(py::module_ &module) {
@@ -27,16 +26,16 @@ void define_failure_report(py::module_ &module) {
 }
 
 py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure &failure) {
-    const std::string name = repr_of(item.attr("name"));
+    const std::string name = py_helpers::to_repr(item.attr("name"));
     const std::string where = py::str(py::tuple(item.attr("location"))[0]).cast<std::string>() +
-                              ", sheet " + repr_of(item.attr("sheet"));
+                              ", sheet " + py_helpers::to_repr(item.attr("sheet"));
     const std::string error = error_line(failure.error);
     ReportLines lines;
     // The summary line leads with the place: a long error message is cut off at its end.
     std::string crash;
     if (failure.step.is_none()) {
         lines.add("Workbook case " + name + " could not create its keyword object (" + where + ")");
-        lines.add("keyword class: [lumox] keyword_type = " + repr_of(keyword_type_setting()));
+        lines.add("keyword class: [lumox] keyword_type = " + py_helpers::to_repr(keyword_type_setting()));
         crash = "keyword object: " + error;
     } else {
         const py::handle step = failure.step;
@@ -47,7 +46,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
         lines.add("step " + step_label(step) + (description.empty() ? "" : ": " + description));
         lines.add("keyword:   " + keyword, "    ");
         lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +
-                      repr_of(lumox::py_helpers::masked_keyword_args(step["keyword"], failure.args)),
+                      py_helpers::to_repr(lumox::py_helpers::masked_keyword_args(step["keyword"], failure.args)),
                   "    ");
         if (!failure.page.is_none()) {
             for (py::handle line : failure.page) {

@@ -5,6 +5,7 @@
 
 #include "native/common/broken_files.hpp"
 #include "native/common/case_report.hpp"
+#include "native/common/pylog.hpp"
 
 #include <optional>
 #include <set>
@@ -63,8 +64,6 @@ py::tuple arguments_of(const py::sequence &row) {
     }
     return args;
 }
-
-std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
 // The keyword names of the configured keyword class; none when the class cannot be loaded
 // (its own error is reported when the cases run).
@@ -168,9 +167,9 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
                     continue;
                 }
                 problems.push_back(
-                    where + ", sheet " + repr_of(title) + ": cell " +
+                    where + ", sheet " + py_helpers::to_repr(title) + ": cell " +
                     py::str(letter(column + 1)).cast<std::string>() + std::to_string(row_number) +
-                    " holds the formula " + repr_of(cell) +
+                    " holds the formula " + py_helpers::to_repr(cell) +
                     " with no value saved: open and save the workbook in Excel or LibreOffice "
                     "(which store each formula's value), or type the value itself");
             }
@@ -192,7 +191,7 @@ std::vector<CaseSheet> read_workbook(py::handle file_node) {
     const std::set<std::string> keywords = known_keywords();
     for (const SheetRows &sheet : workbook->sheets) {
         cases.push_back(CaseSheet{
-            sheet.title, read_steps(sheet, keywords, problems, where + ", sheet " + repr_of(sheet.title))});
+            sheet.title, read_steps(sheet, keywords, problems, where + ", sheet " + py_helpers::to_repr(sheet.title))});
     }
     if (workbook->formulas_without_values) {
         check_formulas(data, problems, where);
