@@ -10,7 +10,7 @@ STEP := tools/step.sh
 # What the setup steps of the two commands install, side by side: apt and npm wait on the
 # network while the compiler works.
 SETUP := $(MAKE) --no-print-directory -j3
-BUILD_HINT := (about 2 minutes on 2 cores the first time, seconds after a change)
+BUILD_HINT := (about 2 minutes on 2 cores from scratch, less after a change)
 
 .PHONY: demo test install python-deps build-deps browsers node-packages test-cpp test-py dev \
 	wheel wheel-check clang fuzz bench bench-venvs bench-lumox

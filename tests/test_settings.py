@@ -166,14 +166,26 @@ def test_wrong_values_name_where_they_came_from(workdir, monkeypatch, group, ini
     assert vars(group) == before
 
 
-def test_unknown_keys_are_ignored_with_a_warning(workdir, caplog):
-    write_ini(workdir, "[lumox_ui]\nwait_max = 2\nwait_maxx = 3\n")
+def test_unknown_keys_and_lookalike_sections_are_ignored_with_a_warning(workdir, caplog):
+    write_ini(workdir, "[lumox_ui]\nwait_max = 2\nwait_maxx = 3\n"
+                       "[LUMOX_UI]\nwait_max = x\n[[lumox_ui]]\nwait_max = 4\n[lumox_uix]\n")
     with caplog.at_level(logging.WARNING, logger="lumox.settings"):
         settings.lumox_ui.reload_settings()
     assert settings.lumox_ui.wait_max == 2.0
     assert not hasattr(settings.lumox_ui, "wait_maxx")
     assert [r.getMessage() for r in caplog.records] == [
+        "pytest.ini section [LUMOX_UI] is not read: its settings belong under [lumox_ui] "
+        "(section names are case-sensitive)",
+        "pytest.ini section [[lumox_ui]] is not read: its settings belong under [lumox_ui] "
+        "(section names are case-sensitive)",
         "pytest.ini [lumox_ui] unknown key 'wait_maxx' (line 3) is ignored"]
+    # Keys are indexed as the file is read: 200,000 of them (which took minutes when each
+    # was compared with all before it) are read within the test's time limit.
+    keys = "".join(f"k{i} = {i}\n" for i in range(200_000))
+    write_ini(workdir, "[lumox]\n" + keys + "k7 = last\n[lumox_api]\nbase_url = http://h\n")
+    with caplog.at_level(logging.ERROR, logger="lumox.settings"):
+        settings.lumox_api.reload_settings()
+    assert settings.lumox_api.base_url == "http://h"
 
 
 def test_groups_can_be_overridden_and_hide_secrets_in_repr(workdir, monkeypatch):

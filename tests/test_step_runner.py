@@ -314,6 +314,23 @@ class TestYamlSuites:
         assert f"ERROR 保存变量文件出错: {error}\nNotADirectoryError: {error}\n" in log
         assert "保存变量文件成功" not in log
 
+    def test_a_variables_file_that_cannot_be_read_stops_the_run_in_one_line(
+            self, pytester, http_service):
+        pytester.makefile(".yaml", test_01_login=LOGIN_YAML)
+        (pytester.path / "list.yaml").write_text("- a\n- b\n")
+        (pytester.path / "folder.yaml").mkdir()
+        for vars_file, problem in [
+            ("list.yaml", "'list.yaml' holds a YAML list, expected a mapping of names to values"),
+            ("folder.yaml", "[Errno 21] Is a directory: 'folder.yaml'"),
+        ]:
+            write_ini(pytester, http_service, vars_file)
+            result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+            assert result.ret == pytest.ExitCode.USAGE_ERROR
+            assert result.errlines == [f"ERROR: [lumox] vars_file: {problem}", ""]
+            assert "INTERNALERROR" not in result.stdout.str()
+            assert (pytester.path / vars_file).is_dir() or (
+                (pytester.path / vars_file).read_text() == "- a\n- b\n")
+
     def test_nothing_is_saved_when_vars_save_is_off(self, pytester, http_service):
         write_ini(pytester, http_service, "vars.yaml", vars_save=False)
         pytester.makefile(".yaml", test_01_login=LOGIN_YAML)

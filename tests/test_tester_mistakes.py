@@ -6,6 +6,7 @@ import sys
 import textwrap
 
 import openpyxl
+from openpyxl.worksheet.formula import ArrayFormula
 import pytest
 
 from test_workbooks import HEADER, write_pytest_ini, write_workbook
@@ -63,6 +64,9 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     sheet.append(HEADER)
     sheet.append([1, "", '="as"&"sert"', 1, "equal", 1])
     sheet.append([2, "", "send_http", "GET", '="/api/"&"health"'])
+    # An array formula with no value saved dropped its row, and the case passed.
+    sheet.append([3, "", "assert", 1, "equal", 2])
+    sheet["C4"] = ArrayFormula("C4", '=UPPER("x")')
     workbook.save(pytester.path / "test_formula.xlsx")
 
     result = pytester.runpytest_subprocess()
@@ -91,6 +95,8 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "test_formula.xlsx, sheet 'formula': cell C2 holds the formula '=\"as\"&\"sert\"' with "
         "no value saved: open and save the workbook in Excel or LibreOffice",
         "test_formula.xlsx, sheet 'formula': cell E3 holds the formula '=\"/api/\"&\"health\"'",
+        "test_formula.xlsx, sheet 'formula': cell C4 holds the formula '=UPPER(\"x\")' with no "
+        "value saved",
     ]:
         assert line in out
 

@@ -2,7 +2,7 @@
 
 #include "core/ascii_text.hpp"
 
-#include <algorithm>
+#include <unordered_map>
 #include <cstddef>
 
 namespace lumox::core {
@@ -39,18 +39,21 @@ struct PendingEntry {
     int line = 0;
 };
 
+// Keys and sections are found through an index, so that a file of many keys is read in
+// linear time.
 struct PendingSection {
     std::string name;
     std::vector<PendingEntry> entries;
+    std::unordered_map<std::string, std::size_t> places = {};
 
     PendingEntry &set(std::string key, std::string first_line, int line) {
-        for (auto &entry : entries) {
-            if (entry.key == key) {
-                // The last occurrence wins but keeps the place of the first.
-                entry.lines = {std::move(first_line)};
-                entry.line = line;
-                return entry;
-            }
+        auto [place, added] = places.try_emplace(key, entries.size());
+        if (!added) {
+            // The last occurrence wins but keeps the place of the first.
+            PendingEntry &entry = entries[place->second];
+            entry.lines = {std::move(first_line)};
+            entry.line = line;
+            return entry;
         }
         entries.push_back({std::move(key), {std::move(first_line)}, line});
         return entries.back();
@@ -101,6 +104,7 @@ IniDocument parse_ini(std::string_view text) {
     }
 
     std::vector<PendingSection> sections;
+    std::unordered_map<std::string, std::size_t> section_places;
     PendingSection *current = nullptr;
     PendingEntry *option = nullptr;
     // Indentation of the last header or key line: deeper lines continue the value.
@@ -130,13 +134,11 @@ IniDocument parse_ini(std::string_view text) {
         const std::size_t closing = content.rfind(']');
         if (content[0] == '[' && closing != std::string_view::npos && closing >= 2) {
             std::string name(content.substr(1, closing - 1));
-            auto found = std::find_if(sections.begin(), sections.end(),
-                                      [&](const PendingSection &s) { return s.name == name; });
-            if (found == sections.end()) {
+            auto [place, added] = section_places.try_emplace(name, sections.size());
+            if (added) {
                 sections.push_back({std::move(name), {}});
-                found = sections.end() - 1;
             }
-            current = &*found;
+            current = &sections[place->second];
             option = nullptr;
             continue;
         }

@@ -121,6 +121,12 @@ void clear(py::object self) {
     PyDict_Clear(self.ptr());
 }
 
+// PyYAML's safe Loader or Dumper: libyaml's CSafe<kind> when PyYAML was built with it,
+// its own pure-Python Safe<kind> otherwise.
+py::object safe_class(py::handle yaml, const std::string &kind) {
+    return py::getattr(yaml, ("CSafe" + kind).c_str(), yaml.attr(("Safe" + kind).c_str()));
+}
+
 // The mapping in the file's YAML text, or an empty one for an empty document.
 py::dict parse_document(const std::string &path, const std::string &content) {
     py::object yaml = py::module_::import("yaml");
@@ -139,8 +145,9 @@ py::dict parse_document(const std::string &path, const std::string &content) {
     }
     py::object document;
     try {
-        // safe_load: a variables file must never construct arbitrary Python objects.
-        document = yaml.attr("safe_load")(text);
+        // A safe loader: a variables file must never construct arbitrary Python objects.
+        // libyaml's (when PyYAML has it) reads a large file about a hundred times faster.
+        document = yaml.attr("load")(text, py::arg("Loader") = safe_class(yaml, "Loader"));
     } catch (py::error_already_set &error) {
         if (!error.matches(yaml.attr("YAMLError"))) {
             throw;
@@ -181,9 +188,9 @@ void init_yaml_file(py::object self, py::object path) {
 std::string serialize(py::dict plain, const std::string &path) {
     py::object yaml = py::module_::import("yaml");
     auto dump = [&](py::handle data) {
-        return yaml.attr("safe_dump")(data, py::arg("allow_unicode") = true,
-                                      py::arg("sort_keys") = false,
-                                      py::arg("default_flow_style") = false);
+        return yaml.attr("dump")(data, py::arg("Dumper") = safe_class(yaml, "Dumper"),
+                                 py::arg("allow_unicode") = true, py::arg("sort_keys") = false,
+                                 py::arg("default_flow_style") = false);
     };
     try {
         return dump(plain).cast<std::string>();

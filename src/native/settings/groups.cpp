@@ -2,6 +2,7 @@
 
 #include "types.hpp"
 
+#include "core/ascii_text.hpp"
 #include "core/file_io.hpp"
 #include "core/ini.hpp"
 #include "core/setting_values.hpp"
@@ -150,9 +151,26 @@ void warn_unknown_keys(const std::string &group, const core::IniDocument &ini) {
     }
 }
 
+// A section meant as [group] that is not read: written in another case or with extra
+// brackets or blanks ("[LUMOX_UI]", "[[lumox_ui]]", "[ lumox_ui ]").
+void warn_lookalike_sections(const std::string &group, const core::IniDocument &ini) {
+    for (const std::string &name : ini.section_names()) {
+        std::string_view bare = core::strip_blanks(name);
+        while (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
+            bare = core::strip_blanks(bare.substr(1, bare.size() - 2));
+        }
+        if (name != group && core::equals_ignoring_case(bare, group)) {
+            get_logger(kLoggerName)
+                .warning(config_file() + " section [" + name + "] is not read: its settings " +
+                         "belong under [" + group + "] (section names are case-sensitive)");
+        }
+    }
+}
+
 void reload_group(py::object self) {
     const std::string group = self.attr("_group").cast<std::string>();
     const core::IniDocument ini = read_ini();
+    warn_lookalike_sections(group, ini);
     warn_unknown_keys(group, ini);
     // Every value is read before any is assigned: a bad value leaves the group unchanged.
     py::dict values;

@@ -6,6 +6,7 @@
 #include "step_runner.hpp"
 
 #include "native/common/module_init.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 
 #include <pybind11/pybind11.h>
@@ -74,12 +75,25 @@ PYBIND11_MODULE(steps, m) {
         [] {
             py::object vars_file =
                 py::module_::import("lumox.settings").attr("lumox").attr("vars_file");
-            if (lumox::py_helpers::truthy(vars_file)) {
+            if (!lumox::py_helpers::truthy(vars_file)) {
+                return;
+            }
+            try {
                 py::object made = py::module_::import("lumox.steps").attr("exchanger");
+            } catch (py::error_already_set &error) {
+                // A file that cannot be read stops the run with one line that says why,
+                // not with pytest's internal-error traceback.
+                if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OSError)) {
+                    throw;
+                }
+                lumox::py_helpers::raise_from(
+                    error, py::module_::import("pytest").attr("UsageError"),
+                    "[lumox] vars_file: " + lumox::py_helpers::to_str(error.value()));
             }
         },
         "At the start of a run: the variables of lumox.vars_file become template globals "
-        "(the variable store is made now when there is such a file).");
+        "(the variable store is made now when there is such a file). A file that cannot be "
+        "read raises pytest.UsageError naming it.");
     m.def("run_step", &lumox::steps::run_step, py::arg("item"), py::arg("request"),
           "Runs one YAML step (item.current_step): its mock, request, response, extract and "
           "validate keys in the order they stand. Returns 1.");

@@ -147,6 +147,8 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
     py::object values = openpyxl.attr("load_workbook")(
         io.attr("BytesIO")(data), py::arg("read_only") = true, py::arg("data_only") = true);
     py::object letter = py::module_::import("openpyxl.utils").attr("get_column_letter");
+    py::object array_formula =
+        py::module_::import("openpyxl.worksheet.formula").attr("ArrayFormula");
     for (py::handle sheet : formulas.attr("worksheets")) {
         py::str title = sheet.attr("title");
         if (title.cast<std::string>() == keyword_list_sheet) {
@@ -162,6 +164,9 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
             for (py::ssize_t column = keyword_column; column < static_cast<py::ssize_t>(py::len(cells));
                  ++column) {
                 py::object cell = cells[column];
+                if (py::isinstance(cell, array_formula)) {
+                    cell = cell.attr("text"); // an array formula: its text, as "=..."
+                }
                 if (!py::isinstance<py::str>(cell) || !cell_at(saved, column).is_none() ||
                     py::str(cell).cast<std::string>().rfind("=", 0) != 0) {
                     continue;
