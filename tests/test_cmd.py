@@ -68,6 +68,12 @@ class TestStart:
         with pytest.raises(FileExistsError, match="test_login.xlsx already exists"):
             cmd.start("login")
         assert (tmp_path / "test_login.xlsx").read_bytes() == before
+        # Nor is a symbolic link followed, even one that points nowhere yet.
+        outside = tmp_path.parent / f"{tmp_path.name}-outside.xlsx"
+        (tmp_path / "test_linked.xlsx").symlink_to(outside)
+        with pytest.raises(FileExistsError, match="test_linked.xlsx already exists"):
+            cmd.start("linked")
+        assert not outside.exists()
 
     def test_bad_names_and_options_are_one_line_errors(self, tmp_path):
         bad_name = lumox("start", "a/b", cwd=tmp_path)

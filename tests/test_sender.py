@@ -231,6 +231,14 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
     assert errors[3].endswith(f"(http://127.0.0.1:{closed_port}/send?key=***)")
     assert len(errors) == 4
     assert any(r.name == "httpx" and "/fail/qywx?key=***" in r.getMessage() for r in caplog.records)
+
+    # An address with a line break would add headers of its own: refused, nothing sent.
+    for to in ["b@example.test\r\nBcc: evil@example.test", "b@example.test\nReply-To : e@x"]:
+        configure(**mail_keys(mail, "plain", to=to))
+        with pytest.raises(ValueError, match=r"email_to = .* holds a line break \(CR or LF\); "
+                                             "nothing was sent"):
+            sender.to_email("x")
+    assert len(mail.handler.messages) == 1
     assert leaked(caplog) == []
 
 

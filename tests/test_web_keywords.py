@@ -189,6 +189,10 @@ class TestMisuse:
             (lambda: kw._key_sleep(-1), ValueError, "sleep: times must be a number of seconds such"),
             (lambda: kw._key_move("x", "left"), TypeError,
              "move: x must be a number of pixels, not 'left'"),
+            # A text of args was taken a character at a time, and the session started.
+            (lambda: kw._key_new_driver("chrome", "", '{"goog:chromeOptions": {"args": "--x"}}'),
+             ValueError, "capabilities: 'goog:chromeOptions' member 'args' must be a JSON list "
+                         "of texts, such as [\"--headless\"], not '--x'"),
         ]
         messages = []
         for call, error, message in cases:

@@ -104,7 +104,9 @@ void start(py::object name, py::object kw_type) {
         raise_error(PyExc_ValueError, "cannot create a case named " + to_repr(name) + ": " + *problem);
     }
     const std::string file_name = "test_" + text + ".xlsx";
-    if (py::bool_(py::module_::import("os.path").attr("exists")(file_name))) {
+    // lexists: a symbolic link counts even when it points nowhere, or the save would write
+    // through it to a file outside the folder.
+    if (py::bool_(py::module_::import("os.path").attr("lexists")(file_name))) {
         raise_error(PyExc_FileExistsError,
                     file_name + " already exists: remove it or choose another name");
     }

@@ -199,6 +199,16 @@ py::object mail_tls_context(py::handle ca_file) {
 }
 
 void send_email(py::object content, py::object settings) {
+    // A line break in an address would open a header of its own (Bcc:, Reply-To:) in the
+    // message: such a setting is refused before the server is reached and the password sent.
+    for (const char *key : {"email_account", "email_to"}) {
+        py::object value = settings.attr(key);
+        if (to_str(value).find_first_of("\r\n") != std::string::npos) {
+            throw py::value_error("[lumox] " + std::string(key) + " = " +
+                                  py_helpers::to_repr(value) +
+                                  " holds a line break (CR or LF); nothing was sent");
+        }
+    }
     py::object server = settings.attr("email_server");
     py::object port = settings.attr("email_port");
     py::object account = settings.attr("email_account");

@@ -13,6 +13,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -102,6 +103,15 @@ void merge_browser_options(py::handle options, BrowserKind kind, py::handle memb
     for (auto [name, value] : py::reinterpret_borrow<py::dict>(members)) {
         const std::string member = to_str(name);
         if (member == "args") {
+            // A text would be taken a character at a time ("--x" as -, -, x).
+            const auto is_text = [](py::handle item) { return py::isinstance<py::str>(item); };
+            if (!py::isinstance<py::list>(value) ||
+                !std::all_of(value.begin(), value.end(), is_text)) {
+                raise_error(PyExc_ValueError, "capabilities: '" + key +
+                                                  "' member 'args' must be a JSON list of texts, "
+                                                  "such as [\"--headless\"], not " +
+                                                  to_repr(value));
+            }
             for (py::handle arg : value) {
                 options.attr("add_argument")(arg);
             }
