@@ -53,6 +53,10 @@ CASES = {
           - request: {method: POST, url: /api/echo, json: {sum: '{{ [1, 2, 3] | sum }}', upper: '{{ "a b".upper() }}'}}
             response: {json: {$.json.sum: 6, $.json.upper: A B}}
         """,
+    # 5,000 levels: PyYAML's representer of the failure report ran out of stack, and the
+    # report hook's error ended the run.
+    "test_deep.yaml": "test_name: nested deep\nsteps:\n  - request: {method: POST, url: /api/echo, "
+                      "json: " + "[" * 5000 + "1" + "]" * 5000 + "}\n",
     "test_surrogates.yaml": 'test_name: "bad \\ud800 name"\nsteps:\n'
                             '  - request: {method: GET, url: /api/health}\n',
     "test_surrogate_value.yaml": """\
@@ -101,7 +105,7 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
 
     result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
     assert result.ret == 1  # failures, not a crash or an interrupted run
-    result.assert_outcomes(failed=11, passed=1, skipped=1, xfailed=1, errors=1)
+    result.assert_outcomes(failed=12, passed=1, skipped=1, xfailed=1, errors=1)
     error = "*lumox.templates.TemplateError: "
     result.stdout.fnmatch_lines_random([
         f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "
@@ -123,6 +127,11 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "test_surrogates.yaml, document 1 (line 1): test_name 'bad \\ud800 name' holds a lone "
         "surrogate*",
         "SKIPPED *test_marks.yaml*condition: sys.platform*",
+        "FAILED test_deep.yaml::nested deep - *",
+        "lumox.templates.TemplateError: request.json[[]0[]][[]0[]]* is nested more than 200 "
+        "levels deep",
+        "    {'request': {'json': [[][[][[]*[[]...[]]*, 'method': 'POST', 'url': '/api/echo'}}",
+        "    (nested too deeply to show in full)",
         "FAILED test_book.xlsx::looped in a text - row 2, assert: ValueError: variable 'looped' "
         "cannot be written into the text: [[]1[]] refers to itself*",
         "FAILED test_book.xlsx::laughs in a text - row 2, assert: ValueError: variable 'laughs' "

@@ -45,6 +45,20 @@ py::object step_dumper() {
     return report_classes->step_dumper;
 }
 
+// The step's repr down to a few levels, for a step nested too deeply for PyYAML (whose
+// representer recurses once per level) or for repr itself: the report must not fail.
+std::string shallow_repr(py::handle step) {
+    py::object shallow = py::module_::import("reprlib").attr("Repr")();
+    shallow.attr("maxlevel") = 12;
+    for (const char *size : {"maxlist", "maxtuple", "maxdict", "maxset"}) {
+        shallow.attr(size) = 100;
+    }
+    for (const char *size : {"maxstring", "maxother"}) {
+        shallow.attr(size) = 1000;
+    }
+    return py::str(shallow.attr("repr")(step)).cast<std::string>();
+}
+
 std::string step_as_yaml(py::handle step) {
     py::module_ yaml = py::module_::import("yaml");
     try {
@@ -60,6 +74,9 @@ std::string step_as_yaml(py::handle step) {
     } catch (py::error_already_set &error) {
         if (error.matches(yaml.attr("YAMLError").ptr())) {
             return py::repr(step).cast<std::string>();
+        }
+        if (error.matches(PyExc_RecursionError)) {
+            return shallow_repr(step) + "\n(nested too deeply to show in full)";
         }
         throw;
     }
