@@ -3,6 +3,7 @@
 #include "shared.hpp"
 #include "driver_session.hpp"
 
+#include "core/notice_text.hpp"
 #include "core/xpath.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
@@ -137,8 +138,11 @@ void new_driver(const KeywordArgs &call) {
     if (!py::isinstance<py::str>(capabilities)) {
         py_helpers::raise_argument_type("key_new_driver()", "capabilities", "str", capabilities);
     }
-    actlib_log().info("启动新的设备: browser=" + to_str(browser) + ",hub=" + to_str(hub) +
-                      ", capabilities=" + to_str(capabilities));
+    // A hub's password stays out of the log.
+    actlib_log().info(core::mask_secrets("启动新的设备: browser=" + to_str(browser) +
+                                             ",hub=" + to_str(hub) +
+                                             ", capabilities=" + to_str(capabilities),
+                                         core::url_secrets(to_str(hub))));
     py::object parsed = parse_capabilities(capabilities);
     py::object driver =
         py::module_::import("lumox.webdriver")

@@ -8,6 +8,7 @@
 
 #include "core/ascii_text.hpp"
 #include "core/browser_setup.hpp"
+#include "core/notice_text.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 
@@ -202,6 +203,12 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
     return session;
 }
 
+// `message` with the password of the hub address (and any query value) as "***": errors
+// end up in reports and logs.
+std::string without_hub_password(const std::string &hub, const std::string &message) {
+    return lumox::core::mask_secrets(message, lumox::core::url_secrets(hub));
+}
+
 // Every WebDriver endpoint (Selenium Grid, chromedriver, Appium) answers GET /status. Asking
 // it first turns a hub that is down or silent into one clear error within the element wait,
 // instead of selenium's retries and its two-minute read time-out.
@@ -225,9 +232,12 @@ void check_hub_answers(const FactorySettings &config, const char *what = "WebDri
         }
         lumox::py_helpers::raise_from(
             error, PyExc_RuntimeError,
-            std::string(what) + " " + *config.grid + " does not answer (GET " + url + "/status within " +
-                to_str(timeout) + " s: " + to_str(error.value()) + "); check " +
-                config.grid_source + " and that the " + (config.app ? "Appium server" : "hub") + " is running");
+            without_hub_password(
+                *config.grid, std::string(what) + " " + *config.grid + " does not answer (GET " +
+                                  url + "/status within " + to_str(timeout) + " s: " +
+                                  to_str(error.value()) + "); check " + config.grid_source +
+                                  " and that the " + (config.app ? "Appium server" : "hub") +
+                                  " is running"));
     }
 }
 
@@ -261,9 +271,11 @@ void choose_hub(FactorySettings &config, py::handle hub, py::handle settings) {
             if (!error.matches(PyExc_ValueError)) {
                 throw;
             }
-            raise_error(PyExc_ValueError, "hub " + to_repr(py::str(*config.grid)) +
-                                              " is not a WebDriver hub address: " +
-                                              to_str(error.value()));
+            raise_error(PyExc_ValueError,
+                        without_hub_password(*config.grid,
+                                             "hub " + to_repr(py::str(*config.grid)) +
+                                                 " is not a WebDriver hub address: " +
+                                                 to_str(error.value())));
         }
     }
 }
