@@ -4,6 +4,7 @@ and marks with text conditions. Each gives a clear error (or the right result) i
 subprocess run, so that a crash would show as one, and the other files still run."""
 
 import textwrap
+import zipfile
 
 from test_workbooks import HEADER, write_pytest_ini, write_workbook
 
@@ -83,6 +84,22 @@ CASES = {
 VARIABLES = "looped: &b [1, *b]\nmarker: 'on'\nlaughs:\n" + LAUGHS + "\n"
 
 
+def write_wide_notes(path):
+    """A 0.5 MB workbook: a one-row case, and a sheet of 100,000 notes in column ZZZ. Each
+    note row became an 18,278-slot tuple (6 GB), and the run was interrupted."""
+    write_workbook(path, {"case": [HEADER, [1, "", "assert", 1, "equal", 1]], "notes": [["n"]]})
+    rows = "".join(f'<row r="{i}"><c r="ZZZ{i}" t="inlineStr"><is><t>n</t></is></c></row>'
+                   for i in range(1, 100_001))
+    with zipfile.ZipFile(path) as source:
+        parts = {item.filename: source.read(item.filename) for item in source.infolist()}
+    sheet = parts["xl/worksheets/sheet2.xml"].decode()
+    start, end = sheet.index("<sheetData>") + len("<sheetData>"), sheet.index("</sheetData>")
+    parts["xl/worksheets/sheet2.xml"] = (sheet[:start] + rows + sheet[end:]).encode()
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as target:
+        for name, data in parts.items():
+            target.writestr(name, data)
+
+
 def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_service,
                                                            monkeypatch):
     monkeypatch.setenv("COLUMNS", "300")
@@ -102,10 +119,11 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "looped in a text": [HEADER, [1, "", "assert", "x{looped}", "equal", "x"]],
         "laughs in a text": [HEADER, [1, "", "assert", "x{laughs}", "equal", "x"]],
     })
+    write_wide_notes(pytester.path / "test_wide.xlsx")
 
     result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
     assert result.ret == 1  # failures, not a crash or an interrupted run
-    result.assert_outcomes(failed=12, passed=1, skipped=1, xfailed=1, errors=1)
+    result.assert_outcomes(failed=12, passed=2, skipped=2, xfailed=1, errors=1)
     error = "*lumox.templates.TemplateError: "
     result.stdout.fnmatch_lines_random([
         f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "

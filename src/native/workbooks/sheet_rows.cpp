@@ -2,6 +2,8 @@
 
 #include "core/xlsx_parts.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -11,6 +13,8 @@ namespace xlsx = lumox::core::xlsx;
 using lumox::core::XmlUnsupported;
 
 namespace {
+
+constexpr std::uint32_t keyword_column_number = 3; // C, 1-based: where a row's keyword stands
 
 py::object owned(PyObject *value) {
     if (value == nullptr) {
@@ -99,14 +103,26 @@ class PackageReader {
     }
 
     py::tuple values_of(const xlsx::SheetRow &row, bool &formulas_without_values) {
-        py::tuple values(row.cells.back().column);
+        // A row without a keyword is skipped whatever else it holds: it is kept to its first
+        // three columns, so that a note far to the right (column ZZZ) costs no wide row.
+        std::uint32_t width = row.cells.back().column;
+        const auto keyword_cell = std::find_if(row.cells.begin(), row.cells.end(),
+                                               [](const xlsx::SheetCell &cell) {
+                                                   return cell.column == keyword_column_number;
+                                               });
+        if (keyword_cell == row.cells.end() || keyword_cell->kind == xlsx::CellKind::empty) {
+            width = std::min(width, keyword_column_number);
+        }
+        py::tuple values(width);
         for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(values.size()); ++i) {
             values[i] = py::none();
         }
         for (const xlsx::SheetCell &cell : row.cells) {
             formulas_without_values =
                 formulas_without_values || (cell.has_formula && cell.kind == xlsx::CellKind::empty);
-            values[cell.column - 1] = value_of(cell);
+            if (cell.column <= width) {
+                values[cell.column - 1] = value_of(cell);
+            }
         }
         return values;
     }

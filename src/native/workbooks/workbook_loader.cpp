@@ -7,6 +7,7 @@
 #include "native/common/case_report.hpp"
 #include "native/common/pylog.hpp"
 
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -237,6 +238,11 @@ std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
         return read_workbook(file_node);
     } catch (const LayoutProblems &problems) {
         lumox::py_helpers::raise_collect_error(file_node, problems.message);
+    } catch (const std::bad_alloc &) {
+        // A small file whose parts expand beyond memory fails alone, not the whole run.
+        lumox::py_helpers::raise_collect_error(
+            file_node, py::str(file_node.attr("nodeid")).cast<std::string>() +
+                           ": cannot be read as a workbook: it needs more memory than there is");
     } catch (py::error_already_set &error) {
         // Whatever a damaged file makes the reader raise (not a zip archive, missing
         // parts, broken XML, unreadable file) means the same to a tester.
