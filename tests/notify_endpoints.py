@@ -20,7 +20,8 @@ PASSWORD = "pw-Secret-7781"
 
 class RobotHandler(BaseHTTPRequestHandler):
     """The first path segment picks the answer: /ok (200, errcode 0), /fail (500),
-    /slow (200 after 3 s), /refuse (200 with an errcode, as robots refuse a bad key)."""
+    /slow (200 after 3 s), /refuse (200 with an errcode, as robots refuse a bad key), /drip
+    and /huge (200 with a reply that does not end)."""
 
     def do_POST(self):
         url = urlsplit(self.path)
@@ -29,6 +30,8 @@ class RobotHandler(BaseHTTPRequestHandler):
             {"path": url.path, "raw_query": url.query, "query": parse_qs(url.query),
              "json": json.loads(body)})
         kind = url.path.split("/")[1]
+        if kind in ("drip", "huge"):
+            return self.endless_reply(drip=kind == "drip")
         if kind == "slow":
             time.sleep(3)
         answer = {"errcode": 93000, "errmsg": "invalid webhook url"} if kind == "refuse" else {
@@ -39,6 +42,23 @@ class RobotHandler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         self.wfile.write(payload)
+
+    def endless_reply(self, drip):
+        """200 and a body of 1 GB, one byte every 0.2 s (drip) or 64 KiB at a time (huge),
+        until the client hangs up."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(1 << 30))
+        self.end_headers()
+        piece = b" " if drip else b" " * 65536
+        try:
+            for _ in range((1 << 30) // len(piece)):
+                self.wfile.write(piece)
+                self.wfile.flush()
+                if drip:
+                    time.sleep(0.2)
+        except OSError:
+            pass
 
     def log_message(self, *args):
         pass

@@ -232,6 +232,16 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
     assert len(errors) == 4
     assert any(r.name == "httpx" and "/fail/qywx?key=***" in r.getMessage() for r in caplog.records)
 
+    # A reply that drips or does not end held the run at its exit, or filled its memory.
+    configure(qywx_url=f"{robots.base}/drip/qywx?key={QYWX_TOKEN}")
+    with pytest.raises(httpx.ReadTimeout, match="the robot's reply took longer than 5 s"):
+        sender.to_qywx("x")
+    configure(qywx_url=f"{robots.base}/huge/qywx?key={QYWX_TOKEN}")
+    assert sender.to_qywx("x") is True
+    assert sender_lines(caplog, logging.ERROR)[-1] == (
+        f"WeCom robot's reply is longer than 64 KiB: the rest is not read "
+        f"({robots.base}/huge/qywx?key=***)")
+
     # An address with a line break would add headers of its own: refused, nothing sent.
     for to in ["b@example.test\r\nBcc: evil@example.test", "b@example.test\nReply-To : e@x"]:
         configure(**mail_keys(mail, "plain", to=to))

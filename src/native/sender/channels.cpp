@@ -4,6 +4,8 @@
 #include "core/notice_text.hpp"
 #include "native/common/errors.hpp"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,9 @@ constexpr const char *kNoEmail = "未配置email_*项，暂不发送Email";
 constexpr const char *kEmailSubject = "测试框架有报告啦~";
 
 constexpr double kRobotTimeout = 2.0;
+// A robot answers with a few bytes of JSON, at once.
+constexpr std::size_t kRobotReplyLimit = 64 * 1024;
+constexpr double kRobotReplyDeadline = 5.0;
 // A mail server that accepts the connection and then stalls must not hold a pool
 // worker for good; 5 seconds is ample for a greeting or a reply on a working server.
 constexpr double kSmtpTimeout = 5.0;
@@ -76,8 +81,10 @@ void log_failure(const char *channel, const std::string &where, py::error_alread
         reason += ": " + detail;
     }
     logger().error(masked(std::string(channel) + " notice failed: " + reason + " (" + where + ")"));
+    // An error raised here in C++ has no traceback.
+    py::object trace = error.trace() ? py::reinterpret_borrow<py::object>(error.trace()) : py::none();
     py::object lines =
-        import("traceback").attr("format_exception")(error.type(), error.value(), error.trace());
+        import("traceback").attr("format_exception")(error.type(), error.value(), trace);
     logger().debug(masked(to_str(py::str("").attr("join")(lines))));
 }
 
@@ -97,10 +104,10 @@ template <typename F> py::object guarded(const char *channel, const std::string 
 
 // Real robots answer 200 also when they refuse a message (wrong key, bad signature) and
 // say why in errcode/errmsg; the status alone would hide that.
-void log_refusal(const char *channel, py::handle response, const std::string &where) {
+void log_refusal(const char *channel, const py::bytes &reply, const std::string &where) {
     py::object answer;
     try {
-        answer = response.attr("json")();
+        answer = import("json").attr("loads")(reply);
     } catch (py::error_already_set &error) {
         if (!error.matches(PyExc_ValueError)) { // not JSON, or in no known encoding
             throw;
@@ -119,18 +126,57 @@ void log_refusal(const char *channel, py::handle response, const std::string &wh
                           to_str(code) + " " + to_str(text) + " (" + where + ")"));
 }
 
+// The robot's reply, read in pieces against one deadline for the whole reply and up to
+// kRobotReplyLimit bytes: a reply that drips or never ends cannot hold the run, nor fill its
+// memory. None when the reply was longer than that.
+std::optional<py::bytes> read_reply(const char *channel, py::handle response,
+                                    const std::string &where) {
+    py::object monotonic = import("time").attr("monotonic");
+    const double deadline = monotonic().cast<double>() + kRobotReplyDeadline;
+    std::string reply;
+    for (py::handle chunk : response.attr("iter_bytes")()) {
+        reply += py::reinterpret_borrow<py::bytes>(chunk).cast<std::string>();
+        if (reply.size() > kRobotReplyLimit) {
+            logger().error(masked(std::string(channel) + " robot's reply is longer than " +
+                                  std::to_string(kRobotReplyLimit / 1024) +
+                                  " KiB: the rest is not read (" + where + ")"));
+            return std::nullopt;
+        }
+        if (monotonic().cast<double>() > deadline) {
+            py_helpers::raise_error(import("httpx").attr("ReadTimeout"),
+                                    "the robot's reply took longer than " +
+                                        std::to_string(static_cast<int>(kRobotReplyDeadline)) +
+                                        " s");
+        }
+    }
+    return py::bytes(reply);
+}
+
 // Posts a robot message; true when the robot answered HTTP 200.
 py::object post_to_robot(const char *channel, py::handle url, py::dict body,
                          const std::string &where) {
-    py::object response = import("httpx").attr("post")(url, py::arg("json") = body,
+    py::object stream = import("httpx").attr("stream")("POST", url, py::arg("json") = body,
                                                        py::arg("timeout") = kRobotTimeout);
+    py::object response = stream.attr("__enter__")();
+    std::optional<py::bytes> reply;
+    try {
+        if (response.attr("status_code").cast<int>() == 200) {
+            reply = read_reply(channel, response, where);
+        }
+    } catch (py::error_already_set &) {
+        stream.attr("__exit__")(py::none(), py::none(), py::none());
+        throw;
+    }
+    stream.attr("__exit__")(py::none(), py::none(), py::none());
     const int status = response.attr("status_code").cast<int>();
     if (status != 200) {
         logger().error(masked(std::string(channel) + " notice failed: the robot answered HTTP " +
                               std::to_string(status) + " (" + where + ")"));
         return py::bool_(false);
     }
-    log_refusal(channel, response, where);
+    if (reply) {
+        log_refusal(channel, *reply, where);
+    }
     logger().info(std::string(channel) + " notice sent");
     return py::bool_(true);
 }
