@@ -11,6 +11,8 @@ STEP := tools/step.sh
 # network while the compiler works.
 SETUP := $(MAKE) --no-print-directory -j3
 BUILD_HINT := (about 2 minutes on 2 cores from scratch, less after a change)
+# Installs the Debian packages named after it (as root, which the machines here are).
+APT_INSTALL := sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$$@"' apt
 
 .PHONY: demo test install python-deps build-deps browsers node-packages test-cpp test-py dev \
 	wheel wheel-check clang fuzz bench bench-venvs bench-lumox
@@ -34,7 +36,7 @@ python-deps: $(VENV)/.dependencies
 build-deps:
 	@if [ ! -e /usr/include/yaml.h ]; then \
 	  $(STEP) $(LOGS)/apt-build.log "installing Debian's libyaml-dev" \
-	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q libyaml-dev'; \
+	    $(APT_INSTALL) libyaml-dev; \
 	fi
 
 # Debian's Chromium and ChromeDriver, for the browser fixtures (nothing is downloaded
@@ -42,7 +44,7 @@ build-deps:
 browsers: build-deps
 	@if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then \
 	  $(STEP) $(LOGS)/apt-browsers.log "installing Debian's chromium and chromium-driver (about a minute)" \
-	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q chromium chromium-driver'; \
+	    $(APT_INSTALL) chromium chromium-driver; \
 	fi
 
 # The Node.js packages of package-lock.json (Appium with its fake driver, the Allure
@@ -116,7 +118,7 @@ FUZZ_TARGETS := $(patsubst fuzz/fuzz_%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
 clang:
 	@if ! command -v clang++ >/dev/null || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then \
 	  $(STEP) $(LOGS)/apt-clang.log "installing Debian's clang and libclang-rt-14-dev" \
-	    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev'; \
+	    $(APT_INSTALL) clang libclang-rt-14-dev; \
 	fi
 
 fuzz: clang

@@ -2,8 +2,8 @@
 
 #include "core/ascii_text.hpp"
 
-#include <unordered_map>
 #include <cstddef>
+#include <unordered_map>
 
 namespace lumox::core {
 

@@ -28,6 +28,7 @@ constexpr const char *kNoResponse = "尚未发送请求，请使用send_http关�
 constexpr const char *kBodyNotJson = "响应内容不是json格式，无法筛选";
 
 py::module_ httpx() { return py::module_::import("httpx"); }
+
 // JSON text given by the tester, parsed by Python's json module (its errors propagate).
 py::object parse_json(py::handle text) { return json().attr("loads")(text); }
 

@@ -82,7 +82,8 @@ void log_failure(const char *channel, const std::string &where, py::error_alread
     }
     logger().error(masked(std::string(channel) + " notice failed: " + reason + " (" + where + ")"));
     // An error raised here in C++ has no traceback.
-    py::object trace = error.trace() ? py::reinterpret_borrow<py::object>(error.trace()) : py::none();
+    py::object trace =
+        error.trace() ? py::reinterpret_borrow<py::object>(error.trace()) : py::none();
     py::object lines =
         import("traceback").attr("format_exception")(error.type(), error.value(), trace);
     logger().debug(masked(to_str(py::str("").attr("join")(lines))));
@@ -158,9 +159,10 @@ py::object post_to_robot(const char *channel, py::handle url, py::dict body,
     py::object stream = import("httpx").attr("stream")("POST", url, py::arg("json") = body,
                                                        py::arg("timeout") = kRobotTimeout);
     py::object response = stream.attr("__enter__")();
+    const int status = response.attr("status_code").cast<int>();
     std::optional<py::bytes> reply;
     try {
-        if (response.attr("status_code").cast<int>() == 200) {
+        if (status == 200) {
             reply = read_reply(channel, response, where);
         }
     } catch (py::error_already_set &) {
@@ -168,7 +170,6 @@ py::object post_to_robot(const char *channel, py::handle url, py::dict body,
         throw;
     }
     stream.attr("__exit__")(py::none(), py::none(), py::none());
-    const int status = response.attr("status_code").cast<int>();
     if (status != 200) {
         logger().error(masked(std::string(channel) + " notice failed: the robot answered HTTP " +
                               std::to_string(status) + " (" + where + ")"));

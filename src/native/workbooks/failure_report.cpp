@@ -14,6 +14,7 @@ namespace {
 
 using lumox::py_helpers::error_line;
 using lumox::py_helpers::ReportLines;
+using lumox::py_helpers::to_repr;
 
 py::object *report_class = nullptr; // WorkbookCaseFailure, kept for the process
 
@@ -26,16 +27,16 @@ void define_failure_report(py::module_ &module) {
 }
 
 py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure &failure) {
-    const std::string name = py_helpers::to_repr(item.attr("name"));
+    const std::string name = to_repr(item.attr("name"));
     const std::string where = py::str(py::tuple(item.attr("location"))[0]).cast<std::string>() +
-                              ", sheet " + py_helpers::to_repr(item.attr("sheet"));
+                              ", sheet " + to_repr(item.attr("sheet"));
     const std::string error = error_line(failure.error);
     ReportLines lines;
     // The summary line leads with the place: a long error message is cut off at its end.
     std::string crash;
     if (failure.step.is_none()) {
         lines.add("Workbook case " + name + " could not create its keyword object (" + where + ")");
-        lines.add("keyword class: [lumox] keyword_type = " + py_helpers::to_repr(keyword_type_setting()));
+        lines.add("keyword class: [lumox] keyword_type = " + to_repr(keyword_type_setting()));
         crash = "keyword object: " + error;
     } else {
         const py::handle step = failure.step;
@@ -46,7 +47,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
         lines.add("step " + step_label(step) + (description.empty() ? "" : ": " + description));
         lines.add("keyword:   " + keyword, "    ");
         lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +
-                      py_helpers::to_repr(lumox::py_helpers::masked_keyword_args(step["keyword"], failure.args)),
+                      to_repr(py_helpers::masked_keyword_args(step["keyword"], failure.args)),
                   "    ");
         if (!failure.page.is_none()) {
             for (py::handle line : failure.page) {
