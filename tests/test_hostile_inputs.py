@@ -58,6 +58,14 @@ CASES = {
     # report hook's error ended the run.
     "test_deep.yaml": "test_name: nested deep\nsteps:\n  - request: {method: POST, url: /api/echo, "
                       "json: " + "[" * 5000 + "1" + "]" * 5000 + "}\n",
+    # Nested repeats backtrack without end in Python's re: each held the run for minutes.
+    "test_regex.yaml": "test_name: nested repeats in validate\nsteps:\n"
+                       "  - request: {method: POST, url: /api/echo, json: {s: " + "a" * 40 + "!}}\n"
+                       "    extract: {s: [json, $.json.s]}\n"
+                       "    validate: {s: {value: '^(a+)+$', mode: re}}\n"
+                       "---\ntest_name: nested repeats in extract\nsteps:\n"
+                       "  - request: {method: POST, url: /api/echo, json: {s: " + "a" * 1_000_000
+                       + "}}\n    extract: {v: [text, '(a*)*b']}\n",
     "test_surrogates.yaml": 'test_name: "bad \\ud800 name"\nsteps:\n'
                             '  - request: {method: GET, url: /api/health}\n',
     "test_surrogate_value.yaml": """\
@@ -123,7 +131,7 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
 
     result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
     assert result.ret == 1  # failures, not a crash or an interrupted run
-    result.assert_outcomes(failed=12, passed=2, skipped=2, xfailed=1, errors=1)
+    result.assert_outcomes(failed=14, passed=2, skipped=2, xfailed=1, errors=1)
     error = "*lumox.templates.TemplateError: "
     result.stdout.fnmatch_lines_random([
         f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "
@@ -145,6 +153,10 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "test_surrogates.yaml, document 1 (line 1): test_name 'bad \\ud800 name' holds a lone "
         "surrogate*",
         "SKIPPED *test_marks.yaml*condition: sys.platform*",
+        "FAILED test_regex.yaml::nested repeats in validate - RuntimeError: s: regular "
+        "expression '^(a+)+$' gave up after 10000000 backtracking steps on a text of 41 bytes*",
+        "FAILED test_regex.yaml::nested repeats in extract - RuntimeError: extract 'v': regular "
+        "expression '(a*)*b' gave up after*",
         "FAILED test_deep.yaml::nested deep - *",
         "lumox.templates.TemplateError: request.json[[]0[]][[]0[]]* is nested more than 200 "
         "levels deep",

@@ -135,7 +135,7 @@ class TestTextAssertion:
             ({"value": 1, "mode": 3}, "assertion mode must be text"),
             ({"mode": "re"}, "has no 'value'"),
             ({"value": 1, "mod": "re"}, "unknown assertion key 'mod'"),
-            ({"value": "(", "mode": "re"}, "invalid regular expression '('"),
+            ({"value": "(", "mode": "re"}, "'(' is not a valid regular expression"),
         ],
     )
     def test_malformed_data_names_assertion_and_problem(self, data, problem):

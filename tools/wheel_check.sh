@@ -34,15 +34,17 @@ service=$!
 
 cd "$cases"
 "$work/venv/bin/python" - "$work/venv" <<'PY'
-import pathlib, subprocess, sys
-import lumox, lumox.yaml_cases
+import importlib, pathlib, subprocess, sys
+import lumox
 venv = pathlib.Path(sys.argv[1]).resolve()
-module = pathlib.Path(lumox.yaml_cases.__file__).resolve()
-assert venv in module.parents, f"lumox.yaml_cases comes from {module}, not from {venv}"
-linked = subprocess.run(["ldd", str(module)], capture_output=True, text=True, check=True).stdout
-libyaml = [line for line in linked.splitlines() if "libyaml" in line]
-assert libyaml and all(str(venv) in line for line in libyaml), f"libyaml is not the wheel's own:\n{linked}"
-print(f"    lumox {lumox.__version__} from {module.parent}, libyaml from the wheel")
+# Each bundled library is loaded from the wheel's own copy, not from the machine.
+for module_name, library in (("lumox.yaml_cases", "libyaml"), ("lumox.responses", "libpcre2-8")):
+    module = pathlib.Path(importlib.import_module(module_name).__file__).resolve()
+    assert venv in module.parents, f"{module_name} comes from {module}, not from {venv}"
+    linked = subprocess.run(["ldd", str(module)], capture_output=True, text=True, check=True).stdout
+    lines = [line for line in linked.splitlines() if library in line]
+    assert lines and all(str(venv) in line for line in lines), f"{library} is not the wheel's own:\n{linked}"
+print(f"    lumox {lumox.__version__} from {module.parent}, libyaml and libpcre2 from the wheel")
 PY
 for _ in $(seq 50); do
     "$python" -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/api/health')" \

@@ -1,7 +1,6 @@
 // The plain-text side of response checks: the modes of a text assertion, the matching
 // they do on whole texts, and the status-code alternatives testers write as "200 | 204".
-// Regular expressions are left to the binding, which uses Python's `re` so patterns
-// behave exactly as testers know them.
+// Regular expressions are matched by regex.hpp.
 #pragma once
 
 #include <optional>

@@ -5,6 +5,7 @@
 #include "core/suggestions.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/regex.hpp"
 
 #include <string>
 
@@ -97,8 +98,7 @@ py::str as_text(py::handle value) {
 }
 
 void assert_re(py::object, py::object a, py::object b) {
-    py::object pattern = py::module_::import("re").attr("compile")(as_text(a));
-    if (pattern.attr("search")(as_text(b)).is_none()) {
+    if (!py_helpers::regex_search(as_text(a).cast<std::string>(), as_text(b), "assert re")) {
         fail("Regex didn't match: " + to_str(a) + " not found in " + to_str(b));
     }
 }

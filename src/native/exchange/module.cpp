@@ -5,6 +5,7 @@
 #include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/regex.hpp"
 #include "native/common/step.hpp"
 
 #include <pybind11/pybind11.h>
@@ -99,19 +100,7 @@ py::object find_matches(py::handle data, const std::string &expr, py::handle var
         return py::module_::import("jsonpath")
             .attr("jsonpath")(jsonpath_input(py::reinterpret_borrow<py::object>(data)), expr);
     }
-    py::module_ re = py::module_::import("re");
-    try {
-        return re.attr("findall")(expr, py::str(data));
-    } catch (py::error_already_set &error) {
-        if (!error.matches(re.attr("error"))) {
-            throw;
-        }
-        // Still re.error, as callers may expect, with the variable named.
-        lumox::py_helpers::raise_from(error, re.attr("error"),
-                                      extracting(var_name) + ": " + to_repr(py::str(expr)) +
-                                          " is not a valid regular expression: " +
-                                          to_str(error.value()));
-    }
+    return lumox::py_helpers::regex_findall(expr, py::str(data), extracting(var_name));
 }
 
 constexpr const char *kParsedBodyAttr = "_lumox_parsed_json";

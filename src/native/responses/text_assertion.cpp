@@ -3,6 +3,7 @@
 #include "core/text_check.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/regex.hpp"
 
 #include <optional>
 
@@ -43,25 +44,19 @@ TextMode mode_of(py::handle name, py::handle mode) {
     return *parsed;
 }
 
-py::object re_module() { return py::module_::import("re"); }
-
 void init_record(py::object self, py::object name, py::object value, py::object mode,
                  py::object msg) {
     TextMode parsed = mode_of(name, mode);
     // The value is always matched by its text form: 200 in YAML means the text "200".
     py::str value_text(value);
     if (parsed == TextMode::re) {
-        py::object re = re_module();
         try {
-            re.attr("compile")(value_text);
+            py_helpers::check_regex(value_text.cast<std::string>(), to_str(name));
         } catch (py::error_already_set &error) {
-            if (!error.matches(re.attr("error"))) {
+            if (!error.matches(py::module_::import("re").attr("error"))) {
                 throw;
             }
-            py::raise_from(error, PyExc_ValueError,
-                           (to_str(name) + ": invalid regular expression " + to_repr(value_text) +
-                            ": " + to_str(error.value()))
-                               .c_str());
+            py::raise_from(error, PyExc_ValueError, to_str(error.value()).c_str());
             throw py::error_already_set();
         }
     }
@@ -90,7 +85,7 @@ bool matches(py::handle self, const std::string &actual) {
     TextMode mode = mode_of(self.attr("name"), self.attr("mode"));
     std::string expected = to_str(self.attr("value"));
     if (mode == TextMode::re) {
-        return !re_module().attr("search")(expected, actual).is_none();
+        return py_helpers::regex_search(expected, py::str(actual), to_str(self.attr("name")));
     }
     return core::plain_text_matches(mode, expected, actual);
 }
