@@ -21,7 +21,7 @@ PASSWORD = "pw-Secret-7781"
 class RobotHandler(BaseHTTPRequestHandler):
     """The first path segment picks the answer: /ok (200, errcode 0), /fail (500),
     /slow (200 after 3 s), /refuse (200 with an errcode, as robots refuse a bad key), /drip
-    and /huge (200 with a reply that does not end)."""
+    and /huge (200 with a reply that does not end), /trickle (headers a byte at a time)."""
 
     def do_POST(self):
         url = urlsplit(self.path)
@@ -32,6 +32,8 @@ class RobotHandler(BaseHTTPRequestHandler):
         kind = url.path.split("/")[1]
         if kind in ("drip", "huge"):
             return self.endless_reply(drip=kind == "drip")
+        if kind == "trickle":
+            return trickle(self.wfile, b"HTTP/1.1 200 OK\r\nX-Pad: " + b"x" * 300)
         if kind == "slow":
             time.sleep(3)
         answer = {"errcode": 93000, "errmsg": "invalid webhook url"} if kind == "refuse" else {
@@ -62,6 +64,39 @@ class RobotHandler(BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+
+def trickle(stream, data, pause=0.5):
+    """Writes `data` a byte per `pause` (each read of the client returns in time, the whole
+    answer never comes), until the client hangs up."""
+    try:
+        for byte in data:
+            stream.write(bytes([byte]))
+            stream.flush()
+            time.sleep(pause)
+    except OSError:
+        pass
+
+
+class TricklingMailServer:
+    """An SMTP server on loopback that sends its greeting a byte at a time."""
+
+    def __init__(self):
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=trickle, args=(client.makefile("wb", buffering=0),
+                                                   b"220 " + b"x" * 300), daemon=True).start()
+
+    def stop(self):
+        self.sock.close()
 
 
 class Robots:

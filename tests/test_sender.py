@@ -17,7 +17,8 @@ import pytest
 import trustme
 
 from lumox import sender, settings
-from notify_endpoints import ACCOUNT, PASSWORD, Robots, free_port, start_mail_server
+from notify_endpoints import (ACCOUNT, PASSWORD, Robots, TricklingMailServer, free_port,
+                              start_mail_server)
 
 QYWX_TOKEN = "wecom-Token-5531"
 DING_TOKEN = "ding-Token-8812"
@@ -156,8 +157,7 @@ def test_the_summary_reaches_every_channel_from_the_pool(configure, robots, mail
     assert set(sent) == {"WeCom notice sent", "DingTalk notice sent",
                          "e-mail notice sent to 3 recipient(s)"}
     assert all(thread.startswith("lumox-sender") for thread in sent.values())
-    assert isinstance(LOADED_POOL, concurrent.futures.ThreadPoolExecutor)
-    assert LOADED_POOL._max_workers == 4
+    assert LOADED_POOL.max_workers == 4 and LOADED_POOL.pending == 0
 
 
 def test_report_notice_with_only_wecom_configured(configure, robots, submitted, caplog):
@@ -327,6 +327,25 @@ def test_a_run_sends_one_summary_of_its_counters(xdist, pytester, robots, mail_s
     age = datetime.datetime.now() - datetime.datetime.strptime(finished, "%Y-%m-%d %H:%M:%S")
     assert datetime.timedelta(0) <= age < datetime.timedelta(minutes=10)
     assert [m["body"] for m in mail.handler.messages] == [content]
+
+
+def test_notices_that_trickle_cannot_hold_the_end_of_a_run(pytester, robots):
+    # Each read came in time, so the per-read limits never fired: a robot sending its
+    # headers and a mail server sending its greeting a byte at a time held the exit for
+    # minutes.
+    mail = TricklingMailServer()
+    try:
+        write_run(pytester, qywx_url=f"{robots.base}/trickle/qywx?key={QYWX_TOKEN}",
+                  **mail_keys(mail, "plain"))
+        result = pytester.runpytest_subprocess("-k", "passes", timeout=60)
+    finally:
+        mail.stop()
+    result.assert_outcomes(passed=1)
+    result.stderr.fnmatch_lines_random([
+        "e-mail notice failed: TimeoutError: the mail server took longer than 10 s for the "
+        "whole notice (SMTP 127.0.0.1:*, plain)",
+        "1 notice(s) still being sent after 15 s are given up as the run exits"])
+    assert QYWX_TOKEN not in result.stderr.str() + result.stdout.str()
 
 
 def test_runs_without_channels_or_selected_tests_send_nothing(pytester, robots):

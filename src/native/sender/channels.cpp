@@ -28,6 +28,8 @@ constexpr double kRobotReplyDeadline = 5.0;
 // A mail server that accepts the connection and then stalls must not hold a pool
 // worker for good; 5 seconds is ample for a greeting or a reply on a working server.
 constexpr double kSmtpTimeout = 5.0;
+// Connecting, TLS, login, sending and quitting together.
+constexpr double kSmtpDeadline = 10.0;
 
 constexpr const char *kQywx = "WeCom";
 constexpr const char *kDingding = "DingTalk";
@@ -272,16 +274,39 @@ void send_email(py::object content, py::object settings) {
     }
 
     py::module_ smtplib = import("smtplib");
-    py::object connection;
-    if (encryption == "ssl") {
-        connection = smtplib.attr("SMTP_SSL")(server, port, py::arg("timeout") = kSmtpTimeout,
-                                              py::arg("context") =
-                                                  mail_tls_context(settings.attr("email_ca_file")));
-    } else {
-        connection = smtplib.attr("SMTP")(server, port, py::arg("timeout") = kSmtpTimeout);
-    }
+    py::object connection =
+        encryption == "ssl"
+            ? smtplib.attr("SMTP_SSL")(py::arg("timeout") = kSmtpTimeout,
+                                       py::arg("context") =
+                                           mail_tls_context(settings.attr("email_ca_file")))
+            : smtplib.attr("SMTP")(py::arg("timeout") = kSmtpTimeout);
+    // smtplib's time-out holds for each read only, so a server that drips its lines a byte
+    // at a time is cut off by a timer that shuts the socket down.
+    py::object cut_off = import("threading").attr("Event")();
+    py::object watchdog = import("threading").attr("Timer")(
+        kSmtpDeadline, py::cpp_function([connection, cut_off] {
+            py::object sock = py::getattr(connection, "sock", py::none());
+            if (sock.is_none()) {
+                return;
+            }
+            cut_off.attr("set")();
+            try {
+                sock.attr("shutdown")(import("socket").attr("SHUT_RDWR"));
+            } catch (py::error_already_set &) { // closed meanwhile
+            }
+        }));
+    watchdog.attr("daemon") = true;
+    watchdog.attr("start")();
     py::object refused;
     try {
+        // What SMTP(host, port) does, with the watchdog already running: smtplib checks the
+        // certificate against _host, which only its constructor sets.
+        connection.attr("_host") = server;
+        py::tuple greeting = connection.attr("connect")(server, port);
+        if (py::int_(greeting[0]).cast<long>() != 220) {
+            PyErr_SetObject(smtplib.attr("SMTPConnectError").ptr(), greeting.ptr());
+            throw py::error_already_set();
+        }
         if (encryption == "tls") {
             connection.attr("starttls")(py::arg("context") =
                                             mail_tls_context(settings.attr("email_ca_file")));
@@ -289,10 +314,18 @@ void send_email(py::object content, py::object settings) {
         connection.attr("login")(account, settings.attr("email_password"));
         refused = connection.attr("sendmail")(account, recipients, message.attr("as_string")());
         connection.attr("quit")();
-    } catch (...) {
+    } catch (py::error_already_set &error) {
+        watchdog.attr("cancel")();
         connection.attr("close")();
+        if (cut_off.attr("is_set")().cast<bool>()) {
+            py_helpers::raise_from(error, PyExc_TimeoutError,
+                                   "the mail server took longer than " +
+                                       std::to_string(static_cast<int>(kSmtpDeadline)) +
+                                       " s for the whole notice");
+        }
         throw;
     }
+    watchdog.attr("cancel")();
     // The server took the message for some recipients and refused the others.
     for (auto [address, answer] : py::reinterpret_borrow<py::dict>(refused)) {
         logger().error(

@@ -16,12 +16,7 @@ PYBIND11_MODULE(sender, m) {
               "warning. send_run_summary sends the counters of a finished pytest run.";
     m.attr("logger") = lumox::sender::logger().object();
     lumox::py_helpers::init_module([&] {
-        // Python's own pool: the interpreter joins its threads at exit, so notices
-        // submitted just before a run ends are still delivered (or time out).
-        m.attr("pool") =
-            py::module_::import("concurrent.futures")
-                .attr("ThreadPoolExecutor")(py::arg("max_workers") = 4,
-                                            py::arg("thread_name_prefix") = "lumox-sender");
+        lumox::sender::define_notice_pool(m);
         lumox::sender::define_channels(m);
         lumox::sender::define_run_summary(m);
     });

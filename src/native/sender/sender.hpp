@@ -26,6 +26,7 @@ using py_helpers::truthy;
 // At least one channel has the settings it needs to send.
 bool any_channel_configured();
 
+void define_notice_pool(py::module_ &m);
 void define_channels(py::module_ &m);
 void define_run_summary(py::module_ &m);
 

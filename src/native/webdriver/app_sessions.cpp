@@ -1,5 +1,6 @@
 #include "app_sessions.hpp"
 
+#include "remote.hpp"
 #include "sessions.hpp"
 
 #include "core/app_capabilities.hpp"
@@ -40,7 +41,7 @@ py::dict session_capabilities(const std::string &platform, py::handle capabiliti
 
 } // namespace
 
-py::object app_session(const std::string &platform, const std::string &server,
+py::object app_session(const std::string &platform, const Hub &server,
                        py::object capabilities) {
     py::module_ client = appium_client();
     py::dict sent = session_capabilities(platform, capabilities);
@@ -48,14 +49,16 @@ py::object app_session(const std::string &platform, const std::string &server,
     options.attr("load_capabilities")(sent);
     py::object cls = session_class("AppSession", client.attr("Remote"));
     try {
-        return cls(py::arg("command_executor") = server, py::arg("options") = options);
+        return open_remote_session(
+            server, cls, options,
+            py::module_::import("appium.webdriver.client_config").attr("AppiumClientConfig"));
     } catch (py::error_already_set &error) {
         if (!error.matches(
                 py::module_::import("selenium.common.exceptions").attr("WebDriverException"))) {
             throw;
         }
         py_helpers::add_note(error,
-                             "the Appium server " + server +
+                             "the Appium server " + server.address +
                                  " did not start the session; capabilities sent: " +
                                  to_str(py::module_::import("json").attr("dumps")(
                                      sent, py::arg("ensure_ascii") = false)));

@@ -2,6 +2,8 @@
 // client (imported only when an app session is asked for).
 #pragma once
 
+#include "remote.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -10,10 +12,10 @@ namespace lumox::webdriver {
 
 namespace py = pybind11;
 
-// A new session on the Appium server `server` for the platform `platform` ("Android",
+// A new session on the Appium server `server` (opened as open_remote_session does) for the platform `platform` ("Android",
 // "iOS"), which is the platformName unless `capabilities` (a dict or None) names one.
 // Capability names without a vendor prefix get "appium:" (W3C standard names excepted).
-py::object app_session(const std::string &platform, const std::string &server,
+py::object app_session(const std::string &platform, const Hub &server,
                        py::object capabilities);
 
 } // namespace lumox::webdriver

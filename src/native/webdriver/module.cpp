@@ -2,6 +2,7 @@
 // keywords. Local sessions use the drivers installed on the machine (never downloaded),
 // remote ones a Selenium Grid hub.
 #include "app_sessions.hpp"
+#include "remote.hpp"
 #include "sessions.hpp"
 
 #include "core/app_capabilities.hpp"
@@ -20,6 +21,11 @@
 
 namespace py = pybind11;
 using lumox::core::BrowserKind;
+using lumox::webdriver::Hub;
+using lumox::webdriver::check_hub_answers;
+using lumox::webdriver::hub_of;
+using lumox::webdriver::open_remote_session;
+using lumox::webdriver::without_hub_password;
 using lumox::py_helpers::raise_error;
 using lumox::py_helpers::to_repr;
 using lumox::py_helpers::to_str;
@@ -131,6 +137,32 @@ void merge_browser_options(py::handle options, BrowserKind kind, py::handle memb
     }
 }
 
+// Capabilities are sent as JSON and copied by selenium, which recurses: a value nested
+// hundreds deep ended in a RecursionError from inside it.
+constexpr int kCapabilityDepth = 32;
+
+void check_capability_depth(py::handle value, const std::string &path, int depth = 0) {
+    const bool is_dict = py::isinstance<py::dict>(value);
+    if (!is_dict && !py::isinstance<py::list>(value)) {
+        return;
+    }
+    if (depth == kCapabilityDepth) {
+        raise_error(PyExc_ValueError, "capabilities: " + path + " is nested more than " +
+                                          std::to_string(kCapabilityDepth) + " levels deep");
+    }
+    if (is_dict) {
+        for (auto [name, member] : py::reinterpret_borrow<py::dict>(value)) {
+            check_capability_depth(member, path.empty() ? to_str(name) : path + "." + to_str(name),
+                                   depth + 1);
+        }
+        return;
+    }
+    std::size_t index = 0;
+    for (py::handle item : value) {
+        check_capability_depth(item, path + "[" + std::to_string(index++) + "]", depth + 1);
+    }
+}
+
 void merge_capabilities(py::handle options, BrowserKind kind, py::handle capabilities) {
     if (capabilities.is_none()) {
         return;
@@ -163,7 +195,6 @@ struct FactorySettings {
     std::optional<std::string> browser_path;
     std::optional<std::string> driver_path;
     py::object capabilities = py::none(); // dict merged into the session's capabilities
-    bool app = false;                      // a device on an Appium server, not a browser
 };
 
 py::object local_session(BrowserKind kind, const FactorySettings &config) {
@@ -203,46 +234,9 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
     return session;
 }
 
-// `message` with the password of the hub address (and any query value) as "***": errors
-// end up in reports and logs.
-std::string without_hub_password(const std::string &hub, const std::string &message) {
-    return lumox::core::mask_secrets(message, lumox::core::url_secrets(hub));
-}
-
-// Every WebDriver endpoint (Selenium Grid, chromedriver, Appium) answers GET /status. Asking
-// it first turns a hub that is down or silent into one clear error within the element wait,
-// instead of selenium's retries and its two-minute read time-out.
-void check_hub_answers(const FactorySettings &config, const char *what = "WebDriver hub") {
-    py::object timeout =
-        py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_max");
-    std::string url = *config.grid;
-    while (!url.empty() && url.back() == '/') {
-        url.pop_back();
-    }
-    py::module_ request = py::module_::import("urllib.request");
-    try {
-        request.attr("urlopen")(url + "/status", py::arg("timeout") = timeout).attr("close")();
-    } catch (py::error_already_set &error) {
-        // An HTTP error status is an answer; only the network failing is not.
-        if (error.matches(py::module_::import("urllib.error").attr("HTTPError"))) {
-            return;
-        }
-        if (!error.matches(PyExc_OSError)) {
-            throw;
-        }
-        lumox::py_helpers::raise_from(
-            error, PyExc_RuntimeError,
-            without_hub_password(
-                *config.grid, std::string(what) + " " + *config.grid + " does not answer (GET " +
-                                  url + "/status within " + to_str(timeout) + " s: " +
-                                  to_str(error.value()) + "); check " + config.grid_source +
-                                  " and that the " + (config.app ? "Appium server" : "hub") +
-                                  " is running"));
-    }
-}
-
 py::object remote_session(BrowserKind kind, const FactorySettings &config) {
-    check_hub_answers(config);
+    const Hub hub = hub_of(*config.grid, config.grid_source, false);
+    check_hub_answers(hub);
     // The hub's nodes have their own display: only an explicit setting makes them headless.
     py::object options = browser_options(kind, config.headless.value_or(false), "");
     if (config.browser_path) {
@@ -251,7 +245,9 @@ py::object remote_session(BrowserKind kind, const FactorySettings &config) {
     merge_capabilities(options, kind, config.capabilities);
     py::object selenium = py::module_::import("selenium.webdriver");
     py::object cls = lumox::webdriver::session_class("Remote", selenium.attr("Remote"));
-    return cls(py::arg("command_executor") = *config.grid, py::arg("options") = options);
+    return open_remote_session(
+        hub, cls, options,
+        py::module_::import("selenium.webdriver.remote.client_config").attr("ClientConfig"));
 }
 
 // The hub address to use: the `hub` argument when given (empty or "not set": this machine),
@@ -288,19 +284,20 @@ py::object get_webdriver(py::object browser, py::object hub, py::object capabili
         lumox::py_helpers::raise_argument_type("get_webdriver()", "capabilities",
                                                "a dict or None", capabilities);
     }
+    check_capability_depth(capabilities, "");
 
     FactorySettings config;
     choose_hub(config, hub, settings);
     if (auto platform = lumox::core::app_platform(name)) {
-        config.app = true;
         if (!config.grid) {
             raise_error(PyExc_ValueError,
                         "'" + name + "' sessions run on an Appium server: give its address as "
                         "hub (e.g. http://127.0.0.1:4723), in the hub argument or the setting "
                         "lumox_ui.selenium_grid; neither is set");
         }
-        check_hub_answers(config, "Appium server");
-        return lumox::webdriver::app_session(*platform, *config.grid, capabilities);
+        const Hub hub = hub_of(*config.grid, config.grid_source, true);
+        check_hub_answers(hub);
+        return lumox::webdriver::app_session(*platform, hub, capabilities);
     }
     const BrowserKind kind = browser_kind(name);
     py::object headless = ui.attr("headless");
