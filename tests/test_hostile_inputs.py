@@ -92,20 +92,43 @@ CASES = {
 VARIABLES = "looped: &b [1, *b]\nmarker: 'on'\nlaughs:\n" + LAUGHS + "\n"
 
 
+def rewrite_part(path, part, change):
+    """Replaces the part `part` of the workbook package at `path` by change(its text)."""
+    with zipfile.ZipFile(path) as source:
+        parts = {item.filename: source.read(item.filename) for item in source.infolist()}
+    parts[part] = change(parts[part].decode()).encode()
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as target:
+        for name, data in parts.items():
+            target.writestr(name, data)
+
+
+def with_rows(rows):
+    return lambda sheet: sheet.replace("</sheetData>", rows + "</sheetData>").replace(
+        "<sheetData />", f"<sheetData>{rows}</sheetData>")
+
+
 def write_wide_notes(path):
     """A 0.5 MB workbook: a one-row case, and a sheet of 100,000 notes in column ZZZ. Each
     note row became an 18,278-slot tuple (6 GB), and the run was interrupted."""
     write_workbook(path, {"case": [HEADER, [1, "", "assert", 1, "equal", 1]], "notes": [["n"]]})
-    rows = "".join(f'<row r="{i}"><c r="ZZZ{i}" t="inlineStr"><is><t>n</t></is></c></row>'
-                   for i in range(1, 100_001))
-    with zipfile.ZipFile(path) as source:
-        parts = {item.filename: source.read(item.filename) for item in source.infolist()}
-    sheet = parts["xl/worksheets/sheet2.xml"].decode()
-    start, end = sheet.index("<sheetData>") + len("<sheetData>"), sheet.index("</sheetData>")
-    parts["xl/worksheets/sheet2.xml"] = (sheet[:start] + rows + sheet[end:]).encode()
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as target:
-        for name, data in parts.items():
-            target.writestr(name, data)
+    rewrite_part(path, "xl/worksheets/sheet2.xml", with_rows("".join(
+        f'<row r="{i}"><c r="ZZZ{i}" t="inlineStr"><is><t>n</t></is></c></row>'
+        for i in range(2, 100_001))))
+
+
+def write_expanding_books(folder):
+    """A 60 KB workbook whose sheet expands to 60 MB of blanks (3 GB took 6.3 GB of memory),
+    and 1,000 sheet entries naming one part of 1,200 cells (each was read again: minutes)."""
+    write_workbook(folder / "test_blanks.xlsx", {"case": [HEADER]})
+    rewrite_part(folder / "test_blanks.xlsx", "xl/worksheets/sheet1.xml",
+                 with_rows(" " * (60 << 20)))
+    write_workbook(folder / "test_repeated.xlsx", {"case": [HEADER]})
+    rewrite_part(folder / "test_repeated.xlsx", "xl/worksheets/sheet1.xml", with_rows("".join(
+        f'<row r="{i}"><c r="A{i}"><v>1</v></c><c r="B{i}"><v>2</v></c></row>'
+        for i in range(2, 602))))
+    rewrite_part(folder / "test_repeated.xlsx", "xl/workbook.xml", lambda book: book.replace(
+        "</sheets>", "".join(f'<sheet name="s{i}" sheetId="{i}" r:id="rId1" />'
+                             for i in range(2, 1002)) + "</sheets>"))
 
 
 def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_service,
@@ -128,10 +151,11 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "laughs in a text": [HEADER, [1, "", "assert", "x{laughs}", "equal", "x"]],
     })
     write_wide_notes(pytester.path / "test_wide.xlsx")
+    write_expanding_books(pytester.path)
 
     result = pytester.runpytest_subprocess("-rfEsx", timeout=120)
     assert result.ret == 1  # failures, not a crash or an interrupted run
-    result.assert_outcomes(failed=14, passed=2, skipped=2, xfailed=1, errors=1)
+    result.assert_outcomes(failed=14, passed=2, skipped=2, xfailed=1, errors=3)
     error = "*lumox.templates.TemplateError: "
     result.stdout.fnmatch_lines_random([
         f"FAILED test_selfref.yaml::request refers to itself - {error}request.json[[]1[]] "
@@ -162,6 +186,10 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
         "levels deep",
         "    {'request': {'json': [[][[][[]*[[]...[]]*, 'method': 'POST', 'url': '/api/echo'}}",
         "    (nested too deeply to show in full)",
+        "test_blanks.xlsx: cannot be read as a workbook: its part "
+        "xl/worksheets/sheet1.xml expands to 60 MB, more than the 50 MB a part may hold",
+        "test_repeated.xlsx: cannot be read as a workbook: its sheets hold more than 1000000 "
+        "cells (sheet 's830', part xl/worksheets/sheet1.xml)",
         "FAILED test_book.xlsx::looped in a text - row 2, assert: ValueError: variable 'looped' "
         "cannot be written into the text: [[]1[]] refers to itself*",
         "FAILED test_book.xlsx::laughs in a text - row 2, assert: ValueError: variable 'laughs' "

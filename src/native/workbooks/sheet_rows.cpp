@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -81,12 +82,24 @@ class PackageReader {
                 entry.name == skipped_title_) {
                 continue;
             }
-            SheetRows sheet{py::str(entry.name), {}};
-            for (const xlsx::SheetRow &row : xlsx::read_sheet_rows(member(relationship->target))) {
-                sheet.rows.push_back(SheetRow{static_cast<py::ssize_t>(row.number),
-                                              values_of(row, workbook.formulas_without_values)});
+            // Entries that name one part share its rows, read once.
+            auto [read_before, is_new] = rows_of_part_.try_emplace(relationship->target);
+            std::vector<SheetRow> &rows = read_before->second;
+            if (is_new) {
+                for (const xlsx::SheetRow &row : xlsx::read_sheet_rows(member(relationship->target))) {
+                    rows.push_back(SheetRow{static_cast<py::ssize_t>(row.number),
+                                            values_of(row, workbook.formulas_without_values)});
+                }
             }
-            workbook.sheets.push_back(std::move(sheet));
+            for (const SheetRow &row : rows) {
+                cells_ += py::len(row.cells);
+            }
+            if (cells_ > kCellsLimit) {
+                throw WorkbookTooLarge("its sheets hold more than " + std::to_string(kCellsLimit) +
+                                       " cells (sheet " + py::repr(py::str(entry.name)).cast<std::string>() +
+                                       ", part " + relationship->target + ")");
+            }
+            workbook.sheets.push_back(SheetRows{py::str(entry.name), rows});
         }
         return workbook;
     }
@@ -159,9 +172,28 @@ class PackageReader {
     std::set<std::string> members_;
     std::vector<bool> date_styles_;
     std::vector<py::str> shared_strings_;
+    std::map<std::string, std::vector<SheetRow>> rows_of_part_;
+    std::size_t cells_ = 0;
 };
 
 } // namespace
+
+void check_part_sizes(py::bytes data) {
+    py::object archive =
+        py::module_::import("zipfile").attr("ZipFile")(py::module_::import("io").attr("BytesIO")(data));
+    py::list members = archive.attr("infolist")();
+    archive.attr("close")();
+    for (py::handle info : members) {
+        const long long size = info.attr("file_size").cast<long long>();
+        if (size > kPartBytesLimit) {
+            throw WorkbookTooLarge("its part " + info.attr("filename").cast<std::string>() +
+                                   " expands to " + std::to_string(size / (1024 * 1024)) +
+                                   " MB, more than the " +
+                                   std::to_string(kPartBytesLimit / (1024 * 1024)) +
+                                   " MB a part may hold");
+        }
+    }
+}
 
 std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title) {
     try {

@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,21 @@ struct WorkbookRows {
     // that does not compute formulas); only then is it worth looking for such cells.
     bool formulas_without_values = true;
 };
+
+// Bounds on what one workbook may expand to, so that a small file cannot take the memory
+// of the run: the uncompressed size of each part of the package, and the cells of all its
+// sheets together. A keyword workbook holds some thousands of cells.
+inline constexpr long long kPartBytesLimit = 50LL * 1024 * 1024;
+inline constexpr std::size_t kCellsLimit = 1'000'000;
+
+// A workbook past one of those bounds; what() says which, naming the part.
+struct WorkbookTooLarge : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Throws WorkbookTooLarge when a part of the package expands past kPartBytesLimit (as the
+// archive records it, which the unpacking holds it to).
+void check_part_sizes(py::bytes data);
 
 // lumox's own reader; nothing when the workbook is one for openpyxl. The sheet titled
 // `skipped_title` is left out unread.

@@ -188,6 +188,14 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
 std::vector<CaseSheet> read_workbook(py::handle file_node) {
     const std::string where = py::str(file_node.attr("nodeid")).cast<std::string>();
     py::bytes data = file_node.attr("path").attr("read_bytes")();
+    try {
+        check_part_sizes(data);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        // Not a zip archive: the reader below says what is wrong with it.
+    }
     std::optional<WorkbookRows> workbook = read_rows_from_package(data, keyword_list_sheet);
     if (!workbook) {
         workbook = read_rows_with_openpyxl(data, keyword_list_sheet);
@@ -238,6 +246,10 @@ std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
         return read_workbook(file_node);
     } catch (const LayoutProblems &problems) {
         lumox::py_helpers::raise_collect_error(file_node, problems.message);
+    } catch (const WorkbookTooLarge &error) {
+        lumox::py_helpers::raise_collect_error(
+            file_node, py::str(file_node.attr("nodeid")).cast<std::string>() +
+                           ": cannot be read as a workbook: " + error.what());
     } catch (const std::bad_alloc &) {
         // A small file whose parts expand beyond memory fails alone, not the whole run.
         lumox::py_helpers::raise_collect_error(
