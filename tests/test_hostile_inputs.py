@@ -225,11 +225,13 @@ def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service
         [5, "", "add_header", "Authorization", "Bearer wb-secret"],
         [6, "", "assert", 1, "equal", 2],
     ]})
-    result = pytester.runpytest_subprocess("--alluredir=allure")
+    # The HTTP log and the keyword lines reach the console and junit.xml this way.
+    result = pytester.runpytest_subprocess("--alluredir=allure", "--log-cli-level=DEBUG",
+                                           "-o", "junit_logging=all", "--junitxml=junit.xml")
     result.assert_outcomes(failed=2)
     written = result.stdout.str() + "".join(
         path.read_text(encoding="utf-8", errors="replace")
-        for path in (pytester.path / "allure").iterdir())
+        for path in [*(pytester.path / "allure").iterdir(), pytester.path / "junit.xml"])
     for secret in ["tok-secret", "s-secret", "wb-secret", "c-secret", "k-secret"]:
         assert secret not in written
     # What is not a credential is shown as it was.

@@ -149,7 +149,13 @@ def test_environment_wins_over_the_file(workdir, monkeypatch):
          "pytest.ini [lumox] keyword_type = 'my_keywords': "
          "expected all, api, web, app or module:ClassName"),
         ("lumox", "[lumox_ui]\nx = 1\n= 2\n", {},
-         "pytest.ini line 3: a value without a key: '= 2'"),
+         "pytest.ini line 3: a value without a key: '= …' (the rest of the line is left out, "
+         "it may hold a secret)"),
+        # The = forgotten: the password was printed in the error.
+        ("lumox", "[lumox]\nemail_password hunter2\n", {},
+         "pytest.ini line 2: expected 'key = value', 'key: value', a [section] header or a "
+         "comment, got 'email_password …' (the rest of the line is left out, it may hold a "
+         "secret)"),
     ],
 )
 def test_wrong_values_name_where_they_came_from(workdir, monkeypatch, group, ini, env, message):

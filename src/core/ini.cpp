@@ -32,6 +32,17 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
+// A line that is not a setting is shown by its first word only: `email_password hunter2`
+// (the = forgotten) must not print the password in the error.
+std::string line_start(std::string_view content) {
+    const std::size_t blank = content.find_first_of(kAsciiBlanks);
+    if (blank == std::string_view::npos) {
+        return quoted(content);
+    }
+    return "'" + std::string(content.substr(0, blank)) +
+           " …' (the rest of the line is left out, it may hold a secret)";
+}
+
 // One option while the file is read: its lines, joined when the file is done.
 struct PendingEntry {
     std::string key;
@@ -144,18 +155,18 @@ IniDocument parse_ini(std::string_view text) {
         }
         if (current == nullptr) {
             throw IniError(line_number,
-                           quoted(content) + " stands before the first [section] header");
+                           line_start(content) + " stands before the first [section] header");
         }
 
         const std::size_t delimiter = content.find_first_of("=:");
         if (delimiter == std::string_view::npos) {
             throw IniError(line_number, "expected 'key = value', 'key: value', a [section] "
                                         "header or a comment, got " +
-                                            quoted(content));
+                                            line_start(content));
         }
         const std::string_view key = strip_blanks(content.substr(0, delimiter));
         if (key.empty()) {
-            throw IniError(line_number, "a value without a key: " + quoted(content));
+            throw IniError(line_number, "a value without a key: " + line_start(content));
         }
         option =
             &current->set(lower_ascii(key),

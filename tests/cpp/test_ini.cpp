@@ -65,7 +65,8 @@ TEST(IniReader, MalformedLinesNameTheLine) {
         FAIL() << "no error";
     } catch (const IniError &error) {
         EXPECT_STREQ(error.what(), "line 2: expected 'key = value', 'key: value', a [section] "
-                                   "header or a comment, got 'junk here'");
+                                   "header or a comment, got 'junk …' (the rest of the line is "
+                                   "left out, it may hold a secret)");
     }
 }
 

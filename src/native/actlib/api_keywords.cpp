@@ -8,6 +8,7 @@
 #include "native/common/http_attachments.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/secrets.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/truthy.hpp"
 
@@ -106,7 +107,7 @@ void log_request(py::object request) {
     }
     logger.info(core::centered("Rqeuest Start"));
     logger.info("Method: " + to_str(request.attr("method")));
-    logger.info(to_str(request.attr("headers")));
+    logger.info(to_str(py_helpers::masked_headers_repr(request.attr("headers"))));
     // Multipart and streamed bodies exist only once read.
     request.attr("read")();
     logger.info("Body: " + core::bytes_literal(request.attr("content").cast<std::string>()));
@@ -121,7 +122,7 @@ void log_response(py::object response) {
     }
     logger.info(core::centered("Response Start"));
     logger.info("Status Code: " + to_str(response.attr("status_code")));
-    logger.info(to_str(response.attr("headers")));
+    logger.info(to_str(py_helpers::masked_headers_repr(response.attr("headers"))));
     response.attr("read")();
     logger.info("Body: " + core::bytes_literal(response.attr("content").cast<std::string>()));
     logger.info(core::centered("Response End"));

@@ -9,6 +9,7 @@
 #include "core/locator.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
+#include "native/common/secrets.hpp"
 #include "native/common/step.hpp"
 
 #include <optional>
@@ -146,7 +147,9 @@ py::object dispatch(py::object self, py::str name) {
             }
             const bool logged = logger().info_enabled();
             if (logged) {
-                logger().info("正在执行关键字: 【" + keyword_name + "】" + to_repr(args));
+                // Credentials given to set_headers, add_cookie, ... are masked as in reports.
+                logger().info("正在执行关键字: 【" + keyword_name + "】" +
+                              to_repr(py_helpers::masked_keyword_args(py::str(keyword_name), args)));
             }
             py::object result = keyword(*args);
             if (logged) {

@@ -143,4 +143,24 @@ py::object masked_keyword_args(py::handle keyword, py::handle args) {
     return py::tuple(out);
 }
 
+py::str masked_headers_repr(py::handle headers) {
+    py::list items;
+    for (py::handle item : headers.attr("multi_items")()) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        const std::string name = to_str(pair[0]);
+        items.append(core::is_secret_header(name)
+                         ? py::make_tuple(pair[0], py::str(core::masked_header_value(to_str(pair[1]))))
+                         : pair);
+    }
+    py::dict as_dict(items);
+    std::string encoding;
+    if (to_str(headers.attr("encoding")) != "ascii") {
+        encoding = ", encoding=" + to_str(py::repr(headers.attr("encoding")));
+    }
+    const bool no_duplicates = py::len(as_dict) == py::len(items);
+    return py::str(to_str(py::type::handle_of(headers).attr("__name__")) + "(" +
+                   to_str(py::repr(no_duplicates ? py::object(as_dict) : py::object(items))) +
+                   encoding + ")");
+}
+
 } // namespace lumox::py_helpers

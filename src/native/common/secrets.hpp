@@ -20,4 +20,8 @@ py::dict masked_keyword_params(py::handle keyword, py::dict params);
 // The positional arguments of a workbook row calling `keyword`, masked the same way.
 py::object masked_keyword_args(py::handle keyword, py::handle args);
 
+// repr(headers) of httpx.Headers with the values of every secret header masked by name
+// (httpx itself hides only Authorization and Proxy-Authorization): for log lines.
+py::str masked_headers_repr(py::handle headers);
+
 } // namespace lumox::py_helpers

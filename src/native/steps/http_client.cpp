@@ -2,6 +2,7 @@
 
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/secrets.hpp"
 
 #include <string>
 
@@ -52,7 +53,7 @@ void log_request(py::object /*self*/, py::object request) {
     }
     log.info(std::string(kRequestPrefix) + to_str(request.attr("method")) + " " +
              to_str(request.attr("url")));
-    log.info(kRequestPrefix + to_str(request.attr("headers")));
+    log.info(kRequestPrefix + to_str(py_helpers::masked_headers_repr(request.attr("headers"))));
     // Streamed and multipart bodies only exist once read.
     request.attr("read")();
     log.info(kRequestPrefix + to_repr(request.attr("content")));
@@ -65,7 +66,7 @@ void log_response(py::object /*self*/, py::object response) {
         return;
     }
     log.info(kResponsePrefix + to_str(response.attr("status_code")));
-    log.info(kResponsePrefix + to_str(response.attr("headers")));
+    log.info(kResponsePrefix + to_str(py_helpers::masked_headers_repr(response.attr("headers"))));
     // Reading here means every response the caller receives is already complete.
     response.attr("read")();
     log.info(kResponsePrefix + to_repr(response.attr("content")));
