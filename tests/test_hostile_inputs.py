@@ -211,7 +211,7 @@ def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service
         steps:
           - request:
               method: GET
-              url: /api/health
+              url: /api/echo
               headers: {Authorization: Bearer tok-secret, X-Trace: t1}
               cookies: {session: s-secret}
             response: {status_code: 201}
@@ -221,11 +221,12 @@ def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service
         [1, "", "set_headers", '{"X-Api-Key": "k-secret", "Accept": "text/plain"}'],
         [2, "", "add_header", "Authorization", "Bearer wb-secret"],
         [3, "", "add_cookie", "session", "c-secret"],
-        [4, "", "send_http", "GET", "/api/health"],
+        [4, "", "send_http", "GET", "/api/echo"],
         [5, "", "add_header", "Authorization", "Bearer wb-secret"],
         [6, "", "assert", 1, "equal", 2],
     ]})
-    # The HTTP log and the keyword lines reach the console and junit.xml this way.
+    # The HTTP log and the keyword lines reach the console and junit.xml this way; the
+    # echoing server returns the credentials in its bodies.
     result = pytester.runpytest_subprocess("--alluredir=allure", "--log-cli-level=DEBUG",
                                            "-o", "junit_logging=all", "--junitxml=junit.xml")
     result.assert_outcomes(failed=2)

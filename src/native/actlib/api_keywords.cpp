@@ -2,6 +2,7 @@
 
 #include "shared.hpp"
 #include "core/jsonpath_check.hpp"
+#include "core/notice_text.hpp"
 #include "native/common/errors.hpp"
 
 #include "core/http_log_text.hpp"
@@ -101,6 +102,7 @@ void close_upload_files(py::handle fields) {
 
 void log_request(py::object request) {
     const auto &logger = actlib_log();
+    py_helpers::remember_sent_secrets(request.attr("headers"));
     if (!logger.info_enabled()) {
         request.attr("read")(); // as when logging: the body is complete afterwards
         return;
@@ -124,7 +126,10 @@ void log_response(py::object response) {
     logger.info("Status Code: " + to_str(response.attr("status_code")));
     logger.info(to_str(py_helpers::masked_headers_repr(response.attr("headers"))));
     response.attr("read")();
-    logger.info("Body: " + core::bytes_literal(response.attr("content").cast<std::string>()));
+    // An echoing server returns the request's credentials in its body.
+    logger.info(core::mask_secrets(
+        "Body: " + core::bytes_literal(response.attr("content").cast<std::string>()),
+        py_helpers::remembered_secrets()));
     logger.info(core::centered("Response End"));
 }
 

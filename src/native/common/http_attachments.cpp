@@ -1,6 +1,8 @@
 #include "http_attachments.hpp"
 
 #include "core/http_attachment_text.hpp"
+#include "core/notice_text.hpp"
+#include "secrets.hpp"
 
 #include <string>
 
@@ -46,8 +48,10 @@ void attach_http_exchange(py::handle response) {
                                        " " + py::str(response.attr("status_code")).cast<std::string>() +
                                        " " + py::str(response.attr("reason_phrase")).cast<std::string>(),
                                    header_lines(response.attr("headers")), body_of(response)};
-    attach(core::http_message_text(sent), "request");
-    attach(core::http_message_text(received), "response");
+    // A server that echoes the request would show its credentials in the bodies.
+    const std::vector<std::string> secrets = remembered_secrets();
+    attach(core::mask_secrets(core::http_message_text(sent), secrets), "request");
+    attach(core::mask_secrets(core::http_message_text(received), secrets), "response");
 }
 
 } // namespace lumox::py_helpers

@@ -1,5 +1,6 @@
 #include "secrets.hpp"
 
+#include "core/ascii_text.hpp"
 #include "core/http_attachment_text.hpp"
 #include "pylog.hpp"
 
@@ -141,6 +142,74 @@ py::object masked_keyword_args(py::handle keyword, py::handle args) {
         out[i] = masked[names[i]];
     }
     return py::tuple(out);
+}
+
+std::vector<std::string> sent_secrets(py::handle headers) {
+    std::vector<std::string> secrets;
+    // Shorter values would mask ordinary words of a body.
+    constexpr std::size_t kShortest = 4;
+    const auto keep = [&](std::string value) {
+        if (value.size() >= kShortest) {
+            secrets.push_back(std::move(value));
+        }
+    };
+    for (py::handle item : headers.attr("multi_items")()) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        const std::string name = to_str(pair[0]);
+        if (!core::is_secret_header(name)) {
+            continue;
+        }
+        const std::string value = to_str(pair[1]);
+        keep(value);
+        if (const std::size_t blank = value.find(' '); blank != std::string::npos) {
+            keep(value.substr(blank + 1)); // the token after "Bearer "
+        }
+        if (core::lower_ascii(name) == "cookie") {
+            for (std::size_t start = 0; start < value.size();) {
+                std::size_t end = value.find(';', start);
+                end = end == std::string::npos ? value.size() : end;
+                const std::string cookie = value.substr(start, end - start);
+                if (const std::size_t equals = cookie.find('='); equals != std::string::npos) {
+                    keep(cookie.substr(equals + 1));
+                }
+                start = end + 1;
+            }
+        }
+    }
+    return secrets;
+}
+
+namespace {
+
+// Kept on the lumox package, as every extension module has its own copy of this code.
+constexpr const char *kSentSecretsAttr = "_sent_secrets";
+constexpr std::size_t kRememberedSecrets = 1000;
+
+py::set sent_secrets_of_run() {
+    py::module_ package = py::module_::import("lumox");
+    if (!py::hasattr(package, kSentSecretsAttr)) {
+        package.attr(kSentSecretsAttr) = py::set();
+    }
+    return package.attr(kSentSecretsAttr);
+}
+
+} // namespace
+
+void remember_sent_secrets(py::handle headers) {
+    py::set remembered = sent_secrets_of_run();
+    for (const std::string &secret : sent_secrets(headers)) {
+        if (py::len(remembered) < kRememberedSecrets) {
+            remembered.add(py::str(secret));
+        }
+    }
+}
+
+std::vector<std::string> remembered_secrets() {
+    std::vector<std::string> secrets;
+    for (py::handle secret : sent_secrets_of_run()) {
+        secrets.push_back(to_str(secret));
+    }
+    return secrets;
 }
 
 py::str masked_headers_repr(py::handle headers) {

@@ -4,6 +4,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+#include <vector>
+
 namespace lumox::py_helpers {
 
 namespace py = pybind11;
@@ -19,6 +22,17 @@ py::dict masked_keyword_params(py::handle keyword, py::dict params);
 
 // The positional arguments of a workbook row calling `keyword`, masked the same way.
 py::object masked_keyword_args(py::handle keyword, py::handle args);
+
+// The credentials that `headers` (httpx.Headers of a request) send: values of secret
+// headers, the token after their scheme, and each cookie's value. An echoing server
+// returns them in its body, where they are masked too.
+std::vector<std::string> sent_secrets(py::handle headers);
+
+// Adds the credentials that `headers` send to those of the run, which every report step
+// parameter, attachment and response body log line has masked from then on (an echoing
+// server, or a saved response text, would show them otherwise).
+void remember_sent_secrets(py::handle headers);
+std::vector<std::string> remembered_secrets();
 
 // repr(headers) of httpx.Headers with the values of every secret header masked by name
 // (httpx itself hides only Authorization and Proxy-Authorization): for log lines.

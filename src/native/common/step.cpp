@@ -1,5 +1,8 @@
 #include "step.hpp"
 
+#include "core/notice_text.hpp"
+#include "secrets.hpp"
+
 namespace lumox::py_helpers {
 
 bool steps_recorded() {
@@ -14,6 +17,18 @@ StepScope::StepScope(const std::string &title, py::dict params) {
         return;
     }
     py::object step_context = py::module_::import("allure_commons._allure").attr("StepContext");
+    if (!params.empty()) {
+        const std::vector<std::string> secrets = remembered_secrets();
+        for (auto [name, value] : params) {
+            if (py::isinstance<py::str>(value)) {
+                const std::string text = value.cast<std::string>();
+                const std::string hidden = core::mask_secrets(text, secrets);
+                if (hidden != text) {
+                    params[name] = py::str(hidden);
+                }
+            }
+        }
+    }
     context_ = step_context(title, params);
     context_.attr("__enter__")();
     open_ = true;

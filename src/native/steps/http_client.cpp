@@ -1,5 +1,6 @@
 #include "http_client.hpp"
 
+#include "core/notice_text.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
@@ -47,6 +48,7 @@ void init_client(py::object self, py::kwargs kwargs) {
 
 void log_request(py::object /*self*/, py::object request) {
     const auto &log = http_log();
+    py_helpers::remember_sent_secrets(request.attr("headers"));
     if (!log.info_enabled()) {
         request.attr("read")(); // as when logging: the body is complete afterwards
         return;
@@ -69,7 +71,10 @@ void log_response(py::object /*self*/, py::object response) {
     log.info(kResponsePrefix + to_str(py_helpers::masked_headers_repr(response.attr("headers"))));
     // Reading here means every response the caller receives is already complete.
     response.attr("read")();
-    log.info(kResponsePrefix + to_repr(response.attr("content")));
+    // An echoing server returns the request's credentials in its body.
+    log.info(kResponsePrefix +
+             core::mask_secrets(to_repr(response.attr("content")),
+                                py_helpers::remembered_secrets()));
 }
 
 } // namespace
