@@ -198,7 +198,8 @@ def test_hostile_yaml_inputs_fail_clearly_and_the_rest_runs(pytester, http_servi
     assert "uid=" not in result.stdout.str()  # no command ran
 
 
-def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service, monkeypatch):
+def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service, monkeypatch,
+                                                          closed_port):
     monkeypatch.setenv("COLUMNS", "300")
     write_pytest_ini(pytester, f"""\
         [pytest]
@@ -216,6 +217,16 @@ def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service
               cookies: {session: s-secret}
             response: {status_code: 201}
         """))
+    # Refused inside httpx: -l and --fulltrace listed the headers among its frames' locals.
+    (pytester.path / "test_refused.yaml").write_text(textwrap.dedent(f"""\
+        test_name: refused
+        steps:
+          - request:
+              method: GET
+              url: http://127.0.0.1:{closed_port}/x
+              headers: {{Authorization: Bearer tok-secret}}
+              cookies: {{session: s-secret}}
+        """))
     write_workbook(pytester.path / "test_keys.xlsx", {"secret keywords": [
         HEADER,
         [1, "", "set_headers", '{"X-Api-Key": "k-secret", "Accept": "text/plain"}'],
@@ -228,8 +239,9 @@ def test_credentials_stay_out_of_reports_and_report_steps(pytester, http_service
     # The HTTP log and the keyword lines reach the console and junit.xml this way; the
     # echoing server returns the credentials in its bodies.
     result = pytester.runpytest_subprocess("--alluredir=allure", "--log-cli-level=DEBUG",
-                                           "-o", "junit_logging=all", "--junitxml=junit.xml")
-    result.assert_outcomes(failed=2)
+                                           "-o", "junit_logging=all", "--junitxml=junit.xml",
+                                           "-l", "--fulltrace")
+    result.assert_outcomes(failed=3)
     written = result.stdout.str() + "".join(
         path.read_text(encoding="utf-8", errors="replace")
         for path in [*(pytester.path / "allure").iterdir(), pytester.path / "junit.xml"])

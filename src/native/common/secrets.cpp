@@ -212,6 +212,53 @@ std::vector<std::string> remembered_secrets() {
     return secrets;
 }
 
+namespace {
+
+// str with a masked repr: what pytest's -l and --fulltrace show of the locals holding it,
+// while httpx sends its text as it is. One class for all modules, kept on the package.
+py::object secret_text_class() {
+    py::module_ package = py::module_::import("lumox");
+    if (!py::hasattr(package, "_SecretText")) {
+        py::object cls = py::module_::import("builtins")
+                             .attr("type")("SecretText", py::make_tuple(py::module_::import("builtins").attr("str")),
+                                           py::dict(py::arg("__slots__") = py::tuple()));
+        cls.attr("__repr__") = py::cpp_function(
+            [](py::handle self) {
+                return py::repr(py::str(core::masked_header_value(to_str(self))));
+            },
+            py::is_method(cls));
+        package.attr("_SecretText") = cls;
+    }
+    return package.attr("_SecretText");
+}
+
+// A copy of the mapping with the values `is_secret(name)` picks wrapped as SecretText.
+template <typename Pick> py::object hidden_values(py::handle mapping, Pick is_secret) {
+    if (!py::isinstance<py::dict>(mapping)) {
+        return py::reinterpret_borrow<py::object>(mapping);
+    }
+    py::object secret = secret_text_class();
+    py::dict copy;
+    for (auto [name, value] : py::reinterpret_borrow<py::dict>(mapping)) {
+        copy[name] = py::isinstance<py::str>(value) && is_secret(name) ? secret(value)
+                                                                       : py::reinterpret_borrow<py::object>(value);
+    }
+    return copy;
+}
+
+} // namespace
+
+void hide_secrets_in_repr(py::dict request) {
+    if (request.contains("headers")) {
+        request["headers"] = hidden_values(request["headers"], [](py::handle name) {
+            return core::is_secret_header(to_str(name));
+        });
+    }
+    if (request.contains("cookies")) {
+        request["cookies"] = hidden_values(request["cookies"], [](py::handle) { return true; });
+    }
+}
+
 py::str masked_headers_repr(py::handle headers) {
     py::list items;
     for (py::handle item : headers.attr("multi_items")()) {

@@ -34,6 +34,11 @@ std::vector<std::string> sent_secrets(py::handle headers);
 void remember_sent_secrets(py::handle headers);
 std::vector<std::string> remembered_secrets();
 
+// The values of secret headers and of cookies in the request arguments `request`, replaced
+// by texts that are the same to httpx but whose repr is masked: tracebacks shown with
+// -l or --fulltrace list the locals of httpx's frames.
+void hide_secrets_in_repr(py::dict request);
+
 // repr(headers) of httpx.Headers with the values of every secret header masked by name
 // (httpx itself hides only Authorization and Proxy-Authorization): for log lines.
 py::str masked_headers_repr(py::handle headers);

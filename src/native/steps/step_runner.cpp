@@ -2,6 +2,7 @@
 
 #include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/secrets.hpp"
 #include "native/common/truthy.hpp"
 
 #include <string>
@@ -74,6 +75,7 @@ void send_request(py::handle item, py::handle section) {
             }
             kwargs["files"] = uploads;
         }
+        py_helpers::hide_secrets_in_repr(kwargs);
         py::object response = module_object("client").attr("request")(**kwargs);
         opened.close_all();
         item.attr("resp") = response;
