@@ -8,11 +8,7 @@ using lumox::core::glob_match;
 using lumox::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const std::string_view input = lumox::fuzz::as_text(data, size);
-    const std::size_t newline = input.find('\n');
-    const std::string_view pattern = input.substr(0, newline);
-    const std::string_view text =
-        newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+    const auto [pattern, text] = lumox::fuzz::pattern_and_text(data, size);
 
     const bool matched = glob_match(pattern, text);
 

@@ -8,11 +8,7 @@ using lumox::core::Regex;
 using lumox::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const std::string_view input = lumox::fuzz::as_text(data, size);
-    const std::size_t newline = input.find('\n');
-    const std::string_view pattern = input.substr(0, newline);
-    const std::string_view text =
-        newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+    const auto [pattern, text] = lumox::fuzz::pattern_and_text(data, size);
     try {
         const Regex regex(pattern, {.steps = 100'000, .deadline = std::chrono::milliseconds(200)});
         const bool found = regex.search(text);
@@ -23,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                   "an entry of find_all has the wrong number of texts");
             for (const auto &group : groups) {
                 check(text.find(group) != std::string_view::npos, "a match is not part of the text");
-                // Whatever the text, matches are whole characters.
+                // Matches of valid UTF-8 text are whole characters.
                 check(lumox::fuzz::is_strict_utf8(group) || !lumox::fuzz::is_strict_utf8(text),
                       "a match of valid UTF-8 text splits a character");
             }

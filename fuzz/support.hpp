@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "core/utf8.hpp"
 
@@ -13,6 +14,15 @@ namespace lumox::fuzz {
 
 inline std::string_view as_text(const std::uint8_t *data, std::size_t size) {
     return {reinterpret_cast<const char *>(data), size};
+}
+
+// Inputs written "pattern, a newline, the text": the two parts (no newline: no text).
+inline std::pair<std::string_view, std::string_view> pattern_and_text(const std::uint8_t *data,
+                                                                      std::size_t size) {
+    const std::string_view input = as_text(data, size);
+    const std::size_t newline = input.find('\n');
+    return {input.substr(0, newline),
+            newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1)};
 }
 
 inline void check(bool holds, const char *property) {

@@ -91,14 +91,10 @@ void assert_in(py::object, py::object a, py::object b) {
     }
 }
 
-// Values saved from responses keep their types (a status code is an int) and workbook
-// cells holding numbers stay numbers, so both sides are searched as text.
-py::str as_text(py::handle value) {
-    return py::isinstance<py::str>(value) ? py::reinterpret_borrow<py::str>(value) : py::str(value);
-}
-
 void assert_re(py::object, py::object a, py::object b) {
-    if (!py_helpers::regex_search(as_text(a).cast<std::string>(), as_text(b), "assert re")) {
+    // Values saved from responses keep their types (a status code is an int) and workbook
+    // cells holding numbers stay numbers, so both sides are searched as text.
+    if (!py_helpers::regex_search(to_str(a), to_str(b), "assert re")) {
         fail("Regex didn't match: " + to_str(a) + " not found in " + to_str(b));
     }
 }

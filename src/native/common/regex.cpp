@@ -12,7 +12,6 @@ constexpr std::size_t kCachedPatterns = 256;
 
 // Matching keeps the GIL: a compiled pattern (and its JIT stack) is then never used by two
 // threads at once, nor dropped from the cache while in use.
-
 const core::Regex &compiled(const std::string &pattern, const std::string &context) {
     static std::unordered_map<std::string, core::Regex> cache;
     if (auto found = cache.find(pattern); found != cache.end()) {
@@ -30,27 +29,6 @@ const core::Regex &compiled(const std::string &pattern, const std::string &conte
     }
 }
 
-// The text's UTF-8 bytes; lone surrogates are kept as their three bytes (which no pattern
-// matches) rather than failing the check.
-std::string utf8_of(py::handle text) {
-    py::str as_text = py::isinstance<py::str>(text) ? py::reinterpret_borrow<py::str>(text)
-                                                     : py::str(text);
-    PyObject *bytes = PyUnicode_AsEncodedString(as_text.ptr(), "utf-8", "surrogatepass");
-    if (bytes == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::bytes>(bytes).cast<std::string>();
-}
-
-py::str text_of(const std::string &utf8) {
-    PyObject *text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()),
-                                          "surrogatepass");
-    if (text == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::str>(text);
-}
-
 [[noreturn]] void raise_limit(const std::string &context, const core::RegexLimitError &error) {
     raise_error(PyExc_RuntimeError, context + ": " + error.what());
 }
@@ -61,9 +39,9 @@ void check_regex(const std::string &pattern, const std::string &context) {
     compiled(pattern, context);
 }
 
-bool regex_search(const std::string &pattern, py::handle text, const std::string &context) {
+bool regex_search(const std::string &pattern, const std::string &subject,
+                  const std::string &context) {
     const core::Regex &regex = compiled(pattern, context);
-    const std::string subject = utf8_of(text);
     try {
         return regex.search(subject);
     } catch (const core::RegexLimitError &error) {
@@ -71,9 +49,9 @@ bool regex_search(const std::string &pattern, py::handle text, const std::string
     }
 }
 
-py::list regex_findall(const std::string &pattern, py::handle text, const std::string &context) {
+py::list regex_findall(const std::string &pattern, const std::string &subject,
+                       const std::string &context) {
     const core::Regex &regex = compiled(pattern, context);
-    const std::string subject = utf8_of(text);
     std::vector<std::vector<std::string>> found;
     try {
         found = regex.find_all(subject);
@@ -83,12 +61,12 @@ py::list regex_findall(const std::string &pattern, py::handle text, const std::s
     py::list result;
     for (const auto &groups : found) {
         if (groups.size() == 1) {
-            result.append(text_of(groups[0]));
+            result.append(py::str(groups[0]));
             continue;
         }
         py::tuple entry(groups.size());
         for (std::size_t i = 0; i < groups.size(); ++i) {
-            entry[i] = text_of(groups[i]);
+            entry[i] = py::str(groups[i]);
         }
         result.append(entry);
     }

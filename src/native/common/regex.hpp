@@ -15,11 +15,13 @@ namespace py = pybind11;
 // type callers of Python's re catch) when `pattern` does not compile.
 void check_regex(const std::string &pattern, const std::string &context);
 
-// Whether `pattern` matches anywhere in `text`. A pattern that gives up raises
-// RuntimeError naming it.
-bool regex_search(const std::string &pattern, py::handle text, const std::string &context);
+// Whether `pattern` matches anywhere in `subject` (UTF-8, as to_str gives it: matches of
+// such a text are whole characters). A pattern that gives up raises RuntimeError naming it.
+bool regex_search(const std::string &pattern, const std::string &subject,
+                  const std::string &context);
 
 // re.findall: a list of texts, or of tuples of texts for patterns of several groups.
-py::list regex_findall(const std::string &pattern, py::handle text, const std::string &context);
+py::list regex_findall(const std::string &pattern, const std::string &subject,
+                       const std::string &context);
 
 } // namespace lumox::py_helpers

@@ -181,16 +181,20 @@ std::vector<std::string> sent_secrets(py::handle headers) {
 
 namespace {
 
-// Kept on the lumox package, as every extension module has its own copy of this code.
-constexpr const char *kSentSecretsAttr = "_sent_secrets";
 constexpr std::size_t kRememberedSecrets = 1000;
 
-py::set sent_secrets_of_run() {
+// The attribute `name` of the lumox package, made by `make` on first use: state that all
+// extension modules share, as each has its own copy of this code.
+template <typename Make> py::object package_attribute(const char *name, Make make) {
     py::module_ package = py::module_::import("lumox");
-    if (!py::hasattr(package, kSentSecretsAttr)) {
-        package.attr(kSentSecretsAttr) = py::set();
+    if (!py::hasattr(package, name)) {
+        package.attr(name) = make();
     }
-    return package.attr(kSentSecretsAttr);
+    return package.attr(name);
+}
+
+py::set sent_secrets_of_run() {
+    return package_attribute("_sent_secrets", [] { return py::set(); });
 }
 
 } // namespace
@@ -215,21 +219,19 @@ std::vector<std::string> remembered_secrets() {
 namespace {
 
 // str with a masked repr: what pytest's -l and --fulltrace show of the locals holding it,
-// while httpx sends its text as it is. One class for all modules, kept on the package.
+// while httpx sends its text as it is.
 py::object secret_text_class() {
-    py::module_ package = py::module_::import("lumox");
-    if (!py::hasattr(package, "_SecretText")) {
-        py::object cls = py::module_::import("builtins")
-                             .attr("type")("SecretText", py::make_tuple(py::module_::import("builtins").attr("str")),
-                                           py::dict(py::arg("__slots__") = py::tuple()));
+    return package_attribute("_SecretText", [] {
+        py::module_ builtins = py::module_::import("builtins");
+        py::object cls = builtins.attr("type")("SecretText", py::make_tuple(builtins.attr("str")),
+                                               py::dict(py::arg("__slots__") = py::tuple()));
         cls.attr("__repr__") = py::cpp_function(
             [](py::handle self) {
                 return py::repr(py::str(core::masked_header_value(to_str(self))));
             },
             py::is_method(cls));
-        package.attr("_SecretText") = cls;
-    }
-    return package.attr("_SecretText");
+        return cls;
+    });
 }
 
 // A copy of the mapping with the values `is_secret(name)` picks wrapped as SecretText.

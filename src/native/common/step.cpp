@@ -17,8 +17,9 @@ StepScope::StepScope(const std::string &title, py::dict params) {
         return;
     }
     py::object step_context = py::module_::import("allure_commons._allure").attr("StepContext");
-    if (!params.empty()) {
-        const std::vector<std::string> secrets = remembered_secrets();
+    const std::vector<std::string> secrets =
+        params.empty() ? std::vector<std::string>() : remembered_secrets();
+    if (!secrets.empty()) {
         for (auto [name, value] : params) {
             if (py::isinstance<py::str>(value)) {
                 const std::string text = value.cast<std::string>();

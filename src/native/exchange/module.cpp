@@ -100,7 +100,7 @@ py::object find_matches(py::handle data, const std::string &expr, py::handle var
         return py::module_::import("jsonpath")
             .attr("jsonpath")(jsonpath_input(py::reinterpret_borrow<py::object>(data)), expr);
     }
-    return lumox::py_helpers::regex_findall(expr, py::str(data), extracting(var_name));
+    return lumox::py_helpers::regex_findall(expr, to_str(data), extracting(var_name));
 }
 
 constexpr const char *kParsedBodyAttr = "_lumox_parsed_json";

@@ -85,7 +85,7 @@ bool matches(py::handle self, const std::string &actual) {
     TextMode mode = mode_of(self.attr("name"), self.attr("mode"));
     std::string expected = to_str(self.attr("value"));
     if (mode == TextMode::re) {
-        return py_helpers::regex_search(expected, py::str(actual), to_str(self.attr("name")));
+        return py_helpers::regex_search(expected, actual, to_str(self.attr("name")));
     }
     return core::plain_text_matches(mode, expected, actual);
 }

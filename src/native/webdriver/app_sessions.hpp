@@ -12,8 +12,9 @@ namespace lumox::webdriver {
 
 namespace py = pybind11;
 
-// A new session on the Appium server `server` (opened as open_remote_session does) for the platform `platform` ("Android",
-// "iOS"), which is the platformName unless `capabilities` (a dict or None) names one.
+// A new session on the Appium server `server` (opened by open_remote_session) for the
+// platform `platform` ("Android", "iOS"), which is the platformName unless `capabilities`
+// (a dict or None) names one.
 // Capability names without a vendor prefix get "appium:" (W3C standard names excepted).
 py::object app_session(const std::string &platform, const Hub &server,
                        py::object capabilities);

@@ -22,7 +22,6 @@
 namespace py = pybind11;
 using lumox::core::BrowserKind;
 using lumox::webdriver::Hub;
-using lumox::webdriver::check_hub_answers;
 using lumox::webdriver::hub_of;
 using lumox::webdriver::open_remote_session;
 using lumox::webdriver::without_hub_password;
@@ -236,7 +235,6 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
 
 py::object remote_session(BrowserKind kind, const FactorySettings &config) {
     const Hub hub = hub_of(*config.grid, config.grid_source, false);
-    check_hub_answers(hub);
     // The hub's nodes have their own display: only an explicit setting makes them headless.
     py::object options = browser_options(kind, config.headless.value_or(false), "");
     if (config.browser_path) {
@@ -295,9 +293,8 @@ py::object get_webdriver(py::object browser, py::object hub, py::object capabili
                         "hub (e.g. http://127.0.0.1:4723), in the hub argument or the setting "
                         "lumox_ui.selenium_grid; neither is set");
         }
-        const Hub hub = hub_of(*config.grid, config.grid_source, true);
-        check_hub_answers(hub);
-        return lumox::webdriver::app_session(*platform, hub, capabilities);
+        return lumox::webdriver::app_session(
+            *platform, hub_of(*config.grid, config.grid_source, true), capabilities);
     }
     const BrowserKind kind = browser_kind(name);
     py::object headless = ui.attr("headless");

@@ -43,6 +43,8 @@ std::string without_hub_password(const std::string &address, const std::string &
     return core::mask_secrets(message, core::url_secrets(address));
 }
 
+namespace {
+
 void check_hub_answers(const Hub &hub) {
     py::object timeout = wait_max();
     py::module_ request = py::module_::import("urllib.request");
@@ -72,8 +74,11 @@ void check_hub_answers(const Hub &hub) {
     }
 }
 
+} // namespace
+
 py::object open_remote_session(const Hub &hub, py::object cls, py::object options,
                                py::object config_class) {
+    check_hub_answers(hub);
     const double limit = py::float_(wait_max()).cast<double>() + kSessionMargin;
     py::object client_config = config_class(
         py::arg("remote_server_addr") = hub.url, py::arg("timeout") = limit,

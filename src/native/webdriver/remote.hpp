@@ -25,13 +25,11 @@ Hub hub_of(const std::string &address, std::string source, bool app);
 // `message` with the password of `address` (and any query value) as "***".
 std::string without_hub_password(const std::string &address, const std::string &message);
 
-// A hub that is down or silent becomes one clear error within the element wait, instead of
-// selenium's retries and read time-outs.
-void check_hub_answers(const Hub &hub);
-
 // `cls(command_executor=..., options=..., client_config=...)` with a client configuration
 // of `config_class` that waits lumox_ui.wait_max plus kSessionMargin seconds for the hub
-// to open the session; later commands wait as long as selenium's default.
+// to open the session; later commands wait as long as selenium's default. The hub is
+// asked GET /status first, so one that is down or silent is one clear error within the
+// element wait, instead of selenium's retries and read time-outs.
 py::object open_remote_session(const Hub &hub, py::object cls, py::object options,
                                py::object config_class);
 

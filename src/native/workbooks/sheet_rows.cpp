@@ -35,8 +35,17 @@ class PackageReader {
     PackageReader(py::bytes data, std::string_view skipped_title)
         : skipped_title_(skipped_title), archive_(py::module_::import("zipfile").attr("ZipFile")(
               py::module_::import("io").attr("BytesIO")(data))) {
-        for (py::handle name : archive_.attr("namelist")()) {
-            members_.insert(name.cast<std::string>());
+        for (py::handle info : archive_.attr("infolist")()) {
+            const std::string name = info.attr("filename").cast<std::string>();
+            // As the archive records it, which the unpacking holds the part to.
+            const long long size = info.attr("file_size").cast<long long>();
+            if (size > kPartBytesLimit) {
+                throw WorkbookTooLarge("its part " + name + " expands to " +
+                                       std::to_string(size / (1024 * 1024)) + " MB, more than the " +
+                                       std::to_string(kPartBytesLimit / (1024 * 1024)) +
+                                       " MB a part may hold");
+            }
+            members_.insert(name);
         }
     }
     ~PackageReader() {
@@ -177,23 +186,6 @@ class PackageReader {
 };
 
 } // namespace
-
-void check_part_sizes(py::bytes data) {
-    py::object archive =
-        py::module_::import("zipfile").attr("ZipFile")(py::module_::import("io").attr("BytesIO")(data));
-    py::list members = archive.attr("infolist")();
-    archive.attr("close")();
-    for (py::handle info : members) {
-        const long long size = info.attr("file_size").cast<long long>();
-        if (size > kPartBytesLimit) {
-            throw WorkbookTooLarge("its part " + info.attr("filename").cast<std::string>() +
-                                   " expands to " + std::to_string(size / (1024 * 1024)) +
-                                   " MB, more than the " +
-                                   std::to_string(kPartBytesLimit / (1024 * 1024)) +
-                                   " MB a part may hold");
-        }
-    }
-}
 
 std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title) {
     try {

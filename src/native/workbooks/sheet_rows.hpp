@@ -46,12 +46,9 @@ struct WorkbookTooLarge : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Throws WorkbookTooLarge when a part of the package expands past kPartBytesLimit (as the
-// archive records it, which the unpacking holds it to).
-void check_part_sizes(py::bytes data);
-
 // lumox's own reader; nothing when the workbook is one for openpyxl. The sheet titled
-// `skipped_title` is left out unread.
+// `skipped_title` is left out unread. Throws WorkbookTooLarge past a bound, before openpyxl
+// could be asked to read such a workbook.
 std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title);
 
 // openpyxl's reader, for every workbook.

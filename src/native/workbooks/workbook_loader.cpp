@@ -188,14 +188,6 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
 std::vector<CaseSheet> read_workbook(py::handle file_node) {
     const std::string where = py::str(file_node.attr("nodeid")).cast<std::string>();
     py::bytes data = file_node.attr("path").attr("read_bytes")();
-    try {
-        check_part_sizes(data);
-    } catch (py::error_already_set &error) {
-        if (!error.matches(PyExc_Exception)) {
-            throw;
-        }
-        // Not a zip archive: the reader below says what is wrong with it.
-    }
     std::optional<WorkbookRows> workbook = read_rows_from_package(data, keyword_list_sheet);
     if (!workbook) {
         workbook = read_rows_with_openpyxl(data, keyword_list_sheet);
