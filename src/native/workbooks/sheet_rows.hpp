@@ -39,7 +39,7 @@ struct WorkbookRows {
 // of the run: the uncompressed size of each part of the package, and the cells of all its
 // sheets together. A keyword workbook holds some thousands of cells.
 inline constexpr long long kPartBytesLimit = 50LL * 1024 * 1024;
-inline constexpr std::size_t kCellsLimit = 1'000'000;
+inline constexpr std::size_t kCellsLimit = 500'000;
 
 // A workbook past one of those bounds; what() says which, naming the part.
 struct WorkbookTooLarge : std::runtime_error {
