@@ -304,6 +304,12 @@ class TestLumoxLocator:
         assert str(error.value) == message
         assert [(r.levelname, r.getMessage()) for r in caplog.records] == [("ERROR", message)]
 
+    def test_a_fourth_part_is_ignored_with_a_warning(self, caplog):
+        assert str(LumoxLocator("picked;;ID;;0;;extra")) == "Locator(value='picked', by='id', index=0)"
+        assert [(r.levelname, r.getMessage()) for r in caplog.records] == [(
+            "WARNING", "locator 'picked;;ID;;0;;extra': ';;extra' after the index is ignored (a "
+                       "locator is value ;; by ;; index; write a ;; of the value as \\;;)")]
+
     def test_setters_check_like_parsing(self):
         locator = LumoxLocator("x")
         locator.by, locator.index, locator.value = "NAME", "4", "p\\;;q"

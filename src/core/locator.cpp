@@ -140,9 +140,13 @@ std::string_view strip_white_space(std::string_view text) {
 }
 
 std::vector<std::string> split_locator(std::string_view text, std::string_view split,
-                                       std::string_view escape, std::string_view escape_target) {
+                                       std::string_view escape, std::string_view escape_target,
+                                       std::string *ignored) {
     std::string protected_text(text);
     replace_all(protected_text, std::string(escape) + std::string(split), escape_target);
+    if (ignored != nullptr) {
+        ignored->clear();
+    }
 
     std::vector<std::string> pieces;
     std::string_view rest = protected_text;
@@ -153,6 +157,10 @@ std::vector<std::string> split_locator(std::string_view text, std::string_view s
             break;
         }
         rest.remove_prefix(at + split.size());
+        if (pieces.size() == 3 && ignored != nullptr) {
+            *ignored = std::string(split) + std::string(rest);
+            replace_all(*ignored, escape_target, std::string(escape) + std::string(split));
+        }
     }
     return pieces;
 }

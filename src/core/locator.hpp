@@ -41,11 +41,13 @@ std::string_view strip_white_space(std::string_view text);
 
 // The pieces of an expression in order (value, by, index), each stripped, at most three;
 // an escaped separator is kept as `escape_target` (turn it back with unescape_locator_value).
-// An empty `split` leaves the whole text as one piece.
+// An empty `split` leaves the whole text as one piece. What follows the index is ignored;
+// `ignored`, when given, receives it as written, from its separator on ("" when none).
 std::vector<std::string> split_locator(std::string_view text,
                                        std::string_view split = kLocatorSplit,
                                        std::string_view escape = kLocatorEscape,
-                                       std::string_view escape_target = kLocatorEscapeTarget);
+                                       std::string_view escape_target = kLocatorEscapeTarget,
+                                       std::string *ignored = nullptr);
 
 // A value piece with each `escape_target` turned back into the literal `split`.
 std::string unescape_locator_value(std::string_view piece, std::string_view split = kLocatorSplit,

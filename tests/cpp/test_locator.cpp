@@ -33,8 +33,16 @@ TEST(LocatorGrammar, ValueStrategyAndIndexWithDefaults) {
     expect_locator("kw;;ID;;1", "kw", "id", 1);
     expect_locator("  #title ;;CSS_SELECTOR;; 0 ", "#title", "css selector", 0);
     expect_locator("登录 ;; LINK_TEXT", "登录", "link text", 0);
-    // Pieces past the third are ignored.
+    // Pieces past the third are ignored, and handed back as written for a warning.
     expect_locator("a;;NAME;;3;;whatever;;x", "a", "name", 3);
+    std::string ignored = "left over";
+    lumox::core::split_locator("a;;NAME;;3;;what\\;;ever", lumox::core::kLocatorSplit,
+                               lumox::core::kLocatorEscape, lumox::core::kLocatorEscapeTarget,
+                               &ignored);
+    EXPECT_EQ(ignored, ";;what\\;;ever");
+    lumox::core::split_locator("a;;NAME;;3", lumox::core::kLocatorSplit, lumox::core::kLocatorEscape,
+                               lumox::core::kLocatorEscapeTarget, &ignored);
+    EXPECT_EQ(ignored, "");
     // An empty expression is still a value (the server decides what it finds).
     expect_locator("", "", "xpath", 0);
     expect_locator("007;;ID;;007", "007", "id", 7);

@@ -34,8 +34,15 @@ void init_locator(py::object self, py::object locator_str) {
     self.attr("_escape_source") = to_str(self.attr("_escape_char")) + split;
     self.attr("_escape_target") = escape_target;
 
-    const auto pieces =
-        core::split_locator(text, split, to_str(self.attr("_escape_char")), escape_target);
+    std::string ignored;
+    const auto pieces = core::split_locator(text, split, to_str(self.attr("_escape_char")),
+                                            escape_target, &ignored);
+    if (!ignored.empty()) {
+        // Kept as it always was, but a fourth part is most often a typo or an unescaped ;;.
+        logger().warning("locator " + to_repr(py::str(text)) + ": " + to_repr(py::str(ignored)) +
+                         " after the index is ignored (a locator is value ;; by ;; index; "
+                         "write a ;; of the value as \\;;)");
+    }
     // Through the setters, value first, so each part is checked as if assigned.
     const char *const names[] = {"value", "by", "index"};
     for (size_t i = 0; i < pieces.size(); ++i) {
