@@ -103,6 +103,12 @@ class TestCommandLine:
         web_docs = lumox("docs", "--type", "web", cwd=tmp_path)
         assert web_docs.stdout.startswith("关键字及其参数\n====================\n")
         assert "关键字：new_driver" in web_docs.stdout and "关键字：send_http" not in web_docs.stdout
+        # `lumox docs | head -1`: the reader leaving ended in "[Errno 32] Broken pipe".
+        with subprocess.Popen([sys.executable, "-m", "lumox", "docs"], cwd=tmp_path,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) as piped:
+            piped.stdout.readline()
+            piped.stdout.close()
+            assert piped.wait(timeout=60) == 141 and piped.stderr.read() == b""
         # help, version and docs never create pytest.ini; a run does, pytest's --help too.
         assert list(tmp_path.iterdir()) == []
         assert "--strict-markers" in lumox("run", "--", "--help", cwd=tmp_path).stdout
@@ -179,8 +185,9 @@ def project(tmp_path, http_service):
     for name, status in [("health", 200), ("broken", 201)]:
         (tmp_path / f"test_{name}.yaml").write_text(textwrap.dedent(
             PASSING_AND_FAILING.format(name=name, base=http_service, status=status)))
-    env = dict(os.environ, LUMOX_ALLURE_PATH=str(ALLURE),
-               LUMOX_ALLURE_REPORT=str(tmp_path / "html report;x"))
+    # $VAR in a report path is expanded (it was, when a shell ran the tool).
+    env = dict(os.environ, LUMOX_ALLURE_PATH=str(ALLURE), LUMOX_TEST_ROOT=str(tmp_path),
+               LUMOX_ALLURE_REPORT="$LUMOX_TEST_ROOT/html report;x")
     return tmp_path, env
 
 
@@ -247,10 +254,10 @@ def test_report_show_sends_the_notice_and_serves_the_report(project, robots):
     lumox("run", "-p", "no:cacheprovider", cwd=path, env=env)
     env = dict(env, LUMOX_ALLURE_LOCAL_PORT=str(port), LUMOX_QYWX_URL=f"{robots.base}/ok",
                LUMOX_ALLURE_URL="http://reports.example.test/latest/")
-    # Its own process group: stopping it stops Allure's Java server too.
     serving = subprocess.Popen([sys.executable, "-m", "lumox", "report", "-s"], cwd=path,
                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                start_new_session=True)
+    stopped = False
     try:
         deadline = time.monotonic() + 60
         while True:
@@ -261,9 +268,22 @@ def test_report_show_sends_the_notice_and_serves_the_report(project, robots):
                 assert serving.poll() is None and time.monotonic() < deadline
                 time.sleep(0.3)
         assert b"<html" in page.lower()
+        # The port taken: Allure printed a Java stack trace and lumox exited 0.
+        busy = lumox("report", "-s", cwd=path, env=env)
+        assert busy.returncode == 1
+        assert busy.stdout.splitlines()[-1] == (
+            f"出错：端口 {port} 已被占用（[lumox] allure_local_port），无法打开报告")
+        # SIGTERM to lumox alone: Allure's Java server, in a group of its own, left the port
+        # taken.
+        serving.send_signal(signal.SIGTERM)
+        assert serving.wait(timeout=30) == 143
+        stopped = True
+        with pytest.raises(OSError):
+            urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=2)
     finally:
-        os.killpg(serving.pid, signal.SIGTERM)
-        serving.wait(timeout=30)
+        if not stopped:
+            os.killpg(serving.pid, signal.SIGTERM)
+            serving.wait(timeout=30)
     (notice,) = robots.requests
     assert notice["json"]["markdown"]["content"] == (
         "【lumox自动化测试报告】\n\n        在线报告已生成，请[点击这里]"

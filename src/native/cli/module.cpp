@@ -190,14 +190,24 @@ int run_command(const std::string &command, py::object options, py::list pytest_
         if (error.matches(PyExc_KeyboardInterrupt)) {
             return 130; // Ctrl-C, e.g. to stop serving the report
         }
-        if (!error.matches(PyExc_Exception)) {
+        if (!error.matches(PyExc_Exception) || error.matches(PyExc_BrokenPipeError)) {
             throw;
         }
         return fail(command, error);
     }
 }
 
-int main(py::object argv) {
+// `lumox docs | head`: the reader has gone, which is no error of ours. Later writes (and
+// Python's flush at exit) go to /dev/null, and the status is that of a process ended by
+// SIGPIPE, as cat or grep end.
+int reader_gone() {
+    py::module_ os = py::module_::import("os");
+    py::object devnull = os.attr("open")(os.attr("devnull"), os.attr("O_WRONLY"));
+    os.attr("dup2")(devnull, py::module_::import("sys").attr("stdout").attr("fileno")());
+    return 128 + 13;
+}
+
+int dispatch(py::object argv) {
     py::list words;
     if (argv.is_none()) {
         py::list process_words(py::module_::import("sys").attr("argv"));
@@ -218,6 +228,17 @@ int main(py::object argv) {
     }
     py::object options = parsers.top.attr("parse_args")(words);
     return run_command(py::str(options.attr("command")).cast<std::string>(), options, py::list());
+}
+
+int main(py::object argv) {
+    try {
+        return dispatch(argv);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_BrokenPipeError)) {
+            throw;
+        }
+        return reader_gone();
+    }
 }
 
 } // namespace

@@ -142,18 +142,35 @@ py::object main_with(py::object path, py::args args, py::kwargs kwargs) {
     return result;
 }
 
+// Allure's server answers a taken port with a Java stack trace and exit status 0.
+bool port_is_free(py::handle port) {
+    py::object probe = py::module_::import("socket").attr("socket")();
+    try {
+        probe.attr("bind")(py::make_tuple("", port));
+    } catch (py::error_already_set &error) {
+        probe.attr("close")();
+        if (!error.matches(PyExc_OSError)) {
+            throw;
+        }
+        return false;
+    }
+    probe.attr("close")();
+    return true;
+}
+
 py::object report(py::object show, py::object runner_args, py::object plugins) {
     py::object config = py::module_::import("_pytest.config")
                             .attr("_prepareconfig")(word_list(runner_args),
                                                     py::arg("plugins") = plugins);
     py::object lumox_settings = py::module_::import("lumox.settings").attr("lumox");
     py::object allure = lumox_settings.attr("allure_path");
-    py::object html_dir = lumox_settings.attr("allure_report");
+    py::object html_dir = lumox::cmd::expanded_path(lumox_settings.attr("allure_report"));
     py::object allure_dir = config.attr("getoption")("allure_report_dir", py::none());
     if (!py::bool_(allure_dir)) {
         py::print("出错： allure-pytest似乎未启用");
         return py::none();
     }
+    allure_dir = lumox::cmd::expanded_path(allure_dir);
     if (!py::bool_(path_of(allure_dir).attr("exists")())) {
         py::print("出错：allure结果不存在，请执行用例生成结果");
         return py::none();
@@ -171,9 +188,16 @@ py::object report(py::object show, py::object runner_args, py::object plugins) {
     }
     if (py::bool_(show) || py::bool_(lumox_settings.attr("allure_show"))) {
         // The notice goes out before the report is opened (opening serves until stopped).
+        py::object port = lumox_settings.attr("allure_local_port");
+        if (!port_is_free(port)) {
+            py::print("出错：端口 " + to_str(port) +
+                      " 已被占用（[lumox] allure_local_port），无法打开报告");
+            return py::none();
+        }
         py::module_::import("lumox.sender").attr("send_report")(lumox_settings.attr("allure_url"));
-        lumox::cmd::run_tool(allure, {py::str("open"), html_dir, py::str("-p"),
-                                      py::str(lumox_settings.attr("allure_local_port"))});
+        const auto served =
+            lumox::cmd::run_tool(allure, {py::str("open"), html_dir, py::str("-p"), py::str(port)});
+        return py::bool_(served && *served == 0);
     }
     return py::bool_(true);
 }
