@@ -338,6 +338,26 @@ class TestSavedValues:
         api._key_save_jsonpath("v", expr)
         assert saved(api)["v"] == stored
 
+    def test_save_jsonpath_with_an_index_stores_one_match_as_it_is(self, api):
+        # Without it a token was saved as '["tok"]' and sent as Bearer ["tok"].
+        api._key_send_http("GET", "/api/items")
+        for index, stored in [(0, "苹果"), ("-1", "banana"), (1.0, "banana"), ("", None)]:
+            api._key_save_jsonpath("v", "$..name", index)
+            assert saved(api)["v"] == (stored or '["\\u82f9\\u679c", "banana"]')
+        api._key_save_jsonpath("v", "$[0].id", 0)
+        assert saved(api)["v"] == 1
+        for index, error, message in [
+                (2, IndexError, "save_jsonpath: index 2 is past the 2 match(es) of '$..name' "
+                                "(indexes start at 0, -1 is the last)"),
+                ("first", ValueError, "save_jsonpath: index must be a whole number such as 0 or "
+                                      "-1, not 'first'"),
+                (True, ValueError, "save_jsonpath: index must be a whole number")]:
+            with pytest.raises(error) as failure:
+                api._key_save_jsonpath("v", "$..name", index)
+            assert str(failure.value).startswith(message)
+        with pytest.raises(IndexError, match="past the 0 match"):
+            api._key_save_jsonpath("v", "$.nothing", 0)
+
 
 class TestKeywordCalls:
     def test_extra_arguments_of_workbook_rows_are_ignored(self, api):

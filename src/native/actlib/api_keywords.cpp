@@ -13,6 +13,7 @@
 #include "native/common/pylog.hpp"
 #include "native/common/truthy.hpp"
 
+#include <optional>
 #include <string>
 
 namespace lumox::actlib {
@@ -225,6 +226,32 @@ void send_http(const KeywordArgs &call) {
     self.attr("key_save_body")("resp_body");
 }
 
+// The `index` of save_jsonpath: nothing when left empty; a whole number as typed into a cell
+// (a number, or its text).
+std::optional<long long> match_index(py::handle given) {
+    if (given.is_none() || (py::isinstance<py::str>(given) && py_helpers::to_str(given).empty())) {
+        return std::nullopt;
+    }
+    py::object number = py::reinterpret_borrow<py::object>(given);
+    try {
+        if (py::isinstance<py::str>(given)) {
+            number = py::int_(py::str(given).attr("strip")());
+        } else if (PyFloat_Check(given.ptr()) && number.attr("is_integer")().cast<bool>()) {
+            number = py::int_(number);
+        }
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError)) {
+            throw;
+        }
+    }
+    if (!PyLong_Check(number.ptr()) || PyBool_Check(number.ptr())) {
+        py_helpers::raise_error(PyExc_ValueError,
+                                "save_jsonpath: index must be a whole number such as 0 or -1, not " +
+                                    py_helpers::to_repr(given));
+    }
+    return number.cast<long long>();
+}
+
 void save_jsonpath(const KeywordArgs &call) {
     py::object response = call.self.attr("current_response");
     py::object document;
@@ -247,7 +274,20 @@ void save_jsonpath(const KeywordArgs &call) {
                                     " is not a valid JSONPath: " + problem);
     }
     py::object matches = py::module_::import("jsonpath").attr("jsonpath")(document, call["value"]);
-    call.self.attr("set_vars")(call["var_name"], dump_json(matches));
+    const std::optional<long long> index = match_index(call["index"]);
+    if (!index) {
+        call.self.attr("set_vars")(call["var_name"], dump_json(matches));
+        return;
+    }
+    // One match as it is: a token saved so is sent as the text itself, not as ["tok"].
+    const long long count = py::isinstance<py::list>(matches) ? py::len(matches) : 0;
+    if (*index >= count || *index < -count) {
+        py_helpers::raise_error(
+            PyExc_IndexError, "save_jsonpath: index " + std::to_string(*index) + " is past the " +
+                                  std::to_string(count) + " match(es) of " +
+                                  py_helpers::to_repr(call["value"]) + " (indexes start at 0, -1 is the last)");
+    }
+    call.self.attr("set_vars")(call["var_name"], matches[py::int_(*index)]);
 }
 
 // Sets one entry of a mapping field of the request record. Headers and cookies carry
@@ -427,8 +467,10 @@ void add_keywords(py::module_ &module, py::dict ns) {
                  .doc = "关键字：save_jsonpath\n根据JsonPath，从响应正文中筛选数据进行保存\n"
                         ":param var_name: 要保存的变量名\n"
                         ":param value: JsonPath表达式，如 $.data.token；"
-                        "保存全部匹配结果的json列表，没有匹配时保存false",
-                 .params = {"var_name", "value"},
+                        "保存全部匹配结果的json列表，没有匹配时保存false\n"
+                        ":param index: 可选，第几个匹配结果（从 0 开始，-1 为最后一个）；"
+                        "给出时只保存这一个值本身，如 token 文本",
+                 .params = {"var_name", "value", {"index", py::none()}},
                  .body = save_jsonpath});
 }
 
