@@ -203,6 +203,26 @@ def test_failures_explain_values_patterns_and_extractions(pytester, http_service
         assert note in out
 
 
+@pytest.mark.usefixtures("wide_terminal")
+def test_an_empty_base_url_is_named_before_anything_is_sent(pytester):
+    # As the generated pytest.ini leaves it: httpx said "Request URL is missing an 'http://'
+    # or 'https://' protocol" and nothing of the setting.
+    write_pytest_ini(pytester, "[pytest]\naddopts = -p no:cacheprovider\n[lumox_api]\nbase_url =\n")
+    pytester.makefile(".yaml", test_relative="test_name: relative\nsteps:\n"
+                                             "  - request: {method: GET, url: /api/health}\n")
+    write_workbook(pytester.path / "test_relative.xlsx", {
+        "relative": [HEADER, [1, "", "send_http", "POST", "/api/login"]]})
+    result = pytester.runpytest_subprocess("-rf")
+    result.assert_outcomes(failed=2)
+    advice = ("the URL is relative and [[]lumox_api[]] base_url (environment variable "
+              "LUMOX_API_BASE_URL) is empty; set it to the service's address such as "
+              "http://127.0.0.1:8000")
+    result.stdout.fnmatch_lines_random([
+        f"*ValueError: request GET '/api/health': {advice}, or write the full http://... URL",
+        f"*ValueError: request POST '/api/login': {advice} (or in the case with the set_baseurl "
+        "keyword), or write the full http://... URL"])
+
+
 def test_lumox_schema_prints_the_packaged_schema(tmp_path):
     # Works without a pytest.ini, and even with a broken one.
     (tmp_path / "pytest.ini").write_text("[lumox_ui]\nwait_max = soon\n", encoding="utf-8")

@@ -11,6 +11,7 @@
 #include "native/common/pyclass.hpp"
 #include "native/common/secrets.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/request_url.hpp"
 #include "native/common/truthy.hpp"
 
 #include <optional>
@@ -102,6 +103,7 @@ void close_upload_files(py::handle fields) {
 // ---- traffic log hooks ------------------------------------------------------------------
 
 void log_request(py::object request) {
+    py_helpers::require_absolute_url(request, " (or in the case with the set_baseurl keyword)");
     const auto &logger = actlib_log();
     py_helpers::remember_sent_secrets(request.attr("headers"));
     if (!logger.info_enabled()) {

@@ -3,6 +3,7 @@
 #include "core/notice_text.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/request_url.hpp"
 #include "native/common/secrets.hpp"
 
 #include <string>
@@ -47,6 +48,7 @@ void init_client(py::object self, py::kwargs kwargs) {
 }
 
 void log_request(py::object /*self*/, py::object request) {
+    py_helpers::require_absolute_url(request, "");
     const auto &log = http_log();
     py_helpers::remember_sent_secrets(request.attr("headers"));
     if (!log.info_enabled()) {
