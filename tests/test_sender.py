@@ -38,6 +38,9 @@ SUMMARY = ('【lumox自动化测试结果】\n\n用例总数: <font color="black
            '完成时间： 2024-05-01 10:00:00')
 EMAIL_KEYS = ("email_server", "email_port", "email_account", "email_password", "email_to",
               "email_encryption")
+# Without a password the server is used without login.
+NEEDED_EMAIL_KEYS = [key for key in EMAIL_KEYS if key != "email_password"]
+NO_EMAIL_AT_ALL = f"{NO_EMAIL} (empty: {', '.join(NEEDED_EMAIL_KEYS)})"
 LOADED_POOL = sender.pool
 
 
@@ -167,7 +170,7 @@ def test_report_notice_with_only_wecom_configured(configure, robots, submitted, 
     assert [r["json"] for r in robots.requests] == [{"msgtype": "markdown", "markdown": {
         "content": "【lumox自动化测试报告】\n\n        在线报告已生成，请"
                    "[点击这里](http://reports.example.test/7/)查看"}}]
-    assert sorted(sender_lines(caplog, logging.WARNING)) == sorted([NO_DING, NO_EMAIL])
+    assert sorted(sender_lines(caplog, logging.WARNING)) == sorted([NO_DING, NO_EMAIL_AT_ALL])
 
 
 def test_nothing_selected_and_misuse_submit_nothing(configure, robots, submitted, capsys):
@@ -193,11 +196,15 @@ def test_each_channel_without_its_settings_warns_and_sends_nothing(configure, ro
     complete = {"email_server": "127.0.0.1", "email_port": free_port(), "email_account": ACCOUNT,
                 "email_password": PASSWORD, "email_to": "a@example.test",
                 "email_encryption": "plain"}
-    for key in EMAIL_KEYS:  # each of the six is needed
+    for key in NEEDED_EMAIL_KEYS:
         configure(**{**complete, key: 0 if key == "email_port" else ""})
         assert sender.to_email("x") is None
-    assert sender_lines(caplog, logging.WARNING) == [NO_QYWX, NO_DING, NO_EMAIL, NO_DING] + [
-        NO_EMAIL] * 6
+    configure(**{**complete, "email_server": "", "email_to": ""})
+    sender.to_email("x")
+    assert sender_lines(caplog, logging.WARNING) == [
+        NO_QYWX, NO_DING, NO_EMAIL_AT_ALL, NO_DING] + [
+        f"{NO_EMAIL} (empty: {key})" for key in NEEDED_EMAIL_KEYS] + [
+        f"{NO_EMAIL} (empty: email_server, email_to)"]
     assert robots.requests == []
 
 
@@ -216,7 +223,8 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
     assert [m["body"] for m in mail.handler.messages] == [SUMMARY]
 
     configure(qywx_url=f"{robots.base}/refuse/qywx?key={QYWX_TOKEN}")
-    assert sender.to_qywx("x") is True  # HTTP 200, yet the robot's refusal is logged
+    # HTTP 200, yet refused: it was logged as refused, then as sent, and came back True.
+    assert sender.to_qywx("x") is False
     configure(qywx_url=f"http://127.0.0.1:{closed_port}/send?key={QYWX_TOKEN}")
     with pytest.raises(httpx.ConnectError):
         sender.to_qywx("x")
@@ -249,7 +257,14 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
                                              "nothing was sent"):
             sender.to_email("x")
     assert len(mail.handler.messages) == 1
+    assert sender_lines(caplog, logging.INFO).count("WeCom notice sent") == 1  # the huge reply
     assert leaked(caplog) == []
+
+    # A relay without login: no password, no AUTH.
+    configure(**{**mail_keys(mail, "PLAIN"), "email_password": ""})
+    assert sender.to_email("no login") is None
+    relayed = mail.handler.messages[-1]
+    assert relayed["body"].strip() == "no login" and not relayed["authenticated"]
 
 
 @pytest.mark.parametrize("mode", ["tls", "ssl"])

@@ -76,6 +76,7 @@ def test_values_are_read_from_pytest_ini_with_their_types(workdir):
         VARS_SAVE = off
         allure_local_port: 8088
         email_to = 张三@example.test
+        email_encryption = SSL
         [lumox_api]
         base_url = http://127.0.0.1:8000/api
         [lumox_ui]
@@ -93,6 +94,7 @@ def test_values_are_read_from_pytest_ini_with_their_types(workdir):
     assert settings.lumox.vars_save is False
     assert settings.lumox.allure_local_port == 8088
     assert settings.lumox.email_to == "张三@example.test"
+    assert settings.lumox.email_encryption == "ssl"  # not plain SMTP, as it was
     assert settings.lumox_api.base_url == "http://127.0.0.1:8000/api"
     ui = settings.lumox_ui
     assert ui.driver_type is DriverEnum.firefox
@@ -151,6 +153,10 @@ def test_environment_wins_over_the_file(workdir, monkeypatch):
         ("lumox", "[lumox_ui]\nx = 1\n= 2\n", {},
          "pytest.ini line 3: a value without a key: '= …' (the rest of the line is left out, "
          "it may hold a secret)"),
+        # Any word but ssl and tls meant plain SMTP: SSL sent the password in the clear.
+        ("lumox", "[lumox]\nemail_encryption = SLL\n", {},
+         "pytest.ini [lumox] email_encryption = 'SLL': expected ssl (SMTP over TLS), tls "
+         "(STARTTLS) or plain (also none, no, off, false) for SMTP without encryption"),
         # The = forgotten: the password was printed in the error.
         ("lumox", "[lumox]\nemail_password hunter2\n", {},
          "pytest.ini line 2: expected 'key = value', 'key: value', a [section] header or a "

@@ -34,8 +34,8 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox", "email_account", K::Text, "", false, "SMTP login, also the sender address"},
     {"lumox", "email_password", K::Text, "", true, "SMTP password"},
     {"lumox", "email_to", K::Text, "", false, "recipient address(es)"},
-    {"lumox", "email_encryption", K::Text, "ssl", false,
-     "ssl (SMTP over TLS), tls (STARTTLS) or anything else for plain SMTP"},
+    {"lumox", "email_encryption", K::Encryption, "ssl", false,
+     "ssl (SMTP over TLS), tls (STARTTLS), or plain (none) for SMTP without encryption"},
     {"lumox", "email_ca_file", K::Text, "", false,
      "extra CA certificate file (PEM) trusted for the SMTP server; empty: the system's "
      "certificates"},
@@ -109,6 +109,9 @@ std::string expected_value(SettingKind kind) {
         }
         return text;
     }
+    case K::Encryption:
+        return "expected ssl (SMTP over TLS), tls (STARTTLS) or plain (also none, no, off, "
+               "false) for SMTP without encryption";
     case K::KeywordType: {
         std::string text = "expected ";
         for (auto library : kKeywordLibraries) {
@@ -155,6 +158,18 @@ SettingValue read_setting(const SettingSpec &entry, std::string_view text) {
         const std::string name = lower_ascii(value.empty() ? entry.default_text : value);
         for (auto kind_name : kDriverKinds) {
             if (name == kind_name) {
+                return name;
+            }
+        }
+        throw SettingValueError(expected_value(entry.kind));
+    }
+    case K::Encryption: {
+        const std::string name = lower_ascii(value);
+        if (name.empty() || name == "ssl" || name == "tls") {
+            return name;
+        }
+        for (auto word : kPlainSmtp) {
+            if (name == word) {
                 return name;
             }
         }

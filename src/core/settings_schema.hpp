@@ -22,6 +22,8 @@ enum class SettingKind {
     // one of kKeywordLibraries (any case), or `module:ClassName` naming a keyword class;
     // empty means the default
     KeywordType,
+    // ssl, tls or a word of kPlainSmtp, any case (kept in lower case); empty stays empty
+    Encryption,
 };
 
 struct SettingSpec {
@@ -34,6 +36,10 @@ struct SettingSpec {
 };
 
 inline constexpr std::string_view kSettingGroups[] = {"lumox", "lumox_api", "lumox_ui"};
+// The words that ask for SMTP without encryption. Any other word once meant that too, so
+// `SSL` sent the password in the clear: now it is read as ssl, and a typo is an error.
+inline constexpr std::string_view kPlainSmtp[] = {"plain", "none", "no", "off", "false"};
+
 inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge",
                                                     "android", "ios"};
 inline constexpr std::string_view kKeywordLibraries[] = {"all", "api", "web", "app"};

@@ -1,6 +1,7 @@
 // The three channels and the two notices that go to all of them.
 #include "sender.hpp"
 
+#include "core/ascii_text.hpp"
 #include "core/notice_text.hpp"
 #include "native/common/errors.hpp"
 
@@ -106,8 +107,9 @@ template <typename F> py::object guarded(const char *channel, const std::string 
 }
 
 // Real robots answer 200 also when they refuse a message (wrong key, bad signature) and
-// say why in errcode/errmsg; the status alone would hide that.
-void log_refusal(const char *channel, const py::bytes &reply, const std::string &where) {
+// say why in errcode/errmsg; the status alone would hide that. Whether it refused (and
+// that is logged).
+bool refused(const char *channel, const py::bytes &reply, const std::string &where) {
     py::object answer;
     try {
         answer = import("json").attr("loads")(reply);
@@ -115,18 +117,19 @@ void log_refusal(const char *channel, const py::bytes &reply, const std::string 
         if (!error.matches(PyExc_ValueError)) { // not JSON, or in no known encoding
             throw;
         }
-        return;
+        return false;
     }
     if (!py::isinstance<py::dict>(answer) || !answer.contains("errcode")) {
-        return;
+        return false;
     }
     py::object code = answer["errcode"];
     if (code.equal(py::int_(0))) {
-        return;
+        return false;
     }
     py::object text = answer.attr("get")("errmsg", "");
     logger().error(masked(std::string(channel) + " robot refused the notice: errcode " +
                           to_str(code) + " " + to_str(text) + " (" + where + ")"));
+    return true;
 }
 
 // The robot's reply, read in pieces against one deadline for the whole reply and up to
@@ -177,8 +180,9 @@ py::object post_to_robot(const char *channel, py::handle url, py::dict body,
                               std::to_string(status) + " (" + where + ")"));
         return py::bool_(false);
     }
-    if (reply) {
-        log_refusal(channel, *reply, where);
+    // A refused notice is not sent, whatever the status said.
+    if (reply && refused(channel, *reply, where)) {
+        return py::bool_(false);
     }
     logger().info(std::string(channel) + " notice sent");
     return py::bool_(true);
@@ -262,7 +266,7 @@ void send_email(py::object content, py::object settings) {
     py::object port = settings.attr("email_port");
     py::object account = settings.attr("email_account");
     py::object to = settings.attr("email_to");
-    const std::string encryption = to_str(settings.attr("email_encryption"));
+    const std::string encryption = core::lower_ascii(to_str(settings.attr("email_encryption")));
 
     py::object message = import("email.mime.text").attr("MIMEText")(content);
     message["Subject"] = kEmailSubject;
@@ -311,7 +315,10 @@ void send_email(py::object content, py::object settings) {
             connection.attr("starttls")(py::arg("context") =
                                             mail_tls_context(settings.attr("email_ca_file")));
         }
-        connection.attr("login")(account, settings.attr("email_password"));
+        // A relay that takes mail without login is used without a password.
+        if (truthy(settings.attr("email_password"))) {
+            connection.attr("login")(account, settings.attr("email_password"));
+        }
         refused = connection.attr("sendmail")(account, recipients, message.attr("as_string")());
         connection.attr("quit")();
     } catch (py::error_already_set &error) {
@@ -335,15 +342,25 @@ void send_email(py::object content, py::object settings) {
                   std::to_string(py::len(recipients) - py::len(refused)) + " recipient(s)");
 }
 
+// The e-mail settings left empty of those a notice needs (the password is not one: without
+// it the server is used without login), joined for the warning.
+std::string missing_email_keys(py::handle settings) {
+    std::string missing;
+    for (const char *key :
+         {"email_server", "email_port", "email_account", "email_to", "email_encryption"}) {
+        if (!truthy(settings.attr(key))) {
+            missing += (missing.empty() ? "" : ", ") + std::string(key);
+        }
+    }
+    return missing;
+}
+
 py::object to_email(py::object content) {
     check_content("to_email()", content);
     py::object settings = lumox_settings();
-    for (const char *key : {"email_server", "email_port", "email_account", "email_password",
-                            "email_to", "email_encryption"}) {
-        if (!truthy(settings.attr(key))) {
-            logger().warning(kNoEmail);
-            return py::none();
-        }
+    if (const std::string missing = missing_email_keys(settings); !missing.empty()) {
+        logger().warning(std::string(kNoEmail) + " (empty: " + missing + ")");
+        return py::none();
     }
     const std::string where = "SMTP " + to_str(settings.attr("email_server")) + ":" +
                               to_str(settings.attr("email_port")) + ", " +
@@ -401,13 +418,7 @@ bool any_channel_configured() {
     if (truthy(settings.attr("dingding_url")) && truthy(settings.attr("dingding_secret"))) {
         return true;
     }
-    for (const char *key : {"email_server", "email_port", "email_account", "email_password",
-                            "email_to", "email_encryption"}) {
-        if (!truthy(settings.attr(key))) {
-            return false;
-        }
-    }
-    return true;
+    return missing_email_keys(settings).empty();
 }
 
 void define_channels(py::module_ &m) {
