@@ -57,7 +57,12 @@ class TestStart:
             "list", "=_key_word!$A:$A", "C1:C1048576", True, "warning")
         assert (validation.error, validation.prompt, validation.promptTitle) == (
             "未知的关键字，可能会引起错误", "可用从下拉菜单中选择", "关键字")
-        rows = {row[0]: row[1:] for row in workbook["_key_word"].values}
+        # Written with both flags off, Excel showed neither the prompt nor the warning.
+        assert validation.showErrorMessage and validation.showInputMessage
+        header, *keyword_rows = workbook["_key_word"].values
+        assert header == ("关键字", "说明", "参数")
+        assert workbook["_key_word"].column_dimensions["B"].width == 60
+        rows = {row[0]: row[1:] for row in keyword_rows}
         assert list(rows) == list(WebKeyWord.all_keyword())
         assert rows["click"] == ("点击指定的元素，自动等待元素可交互， 也可以选择强制点击",
                                  "locator, force=False")

@@ -17,6 +17,8 @@ HEADER = ["编号", "描述", "关键字"] + [f"参数{n}" for n in range(1, ARG
 EXAMPLE_STEP = [1, "示例：断言 1 等于 1", "assert", 1, "equal", 1]
 # Column widths in characters: number, description, keyword, then the arguments.
 WIDTHS = [8, 32, 24] + [28] * ARGUMENT_COLUMNS
+KEYWORD_HEADER = ["关键字", "说明", "参数"]
+KEYWORD_WIDTHS = [24, 60, 48]
 
 
 def build() -> Workbook:
@@ -34,8 +36,16 @@ def build() -> Workbook:
         case.column_dimensions[chr(ord("A") + index)].width = width
     case.freeze_panes = "A2"  # the header stays in view
 
+    # lumox start appends one row per keyword: name, what it does, its parameters. The
+    # header is offered by the drop-down too, as the first entry, naming the column.
     keywords = workbook.create_sheet("_key_word")
-    keywords.column_dimensions["A"].width = 28
+    keywords.append(KEYWORD_HEADER)
+    for cell in keywords[1]:
+        cell.font = Font(bold=True)
+        cell.fill = header_fill
+    for column, width in zip("ABC", KEYWORD_WIDTHS):
+        keywords.column_dimensions[column].width = width
+    keywords.freeze_panes = "A2"
     return workbook
 
 

@@ -89,6 +89,9 @@ py::object attach_keyword_validation(py::object sheet) {
     validation.attr("error") = "未知的关键字，可能会引起错误";
     validation.attr("prompt") = "可用从下拉菜单中选择";
     validation.attr("promptTitle") = "关键字";
+    // Without these Excel keeps both to itself: no prompt, no warning for an unknown name.
+    validation.attr("showErrorMessage") = true;
+    validation.attr("showInputMessage") = true;
     sheet.attr("add_data_validation")(validation);
     return validation;
 }
