@@ -140,8 +140,15 @@ int fail(const std::string &command, py::error_already_set &error) {
     // Errors a tester causes read best as their message; others keep their type.
     const bool plain = error.matches(PyExc_ValueError) || error.matches(PyExc_OSError) ||
                        error.matches(PyExc_TypeError);
-    const std::string message = plain ? py::str(error.value()).cast<std::string>()
-                                      : lumox::py_helpers::error_line(error.value());
+    std::string message = plain ? py::str(error.value()).cast<std::string>()
+                                : lumox::py_helpers::error_line(error.value());
+    // A broken setting stops lumox's modules from loading; what is wrong comes first.
+    for (const std::string prefix : {"ImportError: SettingsError: ", "SettingsError: "}) {
+        if (message.rfind(prefix, 0) == 0) {
+            message.erase(0, prefix.size());
+            break;
+        }
+    }
     py::print("lumox " + command + ": " + message, py::arg("file") =
                                                        py::module_::import("sys").attr("stderr"));
     return 1;
