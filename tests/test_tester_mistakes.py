@@ -68,9 +68,15 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     sheet.append([3, "", "assert", 1, "equal", 2])
     sheet["C4"] = ArrayFormula("C4", '=UPPER("x")')
     workbook.save(pytester.path / "test_formula.xlsx")
+    # Syntax mistakes: PyYAML's "found unhashable key" and the like, with no word of the cause.
+    pytester.makefile(".yaml", test_braces="test_name: a\nsteps:\n  - request: {method: GET, "
+                      "url: /x}\n    validate:\n      tok: {{ tok }}\n",
+                      test_tab="test_name: a\nsteps:\n\t- request: {method: GET, url: /x}\n",
+                      test_glued="test_name: a\nsteps:\n  - request:\n      method:GET\n"
+                      "      url: /x\n")
 
     result = pytester.runpytest_subprocess()
-    result.assert_outcomes(passed=1, errors=3)  # only the other plug-in's key runs
+    result.assert_outcomes(passed=1, errors=6)  # only the other plug-in's key runs
     out = result.stdout.str()
     where = "test_misspelt.yaml, document"
     for line in [
@@ -97,6 +103,11 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "test_formula.xlsx, sheet 'formula': cell E3 holds the formula '=\"/api/\"&\"health\"'",
         "test_formula.xlsx, sheet 'formula': cell C4 holds the formula '=UPPER(\"x\")' with no "
         "value saved",
+        'hint: quote a value that starts with {{, as in tok: "{{ tok }}"; unquoted, YAML reads '
+        "{ as the start of a mapping",
+        "hint: YAML indents with blanks, not tabs: line 3 holds a tab",
+        "hint: line 4 has 'method:GET' with no blank after ':', so YAML reads it as one text; "
+        "write 'method: GET'",
     ]:
         assert line in out
 

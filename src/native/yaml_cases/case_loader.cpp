@@ -3,6 +3,7 @@
 #include "fast_yaml.hpp"
 
 #include "core/suggestions.hpp"
+#include "core/yaml_hints.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/truthy.hpp"
@@ -71,6 +72,18 @@ std::vector<Document> read_documents(py::handle loader_class, py::str text,
     return documents;
 }
 
+// A hint below PyYAML's message for the common mistakes, when one fits.
+std::string hint_for(py::handle yaml_error, py::handle text) {
+    py::object problem = py::getattr(yaml_error, "problem", py::none());
+    py::object mark = py::getattr(yaml_error, "problem_mark", py::none());
+    if (problem.is_none() || mark.is_none()) {
+        return "";
+    }
+    const std::string hint = lumox::core::yaml_mistake_hint(
+        text_of(problem), text_of(text), mark.attr("line").cast<std::size_t>());
+    return hint.empty() ? "" : "\n" + hint;
+}
+
 std::vector<Document> parse_documents(py::handle file_node, py::str text,
                                      const std::string &where) {
     py::module_ yaml = py::module_::import("yaml");
@@ -96,7 +109,8 @@ std::vector<Document> parse_documents(py::handle file_node, py::str text,
     } catch (py::error_already_set &error) {
         if (error.matches(yaml.attr("YAMLError").ptr())) {
             raise_collect_error(file_node, where + ": not valid YAML:\n" +
-                                               indented(text_of(error.value()), "    "));
+                                               indented(text_of(error.value()), "    ") +
+                                               hint_for(error.value(), text));
         }
         throw;
     }
