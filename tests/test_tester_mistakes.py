@@ -42,6 +42,12 @@ MISSPELT_CASES = """\
     steps:
       - request: {method: POST, url: /api/echo, json: {a: 1}, data: {b: 2}}
         extract: {token: abc, pair: [json, $.a, 0, 1]}
+    ---
+    test_name: misspelt inside the sections
+    steps:
+      - request: {method: PSOT, url: /api/echo, jsno: {a: 1}}
+        response: {status_cod: 200}
+      - request: {method: PROPFIND, url: /api/echo}
     """
 
 OTHER_PLUGINS_KEY = """\
@@ -96,6 +102,14 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "[json, '$.token'], not text 'abc'",
         "step 1: extract 'pair' must be a list [attr, expr] or [attr, expr, index], such as "
         "[json, '$.token'], not a list of 4 items",
+        # These reached httpx and the response check as "unexpected keyword argument", and
+        # PSOT was sent; a method of its own (PROPFIND) stays the tester's.
+        f"{where} 6 (line 24), case 'misspelt inside the sections', step 1: unknown response "
+        "key 'status_cod', did you mean 'status_code'?",
+        f"{where} 6 (line 24), case 'misspelt inside the sections', step 1: unknown request key "
+        "'jsno', did you mean 'json'?",
+        f"{where} 6 (line 24), case 'misspelt inside the sections', step 1: method 'PSOT' is not "
+        "an HTTP method, did you mean 'POST'?",
         "test_no_header.xlsx, sheet '登录': row 1 is the header row; steps start at row 2 (C1 "
         "holds the keyword 'send_http'",
         "test_formula.xlsx, sheet 'formula': cell C2 holds the formula '=\"as\"&\"sert\"' with "
@@ -110,6 +124,7 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "write 'method: GET'",
     ]:
         assert line in out
+    assert "PROPFIND" not in out
 
     # With strict_steps every key lumox does not know is an error, not only near misses.
     write_pytest_ini(pytester, INI.format(base=http_service).rstrip(" ")

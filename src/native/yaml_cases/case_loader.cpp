@@ -226,12 +226,74 @@ void check_keys(py::handle mapping, const std::vector<std::string> &known, const
     }
 }
 
+// What the packaged JSON Schema of case files allows inside a request and a response, read
+// from it once: the schema editors check against is the one collection checks against.
+struct SectionKeys {
+    std::vector<std::string> request;
+    std::vector<std::string> response;
+    std::vector<std::string> methods;
+};
+
+const SectionKeys &section_keys() {
+    static const SectionKeys *keys = [] {
+        py::object path = py::module_::import("pathlib")
+                              .attr("Path")(py::module_::import("lumox").attr("__file__"))
+                              .attr("parent")
+                              .attr("joinpath")("file", "case.schema.json");
+        py::object schema = py::module_::import("json").attr("loads")(
+            path.attr("read_text")(py::arg("encoding") = "utf-8"));
+        py::object definitions = schema["definitions"];
+        const auto names = [](py::handle mapping) {
+            std::vector<std::string> found;
+            for (py::handle name : mapping) {
+                found.push_back(text_of(name));
+            }
+            return found;
+        };
+        py::object request = definitions["request"]["anyOf"][py::int_(1)];
+        return new SectionKeys{names(request["properties"]),
+                               names(definitions["response"]["anyOf"][py::int_(1)]["properties"]),
+                               names(request["properties"]["method"]["anyOf"][py::int_(0)]["enum"])};
+    }();
+    return *keys;
+}
+
+// A method one typo away from a standard one (PSOT) would be sent as written; other
+// methods (WebDAV's PROPFIND, ...) and templates are the tester's own.
+void check_method(py::handle request, std::vector<std::string> &problems, const std::string &where) {
+    if (!py::reinterpret_borrow<py::dict>(request).contains("method")) {
+        return;
+    }
+    py::object method = py::reinterpret_borrow<py::dict>(request)["method"];
+    if (!PyUnicode_Check(method.ptr()) || text_of(method).find("{{") != std::string::npos) {
+        return;
+    }
+    const std::string upper = text_of(method.attr("upper")());
+    const std::vector<std::string> &methods = section_keys().methods;
+    if (std::find(methods.begin(), methods.end(), upper) != methods.end()) {
+        return;
+    }
+    const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(upper, methods));
+    if (!hint.empty()) {
+        problems.push_back(where + ": method " + repr_of(method) + " is not an HTTP method, " +
+                           hint);
+    }
+}
+
 // Sections written as mappings are checked as written; a section given as one template
 // text is only known once rendered.
-void check_sections(py::handle step, std::vector<std::string> &problems, const std::string &where) {
+void check_sections(py::handle step, bool strict, std::vector<std::string> &problems,
+                    const std::string &where) {
     py::dict sections = py::reinterpret_borrow<py::dict>(step);
+    if (sections.contains("response") && PyDict_Check(py::object(sections["response"]).ptr())) {
+        check_keys(sections["response"], section_keys().response, "response", strict, problems,
+                   where);
+    }
     if (sections.contains("request") && PyDict_Check(py::object(sections["request"]).ptr())) {
         py::dict request = sections["request"];
+        // `jsno` reached httpx as "unexpected keyword argument"; `PSOT` was sent.
+        check_keys(request, section_keys().request, "request", strict, problems, where);
+        check_method(request, problems, where);
         if (request.contains("json")) {
             for (const char *other : {"data", "content", "files"}) {
                 if (request.contains(other) && !py::object(request[other]).is_none()) {
@@ -308,7 +370,7 @@ bool check_case(const Document &document, bool strict, std::vector<std::string> 
             } else {
                 const std::string step_where = case_where + ", step " + std::to_string(number);
                 check_keys(step, kStepKeys, "step", strict, problems, step_where);
-                check_sections(step, problems, step_where);
+                check_sections(step, strict, problems, step_where);
             }
         }
     }
