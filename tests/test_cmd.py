@@ -19,6 +19,7 @@ import pytest
 from lumox import cmd, settings
 from lumox.actlib import WebKeyWord
 from notify_endpoints import Robots, free_port
+from test_workbooks import HEADER, write_workbook
 
 ROOT = Path(__file__).resolve().parent.parent
 ALLURE = ROOT / "node_modules" / "allure-commandline" / "dist" / "bin" / "allure"
@@ -252,6 +253,30 @@ def robots():
     robots = Robots()
     yield robots
     robots.stop()
+
+
+def test_check_lists_the_mistakes_of_case_files_and_sends_nothing(tmp_path, robots):
+    (tmp_path / "pytest.ini").write_text(
+        f"[pytest]\n[lumox]\nqywx_url = {robots.base}/ok\n[lumox_api]\nbase_url = {robots.base}\n")
+    (tmp_path / "test_a.yaml").write_text(
+        "test_name: a\nsteps:\n  - request: {method: PSOT, url: /x, jsno: 1}\n---\n"
+        "test_name: b\nsteps:\n  - request: {method: POST, url: /x}\n")
+    (tmp_path / "test_b.yaml").write_text("test_name: b\nsteps:\n\t- request: {url: /x}\n")
+    write_workbook(tmp_path / "test_c.xlsx", {"s": [HEADER, [1, "", "send_htp", "GET", "/x"]]})
+    write_workbook(tmp_path / "test_fine.xlsx", {"s": [HEADER, [1, "", "send_http", "GET", "/x"]]})
+    checked = lumox("check", cwd=tmp_path)
+    assert checked.returncode == 1
+    lines = checked.stdout.splitlines()
+    where = "test_a.yaml, document 1 (line 1), case 'a', step 1: "
+    assert lines[:2] == [f"{where}unknown request key 'jsno', did you mean 'json'?",
+                         f"{where}method 'PSOT' is not an HTTP method, did you mean 'POST'?"]
+    assert lines[2] == "test_b.yaml: not valid YAML:"
+    assert "hint: YAML indents with blanks, not tabs: line 3 holds a tab" in lines
+    assert lines[-2:] == ["test_c.xlsx, sheet 's', row 2: unknown keyword 'send_htp', did you "
+                          "mean 'send_http'?", "lumox check: 3 file(s) with mistakes"]
+    assert robots.requests == []  # neither a request nor a notice
+    fine = lumox("check", "test_fine.xlsx", cwd=tmp_path)
+    assert (fine.returncode, fine.stdout) == (0, "lumox check: no mistakes found\n")
 
 
 def test_report_show_sends_the_notice_and_serves_the_report(project, robots):

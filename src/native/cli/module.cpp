@@ -113,6 +113,16 @@ Parsers build_parsers() {
                           nullptr);
     add_type_option(docs, "to document");
 
+    py::object check =
+        add("check", "检查用例文件，不发送请求",
+            "检查用例文件，不发送请求\n\nCollects the YAML and workbook cases of PATHS (default: "
+            "the current directory) as a run\nwould, sends nothing, and prints one line per "
+            "mistake: unknown keys, typos of methods,\nYAML syntax, workbook layout, formulas "
+            "without values, unknown keywords. Exit status 1\nwhen there is any.",
+            nullptr);
+    check.attr("add_argument")("paths", py::arg("metavar") = "PATH", py::arg("nargs") = "*",
+                               py::arg("help") = "case files or folders");
+
     add("schema", "打印YAML用例的JSON Schema",
         "打印YAML用例的JSON Schema\n\nPrints the JSON Schema of YAML case files, for editors "
         "with a YAML language server:\n  lumox schema > lumox-case.schema.json\nthen put "
@@ -183,6 +193,9 @@ int run_command(const std::string &command, py::object options, py::list pytest_
         if (command == "start") {
             cmd.attr("start")(options.attr("name"), py::arg("kw_type") = options.attr("kw_type"));
             return 0;
+        }
+        if (command == "check") {
+            return py::int_(cmd.attr("check")(options.attr("paths")));
         }
         if (command == "docs") {
             cmd.attr("docs")(py::arg("kw_type") = options.attr("kw_type"));

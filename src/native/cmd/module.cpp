@@ -7,6 +7,7 @@
 #include "report_tool.hpp"
 
 #include "core/command_texts.hpp"
+#include "native/common/broken_files.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/module_init.hpp"
 #include "native/common/pyclass.hpp"
@@ -202,6 +203,42 @@ py::object report(py::object show, py::object runner_args, py::object plugins) {
     return py::bool_(true);
 }
 
+// Collection as a run would do it, and nothing else: the case files' problems, which the
+// collectors record while a check is on (see broken_files.hpp), one per line.
+int check(py::object paths) {
+    py::module_ package = py::module_::import("lumox");
+    py::list problems;
+    package.attr(lumox::py_helpers::kCheckProblemsAttr) = problems;
+    py::list args;
+    for (const char *word : {"--collect-only", "-p", "no:terminal", "-p", "no:cacheprovider",
+                             "-p", "no:xdist"}) {
+        args.append(word);
+    }
+    for (py::handle path : paths) {
+        args.append(path);
+    }
+    py::object status;
+    try {
+        status = py::module_::import("pytest").attr("main")(args);
+    } catch (py::error_already_set &) {
+        py::delattr(package, lumox::py_helpers::kCheckProblemsAttr);
+        throw;
+    }
+    py::delattr(package, lumox::py_helpers::kCheckProblemsAttr);
+    for (py::handle problem : problems) {
+        py::print(problem);
+    }
+    const int exit_code = status.cast<int>();
+    // pytest's own usage errors (a path that is not there) come with their message.
+    if (exit_code == 4) {
+        return 1;
+    }
+    py::print(py::len(problems) == 0 ? std::string("lumox check: no mistakes found")
+                                     : "lumox check: " + std::to_string(py::len(problems)) +
+                                           " file(s) with mistakes");
+    return py::len(problems) == 0 ? 0 : 1;
+}
+
 void docs(py::object kw_type, py::args, py::kwargs) {
     py::module_::import("lumox.actlib")
         .attr("get_class_by_type")(py::arg("kw_type") = kw_type)
@@ -238,6 +275,9 @@ void define_module(py::module_ &m) {
           lumox::core::kRunDescription);
     m.def("report", &report, py::arg("s") = false, py::arg("runner_args") = py::tuple(),
           py::arg("plugins") = py::none(), lumox::core::kReportDescription);
+    m.def("check", &check, py::arg("paths"),
+          "Collects the cases of `paths` without running them and prints the problems of "
+          "their files; 0 when there are none, else 1.");
     m.def("docs", &docs, py::arg("kw_type") = "all", lumox::core::kDocsDescription);
     m.def("main_with", &main_with, py::arg("path"),
           "Runs the tests with `path` (a directory, or a file's directory) as the working "

@@ -13,7 +13,14 @@ int counted(py::handle session) {
 
 } // namespace
 
+py::object check_problems() {
+    return py::getattr(py::module_::import("lumox"), kCheckProblemsAttr, py::none());
+}
+
 void raise_collect_error(py::handle file_node, const std::string &message) {
+    if (py::object problems = check_problems(); !problems.is_none()) {
+        problems.attr("append")(py::str(message));
+    }
     py::object error = file_node.attr("CollectError")(message);
     PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
     throw py::error_already_set();

@@ -13,6 +13,14 @@ namespace lumox::py_helpers {
 
 namespace py = pybind11;
 
+// While `lumox check` runs, the lumox package holds a list under this name: each collection
+// error of a case file is added to it as well, and the collectors look for problems they
+// otherwise leave to the run (unknown keywords).
+inline constexpr const char *kCheckProblemsAttr = "_check_problems";
+
+// The list of a running check, or None.
+py::object check_problems();
+
 // Raises the collection error of the case file node `file_node` (pytest reports it with
 // `message` alone, without a traceback).
 [[noreturn]] void raise_collect_error(py::handle file_node, const std::string &message);

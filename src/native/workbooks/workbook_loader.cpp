@@ -3,6 +3,7 @@
 #include "keyword_class.hpp"
 #include "sheet_rows.hpp"
 
+#include "core/suggestions.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_report.hpp"
 #include "native/common/pylog.hpp"
@@ -82,7 +83,9 @@ std::set<std::string> known_keywords() {
     return names;
 }
 
-py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keywords,
+// `checking`: `lumox check` runs, and a keyword the library lacks (left to fail its row
+// when the case runs) is a problem of the file too.
+py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keywords, bool checking,
                     std::vector<std::string> &problems, const std::string &where) {
     py::list steps;
     for (const SheetRow &sheet_row : sheet.rows) {
@@ -101,6 +104,13 @@ py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keyword
         }
         if (keyword.empty()) {
             continue; // blank rows and notes
+        }
+        if (checking && !keywords.empty() && keywords.count(keyword) == 0) {
+            const std::vector<std::string> names(keywords.begin(), keywords.end());
+            const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(keyword, names));
+            problems.push_back(where + ", row " + std::to_string(row_number) +
+                               ": unknown keyword '" + keyword + "'" +
+                               (hint.empty() ? "" : ", " + hint));
         }
         py::dict step;
         step["row"] = row_number;
@@ -195,9 +205,10 @@ std::vector<CaseSheet> read_workbook(py::handle file_node) {
     std::vector<CaseSheet> cases;
     std::vector<std::string> problems;
     const std::set<std::string> keywords = known_keywords();
+    const bool checking = !lumox::py_helpers::check_problems().is_none();
     for (const SheetRows &sheet : workbook->sheets) {
         cases.push_back(CaseSheet{
-            sheet.title, read_steps(sheet, keywords, problems, where + ", sheet " + py_helpers::to_repr(sheet.title))});
+            sheet.title, read_steps(sheet, keywords, checking, problems, where + ", sheet " + py_helpers::to_repr(sheet.title))});
     }
     if (workbook->formulas_without_values) {
         check_formulas(data, problems, where);
