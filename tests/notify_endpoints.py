@@ -126,10 +126,12 @@ class MailBox:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.original_content)
         subject, charset = email.header.decode_header(message["Subject"])[0]
+        parts = {part.get_content_type(): part.get_payload(decode=True).decode(
+            part.get_content_charset()) for part in message.walk() if not part.is_multipart()}
         self.messages.append({
             "from": envelope.mail_from, "to": list(envelope.rcpt_tos), "message": message,
             "subject": subject.decode(charset) if charset else subject,
-            "body": message.get_payload(decode=True).decode(message.get_content_charset()),
+            "body": parts["text/plain"], "html": parts.get("text/html"),
             "tls": server.transport.get_extra_info("ssl_object") is not None,
             "authenticated": session.authenticated,
         })

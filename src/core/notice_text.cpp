@@ -68,6 +68,103 @@ std::string report_text(std::string_view url) {
            ")查看";
 }
 
+namespace {
+
+// The robots' markup is what result_text and report_text write: <font color="c">…</font>
+// around numbers and [text](url) links; anything else is text.
+struct MarkupPiece {
+    enum class Kind { text, coloured, link } kind;
+    std::string text;
+    std::string extra; // the colour, or the link's address
+};
+
+std::vector<MarkupPiece> markup_pieces(std::string_view markup) {
+    std::vector<MarkupPiece> pieces;
+    std::string plain;
+    const auto flush = [&] {
+        if (!plain.empty()) {
+            pieces.push_back({MarkupPiece::Kind::text, std::move(plain), {}});
+            plain.clear();
+        }
+    };
+    for (std::size_t i = 0; i < markup.size();) {
+        constexpr std::string_view open = "<font color=\"";
+        if (markup.substr(i, open.size()) == open) {
+            const std::size_t colour_end = markup.find("\">", i + open.size());
+            const std::size_t close =
+                colour_end == std::string_view::npos ? colour_end : markup.find("</font>", colour_end);
+            if (close != std::string_view::npos) {
+                flush();
+                pieces.push_back({MarkupPiece::Kind::coloured,
+                                  std::string(markup.substr(colour_end + 2, close - colour_end - 2)),
+                                  std::string(markup.substr(i + open.size(), colour_end - i - open.size()))});
+                i = close + 7;
+                continue;
+            }
+        }
+        if (markup[i] == '[') {
+            const std::size_t middle = markup.find("](", i);
+            const std::size_t end = middle == std::string_view::npos ? middle : markup.find(')', middle);
+            if (end != std::string_view::npos && markup.substr(i, middle - i).find('\n') == std::string_view::npos) {
+                flush();
+                pieces.push_back({MarkupPiece::Kind::link, std::string(markup.substr(i + 1, middle - i - 1)),
+                                  std::string(markup.substr(middle + 2, end - middle - 2))});
+                i = end + 1;
+                continue;
+            }
+        }
+        plain += markup[i++];
+    }
+    flush();
+    return pieces;
+}
+
+std::string html_escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\n': out += "<br>\n"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string plain_notice_text(std::string_view markup) {
+    std::string text;
+    for (const MarkupPiece &piece : markup_pieces(markup)) {
+        text += piece.text;
+        if (piece.kind == MarkupPiece::Kind::link) {
+            text += ": " + piece.extra;
+        }
+    }
+    return text;
+}
+
+std::string html_notice_text(std::string_view markup) {
+    std::string html = "<html><body><p>";
+    for (const MarkupPiece &piece : markup_pieces(markup)) {
+        switch (piece.kind) {
+        case MarkupPiece::Kind::text:
+            html += html_escaped(piece.text);
+            break;
+        case MarkupPiece::Kind::coloured:
+            html += "<b style=\"color: " + html_escaped(piece.extra) + "\">" + html_escaped(piece.text) + "</b>";
+            break;
+        case MarkupPiece::Kind::link:
+            html += "<a href=\"" + html_escaped(piece.extra) + "\">" + html_escaped(piece.text) + "</a>";
+            break;
+        }
+    }
+    return html + "</p></body></html>\n";
+}
+
 std::string dingtalk_string_to_sign(std::string_view timestamp, std::string_view secret) {
     return std::string(timestamp) + "\n" + std::string(secret);
 }

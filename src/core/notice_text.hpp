@@ -27,6 +27,12 @@ std::string result_text(const RunCounters &counters);
 // The report notice: a Markdown link to `url`.
 std::string report_text(std::string_view url);
 
+// A notice in the robots' markup as e-mail shows it: plain text (<font> tags dropped, a
+// link [text](url) as "text: url") and HTML (text escaped, colours kept, links as <a>,
+// lines as <br>).
+std::string plain_notice_text(std::string_view markup);
+std::string html_notice_text(std::string_view markup);
+
 // What DingTalk signs: the timestamp, a line break and the secret.
 std::string dingtalk_string_to_sign(std::string_view timestamp, std::string_view secret);
 

@@ -30,6 +30,17 @@ TEST(NoticeText, ReportLinkSigningInputAndDuration) {
     EXPECT_EQ(duration_text(125.5), "125.50s");
 }
 
+// E-mail carried the robots' <font> tags and Markdown links as they are.
+TEST(NoticeText, EmailShowsTheMarkupAsTextAndAsHtml) {
+    const std::string markup = "数： <font color=\"green\">3</font> a<b & [点击这里](http://r/?a=1&b)查看"
+                               "\n[not a link";
+    EXPECT_EQ(plain_notice_text(markup), "数： 3 a<b & 点击这里: http://r/?a=1&b查看\n[not a link");
+    EXPECT_EQ(html_notice_text(markup),
+              "<html><body><p>数： <b style=\"color: green\">3</b> a&lt;b &amp; <a "
+              "href=\"http://r/?a=1&amp;b\">点击这里</a>查看<br>\n[not a link</p></body></html>\n");
+    EXPECT_EQ(plain_notice_text("<font color=\"x\">open"), "<font color=\"x\">open");
+}
+
 TEST(NoticeText, QueryParametersAreAppendedToTheWebhook) {
     const std::vector<std::pair<std::string, std::string>> signed_by{{"timestamp", "17"},
                                                                      {"sign", "a%2Bb%3D"}};

@@ -268,7 +268,12 @@ void send_email(py::object content, py::object settings) {
     py::object to = settings.attr("email_to");
     const std::string encryption = core::lower_ascii(to_str(settings.attr("email_encryption")));
 
-    py::object message = import("email.mime.text").attr("MIMEText")(content);
+    // The robots' markup read as text, with an HTML alternative that keeps its colours.
+    py::object mime_text = import("email.mime.text").attr("MIMEText");
+    py::object message = import("email.mime.multipart").attr("MIMEMultipart")("alternative");
+    const std::string markup = to_str(content);
+    message.attr("attach")(mime_text(core::plain_notice_text(markup), "plain", "utf-8"));
+    message.attr("attach")(mime_text(core::html_notice_text(markup), "html", "utf-8"));
     message["Subject"] = kEmailSubject;
     message["From"] = account;
     message["To"] = to; // as written; the envelope gets the single addresses
