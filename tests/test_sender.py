@@ -333,7 +333,7 @@ def write_run(pytester, **lumox):
 def test_a_run_sends_one_summary_of_its_counters(xdist, pytester, robots, mail_servers):
     mail = mail_servers("plain")
     write_run(pytester, qywx_url=f"{robots.base}/ok/qywx?key={QYWX_TOKEN}",
-              **mail_keys(mail, "plain"))
+              allure_url="http://reports.example.test/7/", **mail_keys(mail, "plain"))
     result = pytester.runpytest_subprocess("-k", "not deselected", *xdist)
     result.assert_outcomes(passed=1, failed=1, skipped=1, errors=1)
     [post] = robots.requests  # the process has ended: its pool is done
@@ -341,11 +341,15 @@ def test_a_run_sends_one_summary_of_its_counters(xdist, pytester, robots, mail_s
     counters = dict(re.findall(r"\n(\w+)[:：] <font color=\"\w+\">(\d+)</font>", content))
     assert counters == {"用例总数": "5", "本次运行数": "4", "测试通过数": "1", "测试失败数": "1",
                         "测试出错数": "1", "跳过用例数": "1"}
-    finished = re.search(r"\n测试耗时:    \d+\.\d\ds\n完成时间： (.+)$", content).group(1)
+    # Which cases failed, and where the report is, were in no notice.
+    finished = re.search(r"\n测试耗时:    \d+\.\d\ds\n完成时间： (.+)\n\n失败用例：\n"
+                         r"- test_suite.py::test_(?:fails|errors)\n- test_suite.py::test_(?:fails|errors)"
+                         r"\n\n测试报告：\[点击这里\]\(http://reports.example.test/7/\)$", content).group(1)
     age = datetime.datetime.now() - datetime.datetime.strptime(finished, "%Y-%m-%d %H:%M:%S")
     assert datetime.timedelta(0) <= age < datetime.timedelta(minutes=10)
-    assert [m["body"] for m in mail.handler.messages] == [
-        re.sub(r'<font color="\w+">(\d+)</font>', r"\1", content)]
+    [body] = [m["body"] for m in mail.handler.messages]
+    assert body == re.sub(r'<font color="\w+">(\d+)</font>', r"\1", content).replace(
+        "[点击这里](http://reports.example.test/7/)", "点击这里: http://reports.example.test/7/")
 
 
 def test_notices_that_trickle_cannot_hold_the_end_of_a_run(pytester, robots):

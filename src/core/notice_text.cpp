@@ -63,6 +63,24 @@ std::string result_text(const RunCounters &c) {
            "</font>\n测试耗时:    " + c.tims + "\n完成时间： " + c.date;
 }
 
+std::string result_details(const std::vector<std::string> &failed_cases, std::size_t shown,
+                           std::string_view report_url) {
+    std::string text;
+    if (!failed_cases.empty()) {
+        text += "\n\n失败用例：";
+        for (std::size_t i = 0; i < failed_cases.size() && i < shown; ++i) {
+            text += "\n- " + failed_cases[i];
+        }
+        if (failed_cases.size() > shown) {
+            text += "\n- 另有 " + std::to_string(failed_cases.size() - shown) + " 个";
+        }
+    }
+    if (!report_url.empty()) {
+        text += "\n\n测试报告：[点击这里](" + std::string(report_url) + ")";
+    }
+    return text;
+}
+
 std::string report_text(std::string_view url) {
     return "【lumox自动化测试报告】\n\n        在线报告已生成，请[点击这里](" + std::string(url) +
            ")查看";

@@ -24,6 +24,12 @@ struct RunCounters {
 // The run summary in the robots' Markdown (font colours per counter).
 std::string result_text(const RunCounters &counters);
 
+// What the run summary adds below the counters: the first `shown` of the cases that failed
+// or erred (with how many more there are) and a link to the report at `report_url`; each
+// part only when there is something to say, so nothing for a clean run without a link.
+std::string result_details(const std::vector<std::string> &failed_cases, std::size_t shown,
+                           std::string_view report_url);
+
 // The report notice: a Markdown link to `url`.
 std::string report_text(std::string_view url);
 

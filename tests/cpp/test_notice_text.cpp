@@ -30,6 +30,13 @@ TEST(NoticeText, ReportLinkSigningInputAndDuration) {
     EXPECT_EQ(duration_text(125.5), "125.50s");
 }
 
+// The summary named no failed case and had no way to the report.
+TEST(NoticeText, ResultDetailsNameFailedCasesAndTheReport) {
+    EXPECT_EQ(result_details({}, 10, ""), "");
+    EXPECT_EQ(result_details({"a.yaml::x", "b.xlsx::y", "c"}, 2, "http://r/"),
+              "\n\n失败用例：\n- a.yaml::x\n- b.xlsx::y\n- 另有 1 个\n\n测试报告：[点击这里](http://r/)");
+}
+
 // E-mail carried the robots' <font> tags and Markdown links as they are.
 TEST(NoticeText, EmailShowsTheMarkupAsTextAndAsHtml) {
     const std::string markup = "数： <font color=\"green\">3</font> a<b & [点击这里](http://r/?a=1&b)查看"

@@ -22,6 +22,7 @@ constexpr const char *kNoDingding = "未配置dingding_url或dingding_secret项�
 constexpr const char *kNoEmail = "未配置email_*项，暂不发送Email";
 constexpr const char *kEmailSubject = "测试框架有报告啦~";
 
+constexpr std::size_t kFailedCasesShown = 10;
 constexpr double kRobotTimeout = 2.0;
 // A robot answers with a few bytes of JSON, at once.
 constexpr std::size_t kRobotReplyLimit = 64 * 1024;
@@ -404,7 +405,16 @@ void send_result(py::object data) {
     const core::RunCounters counters{counter("total"),  counter("select"), counter("passed"),
                                      counter("failed"), counter("error"),  counter("skipped"),
                                      counter("tims"),   counter("date")};
-    submit_to_channels(core::result_text(counters));
+    // Optional: the ids of the failed cases (send_run_summary gives them).
+    std::vector<std::string> failed_cases;
+    if (py::object names = data.attr("get")("failed_cases", py::none()); !names.is_none()) {
+        for (py::handle name : names) {
+            failed_cases.push_back(to_str(name));
+        }
+    }
+    submit_to_channels(core::result_text(counters) +
+                       core::result_details(failed_cases, kFailedCasesShown,
+                                            to_str(lumox_settings().attr("allure_url"))));
 }
 
 void send_report(py::object url) { submit_to_channels(core::report_text(to_str(url))); }

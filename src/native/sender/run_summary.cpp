@@ -93,6 +93,14 @@ void send_run_summary(py::object reporter) {
     for (const char *category : {"passed", "failed", "error", "skipped"}) {
         data[category] = reported(stats, category);
     }
+    py::list failed_cases;
+    for (const char *category : {"failed", "error"}) {
+        for (py::handle report : stats.attr("get")(category, py::list())) {
+            failed_cases.append(py::getattr(report, "nodeid", py::str("?")));
+        }
+    }
+    // A case that failed and also erred at teardown is named once.
+    data["failed_cases"] = py::list(import("builtins").attr("dict").attr("fromkeys")(failed_cases));
     data["tims"] = core::duration_text(session_seconds(reporter));
     data["date"] = import("time").attr("strftime")("%Y-%m-%d %H:%M:%S");
     import("lumox.sender").attr("send_result")(data);
