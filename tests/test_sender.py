@@ -263,11 +263,12 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
     assert sender_lines(caplog, logging.INFO).count("WeCom notice sent") == 1  # the huge reply
     assert leaked(caplog) == []
 
-    # A relay without login: no password, no AUTH.
-    configure(**{**mail_keys(mail, "PLAIN"), "email_password": ""})
+    # A relay without login: no password, no AUTH; and a subject of the team's own.
+    configure(**{**mail_keys(mail, "PLAIN"), "email_password": ""}, email_subject="夜间回归")
     assert sender.to_email("no login") is None
     relayed = mail.handler.messages[-1]
     assert relayed["body"].strip() == "no login" and not relayed["authenticated"]
+    assert relayed["subject"] == "夜间回归"
 
 
 @pytest.mark.parametrize("mode", ["tls", "ssl"])

@@ -36,6 +36,8 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox", "email_to", K::Text, "", false, "recipient address(es)"},
     {"lumox", "email_encryption", K::Encryption, "ssl", false,
      "ssl (SMTP over TLS), tls (STARTTLS), or plain (none) for SMTP without encryption"},
+    {"lumox", "email_subject", K::Text, "测试框架有报告啦~", false,
+     "subject of the e-mail notices; empty: the default"},
     {"lumox", "email_ca_file", K::Text, "", false,
      "extra CA certificate file (PEM) trusted for the SMTP server; empty: the system's "
      "certificates"},

@@ -20,6 +20,7 @@ constexpr const char *kNothingSelected = "本次执行用例数为0，暂不发�
 constexpr const char *kNoQywx = "未配置qywx_url项，暂不发送企业微信通知";
 constexpr const char *kNoDingding = "未配置dingding_url或dingding_secret项，暂不发送钉钉通知";
 constexpr const char *kNoEmail = "未配置email_*项，暂不发送Email";
+// When email_subject is left empty.
 constexpr const char *kEmailSubject = "测试框架有报告啦~";
 
 constexpr std::size_t kFailedCasesShown = 10;
@@ -275,7 +276,8 @@ void send_email(py::object content, py::object settings) {
     const std::string markup = to_str(content);
     message.attr("attach")(mime_text(core::plain_notice_text(markup), "plain", "utf-8"));
     message.attr("attach")(mime_text(core::html_notice_text(markup), "html", "utf-8"));
-    message["Subject"] = kEmailSubject;
+    py::object subject = settings.attr("email_subject");
+    message["Subject"] = truthy(subject) ? subject : py::str(kEmailSubject);
     message["From"] = account;
     message["To"] = to; // as written; the envelope gets the single addresses
     py::list recipients;
