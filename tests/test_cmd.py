@@ -34,6 +34,10 @@ PASSING_AND_FAILING = """\
           headers: {{Authorization: Bearer secret-token}}
         response:
           status_code: {status}
+        extract:
+          state: [json, $.status]
+        validate:
+          state: ok
 """
 
 
@@ -216,6 +220,14 @@ def test_run_then_report_builds_the_html_report(project):
     assert texts["request"].startswith("GET http://127.0.0.1:")
     assert "authorization: Bearer ***" in texts["request"] and "secret-token" not in str(texts)
     assert texts["response"].startswith("HTTP/1.1 200 OK\n")
+    # Its checks are a step of their own, naming what was checked against what; the YAML
+    # step's checks made no report step at all.
+    checks = {s["name"]: {p["name"]: p["value"] for p in s["parameters"]} for s in step["steps"]}
+    assert checks == {"验证响应": {"status_code (actual)": "200", "status_code": "200"},
+                      "提取变量": {"var_name": "'state'", "attr": "'json'", "expr": "'$.status'",
+                                   "index": "0"},
+                      "断言变量 state": {"expected": "'ok'", "actual": "'ok'"}}
+    assert all(s["status"] == "passed" for s in step["steps"])
 
     built = lumox("report", cwd=path, env=env)
     assert built.returncode == 0, built.stdout + built.stderr

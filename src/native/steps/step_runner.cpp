@@ -3,6 +3,7 @@
 #include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
+#include "native/common/step.hpp"
 #include "native/common/truthy.hpp"
 
 #include <string>
@@ -87,16 +88,43 @@ void send_request(py::handle item, py::handle section) {
     }
 }
 
+// A value as a report step parameter shows it: its repr, cut to a readable length.
+py::str shown(py::handle value) {
+    constexpr std::size_t kShown = 300;
+    std::string text = py_helpers::to_repr(value);
+    if (text.size() > kShown) {
+        text = text.substr(0, kShown) + "...";
+    }
+    return py::str(text);
+}
+
 void validate_response(py::handle item, py::handle section) {
     plugin_log().info("step: 验证响应...");
     py::dict kwargs = mapping_copy(section, "the 'response' section of a step");
+    py::dict params;
+    if (py_helpers::steps_recorded()) {
+        py::object response = item.attr("resp");
+        params["status_code (actual)"] =
+            response.is_none() ? py::str("no response") : shown(response.attr("status_code"));
+        for (auto [name, expected] : kwargs) {
+            params[py::str(name)] = shown(expected);
+        }
+    }
+    // A report step for each check section, naming what it checked against what: a step of
+    // checks only was an empty line of the report.
+    py_helpers::in_step("验证响应", params, [&] {
     py::object validator = py::module_::import("lumox.responses").attr("validator");
     py::object errors = validator(item.attr("resp"), **kwargs);
     if (py::len(errors) != 0) {
         py::object text = py::module_::import("json").attr("dumps")(errors);
         throw_python_error(PyExc_AssertionError, text.cast<std::string>());
     }
+    });
 }
+
+// The run's variables (lumox.templates' globals), for the report of what was extracted
+// and what was checked.
+py::object run_variables() { return py::module_::import("lumox.templates").attr("env_globals"); }
 
 void extract_variables(py::handle item, py::handle section) {
     plugin_log().info("step: 提取变量...");
@@ -104,6 +132,7 @@ void extract_variables(py::handle item, py::handle section) {
     py::object extract = module_object("exchanger").attr("extract");
     for (auto [var_name, extract_info] : entries) {
         // [attr, expr] or [attr, expr, index]
+        // The store reports each extract as a step of its own.
         extract(item.attr("resp"), var_name,
                 *py::tuple(py::reinterpret_borrow<py::object>(extract_info)));
     }
@@ -114,7 +143,15 @@ void assert_variables(py::handle section) {
     py::dict entries = mapping_copy(section, "the 'validate' section of a step");
     py::object new_assertion = py::module_::import("lumox.assertion").attr("new_assertion");
     for (auto [assert_name, assert_data] : entries) {
-        new_assertion(assert_name, assert_data);
+        py::dict params;
+        if (py_helpers::steps_recorded()) {
+            params["expected"] = shown(assert_data);
+            py::object variables = run_variables();
+            params["actual"] = variables.contains(assert_name) ? shown(variables[assert_name])
+                                                               : py::str("not set");
+        }
+        py_helpers::in_step("断言变量 " + py_helpers::to_str(assert_name), params,
+                            [&] { new_assertion(assert_name, assert_data); });
     }
 }
 
