@@ -54,6 +54,11 @@ std::string error_line(py::handle error) {
         name = module + "." + name;
     }
     std::string message = py::str(error).cast<std::string>();
+    // A WebDriver error carries the driver's native stack ("Stacktrace:\n#0 0x55d… <unknown>"),
+    // a dozen lines that say nothing to a tester; the message before it does.
+    if (const std::size_t stack = message.find("\nStacktrace:\n"); stack != std::string::npos) {
+        message.erase(stack);
+    }
     return message.empty() ? name : name + ": " + message;
 }
 
