@@ -285,7 +285,7 @@ def test_check_lists_the_mistakes_of_case_files_and_sends_nothing(tmp_path, robo
     assert lines[2] == "test_b.yaml: not valid YAML:"
     assert "hint: YAML indents with blanks, not tabs: line 3 holds a tab" in lines
     assert lines[-2:] == ["test_c.xlsx, sheet 's', row 2: unknown keyword 'send_htp', did you "
-                          "mean 'send_http'?", "lumox check: 3 file(s) with mistakes"]
+                          "mean 'send_http'?", "lumox check: 3 case(s) or file(s) with mistakes"]
     assert robots.requests == []  # neither a request nor a notice
     fine = lumox("check", "test_fine.xlsx", cwd=tmp_path)
     assert (fine.returncode, fine.stdout) == (0, "lumox check: no mistakes found\n")

@@ -235,7 +235,7 @@ int check(py::object paths) {
     }
     py::print(py::len(problems) == 0 ? std::string("lumox check: no mistakes found")
                                      : "lumox check: " + std::to_string(py::len(problems)) +
-                                           " file(s) with mistakes");
+                                           " case(s) or file(s) with mistakes");
     return py::len(problems) == 0 ? 0 : 1;
 }
 

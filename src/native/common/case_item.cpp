@@ -175,6 +175,16 @@ define_case_item_class(py::module_ &module, const char *name, const char *doc,
         },
         "repr_failure", py::arg("self"), py::arg("excinfo"));
     ns["function"] = case_function_property();
+    ns[kBrokenCaseAttr] = py::none();
+    ns["setup"] = method(
+        [function_class](py::object self) {
+            py::object problem = py::getattr(self, kBrokenCaseAttr, py::none());
+            if (!problem.is_none()) {
+                py::module_::import("pytest").attr("fail")(problem, py::arg("pytrace") = false);
+            }
+            function_class.attr("setup")(self);
+        },
+        "setup", py::arg("self"));
     return make_class(module, name, py::make_tuple(function_class), ns, doc);
 }
 

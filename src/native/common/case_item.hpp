@@ -53,6 +53,10 @@ class CaseItemMaker {
     py::object run_fields_;
 };
 
+// An item whose case could not be read holds its problem under this name: the problem is
+// the error of the item's setup (ERROR in pytest's summary), and the file's other cases run.
+inline constexpr const char *kBrokenCaseAttr = "_lumox_broken";
+
 // Creates the item class `name` (a pytest.Function) of a case runner: `runtest` runs
 // `run(item)`, `reportinfo` is `reportinfo(item)`, and a failure that `run` remembered with
 // `remember_step_failure` is reported by `report(item, excinfo, record)`; other failures

@@ -406,10 +406,10 @@ LoadedFile load_cases(py::handle file_node) {
     py::str text = read_text(file_node, where);
     std::vector<Document> documents = parse_documents(file_node, text, where);
 
-    std::vector<std::string> problems;
     const bool strict = strict_keys();
-    std::vector<CaseSpec> cases;
+    LoadedFile loaded{text, {}, {}};
     std::map<std::string, std::string> first_use_of_name;
+    std::vector<std::pair<std::size_t, std::vector<std::string>>> broken_documents;
     std::size_t number = 0;
     for (const Document &document : documents) {
         ++number;
@@ -418,8 +418,10 @@ LoadedFile load_cases(py::handle file_node) {
         }
         std::string document_where = where + ", document " + std::to_string(number) + " (line " +
                                      std::to_string(document.line0 + 1) + ")";
+        std::vector<std::string> problems;
         CaseSpec found;
         if (!check_case(document, strict, problems, document_where, found)) {
+            broken_documents.emplace_back(number, std::move(problems));
             continue;
         }
         found.document_index = number - 1;
@@ -428,20 +430,36 @@ LoadedFile load_cases(py::handle file_node) {
         std::string name = text_of(found.name);
         auto [previous, inserted] = first_use_of_name.emplace(name, document_where);
         if (!inserted) {
-            problems.push_back(document_where + ": test_name " + repr_of(found.name) +
-                               " is already used by " + previous->second.substr(where.size() + 2));
+            broken_documents.emplace_back(
+                number, std::vector<std::string>{document_where + ": test_name " +
+                                                 repr_of(found.name) + " is already used by " +
+                                                 previous->second.substr(where.size() + 2)});
             continue;
         }
-        cases.push_back(std::move(found));
+        loaded.cases.push_back(std::move(found));
     }
-    if (!problems.empty()) {
+    // Named after the sound cases, so that a broken case never takes a sound one's name.
+    for (auto &[document_number, problems] : broken_documents) {
+        std::string name;
+        py::object value = documents[document_number - 1].value;
+        if (PyDict_Check(value.ptr()) && value.contains("test_name")) {
+            py::object written = value["test_name"];
+            if (PyUnicode_Check(written.ptr()) && !is_blank(text_of(written)) &&
+                lumox::py_helpers::is_utf8_encodable(written)) {
+                name = text_of(written);
+            }
+        }
+        if (name.empty() || !first_use_of_name.emplace(name, "").second) {
+            name = "document " + std::to_string(document_number);
+        }
         std::string message;
         for (const std::string &problem : problems) {
             message += (message.empty() ? "" : "\n") + problem;
         }
-        raise_collect_error(file_node, message);
+        loaded.broken.push_back(
+            {py::str(name), std::move(message), documents[document_number - 1].line0});
     }
-    return {text, std::move(cases)};
+    return loaded;
 }
 
 py::list read_documents_again(py::handle file_node, py::str text) {

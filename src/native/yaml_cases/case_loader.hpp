@@ -1,8 +1,9 @@
 // Reading a `test_*.yaml` file into its cases.
 //
 // One YAML document is one case: a mapping with `test_name`, `steps` (a list of mappings)
-// and optional `marks`. Everything wrong with a file is gathered into one collection error
-// that names the file, the document and the case, so a tester fixes all of it in one go.
+// and optional `marks`. A file that cannot be read as YAML is one collection error; a
+// document that is not a sound case is a case of its own whose problems (all of them,
+// naming the file, the document and the case) are its error, and the other cases run.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -23,14 +24,23 @@ struct CaseSpec {
     py::ssize_t document_index; // 0-based place of its document among the file's
 };
 
+// A document that is not a sound case: the name its item gets (test_name when it is
+// usable and free, else "document N") and what is wrong with it, one problem a line.
+struct BrokenCase {
+    py::str name;
+    std::string problems;
+    py::ssize_t line0; // 0-based line where its document starts
+};
+
 struct LoadedFile {
     py::str text; // as read, to read the documents again from
     std::vector<CaseSpec> cases;
+    std::vector<BrokenCase> broken;
 };
 
 // Reads and checks the file of the collector `file_node` (a pytest.File). Raises the
-// collector's CollectError describing every problem found; marks unknown to pytest fail
-// the way pytest reports them (--strict-markers).
+// collector's CollectError when the file is no YAML text; marks unknown to pytest fail the
+// way pytest reports them (--strict-markers).
 LoadedFile load_cases(py::handle file_node);
 
 // The values of every document of `text`, the file's text as load_cases read it, read the

@@ -94,6 +94,19 @@ py::list collect_cases(py::object file_node) {
         item.attr(case_document_attr) = found.document_index;
         items.append(item);
     }
+    py::object check_problems = lumox::py_helpers::check_problems();
+    for (const BrokenCase &broken : loaded.broken) {
+        py::object item = maker.make(broken.name, maker.unmarked_test_object(runtime->yaml_case),
+                                     py::list());
+        item.attr(lumox::py_helpers::kBrokenCaseAttr) = py::str(broken.problems);
+        item.attr(case_slot) = py::dict();
+        item.attr(steps_slot) = py::list();
+        item.attr(case_line_attr) = broken.line0;
+        items.append(item);
+        if (!check_problems.is_none()) {
+            check_problems.attr("append")(py::str(broken.problems));
+        }
+    }
     return items;
 }
 
