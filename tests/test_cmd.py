@@ -113,12 +113,16 @@ class TestCommandLine:
         web_docs = lumox("docs", "--type", "web", cwd=tmp_path)
         assert web_docs.stdout.startswith("关键字及其参数\n====================\n")
         assert "关键字：new_driver" in web_docs.stdout and "关键字：send_http" not in web_docs.stdout
-        # `lumox docs | head -1`: the reader leaving ended in "[Errno 32] Broken pipe".
-        with subprocess.Popen([sys.executable, "-m", "lumox", "docs"], cwd=tmp_path,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE) as piped:
-            piped.stdout.readline()
-            piped.stdout.close()
-            assert piped.wait(timeout=60) == 141 and piped.stderr.read() == b""
+        # `lumox docs | head -1`: the reader leaving ended in "[Errno 32] Broken pipe". Here
+        # the reader has gone before the first write, so the write surely fails.
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            piped = subprocess.run([sys.executable, "-m", "lumox", "docs"], cwd=tmp_path,
+                                   stdout=writer, stderr=subprocess.PIPE, timeout=60)
+        finally:
+            os.close(writer)
+        assert (piped.returncode, piped.stderr) == (141, b"")
         # help, version and docs never create pytest.ini; a run does, pytest's --help too.
         assert list(tmp_path.iterdir()) == []
         assert "--strict-markers" in lumox("run", "--", "--help", cwd=tmp_path).stdout

@@ -205,10 +205,22 @@ py::object report(py::object show, py::object runner_args, py::object plugins) {
 
 // Collection as a run would do it, and nothing else: the case files' problems, which the
 // collectors record while a check is on (see broken_files.hpp), one per line.
-int check(py::object paths) {
+// The list the collectors add to, on the package while the check runs.
+struct CheckScope {
     py::module_ package = py::module_::import("lumox");
     py::list problems;
-    package.attr(lumox::py_helpers::kCheckProblemsAttr) = problems;
+    CheckScope() { package.attr(lumox::py_helpers::kCheckProblemsAttr) = problems; }
+    ~CheckScope() {
+        if (PyObject_DelAttrString(package.ptr(), lumox::py_helpers::kCheckProblemsAttr) != 0) {
+            PyErr_Clear();
+        }
+    }
+    CheckScope(const CheckScope &) = delete;
+    CheckScope &operator=(const CheckScope &) = delete;
+};
+
+int check(py::object paths) {
+    CheckScope scope;
     py::list args;
     for (const char *word : {"--collect-only", "-p", "no:terminal", "-p", "no:cacheprovider",
                              "-p", "no:xdist"}) {
@@ -217,26 +229,29 @@ int check(py::object paths) {
     for (py::handle path : paths) {
         args.append(path);
     }
-    py::object status;
-    try {
-        status = py::module_::import("pytest").attr("main")(args);
-    } catch (py::error_already_set &) {
-        py::delattr(package, lumox::py_helpers::kCheckProblemsAttr);
-        throw;
-    }
-    py::delattr(package, lumox::py_helpers::kCheckProblemsAttr);
+    const int exit_code = py::module_::import("pytest").attr("main")(args).cast<int>();
+    const py::list &problems = scope.problems;
     for (py::handle problem : problems) {
         py::print(problem);
     }
-    const int exit_code = status.cast<int>();
-    // pytest's own usage errors (a path that is not there) come with their message.
-    if (exit_code == 4) {
+    if (py::len(problems) != 0) {
+        py::print("lumox check: " + std::to_string(py::len(problems)) +
+                  " case(s) or file(s) with mistakes");
         return 1;
     }
-    py::print(py::len(problems) == 0 ? std::string("lumox check: no mistakes found")
-                                     : "lumox check: " + std::to_string(py::len(problems)) +
-                                           " case(s) or file(s) with mistakes");
-    return py::len(problems) == 0 ? 0 : 1;
+    // 0: collected; 5: no case at all. pytest's usage errors (a path that is not there)
+    // come with their message; anything else failed outside the case files.
+    if (exit_code == 0 || exit_code == 5) {
+        py::print("lumox check: no mistakes found");
+        return 0;
+    }
+    if (exit_code != 4) {
+        py::print("lumox check: collection stopped with pytest's status " +
+                  std::to_string(exit_code) +
+                  " outside the case files (a test module that does not import?); "
+                  "pytest --collect-only shows why");
+    }
+    return 1;
 }
 
 void docs(py::object kw_type, py::args, py::kwargs) {

@@ -12,30 +12,45 @@ void print_cannot_run(const std::string &tool, const std::string &why) {
     py::print("出错：无法运行allure命令 " + tool + "（[lumox] allure_path）：" + why);
 }
 
-// Waits for the tool; SIGTERM to this process ends the wait as SystemExit, so that the
-// caller's clean-up runs instead of the process vanishing.
-int wait_for(py::object process) {
-    py::module_ signal = py::module_::import("signal");
-    py::module_ threading = py::module_::import("threading");
-    const bool main_thread = threading.attr("current_thread")().is(threading.attr("main_thread")());
-    py::object previous;
-    if (main_thread) {
-        previous = signal.attr("signal")(
-            signal.attr("SIGTERM"), py::cpp_function([](py::args) {
-                PyErr_SetObject(PyExc_SystemExit, py::int_(128 + 15).ptr());
-                throw py::error_already_set();
-            }));
+// While it lives, SIGTERM to this process raises SystemExit (status 143), so that the
+// caller's clean-up runs instead of the process vanishing. Signals are the main thread's.
+class TermAsExit {
+  public:
+    TermAsExit() {
+        py::module_ threading = py::module_::import("threading");
+        if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) {
+            return;
+        }
+        previous_ = signal_.attr("signal")(signal_.attr("SIGTERM"), py::cpp_function([](py::args) {
+            PyErr_SetObject(PyExc_SystemExit, py::int_(128 + 15).ptr());
+            throw py::error_already_set();
+        }));
     }
+    ~TermAsExit() {
+        if (previous_) {
+            PyObject *restored = PyObject_CallMethod(signal_.ptr(), "signal", "OO",
+                                                     signal_.attr("SIGTERM").ptr(), previous_.ptr());
+            if (restored == nullptr) {
+                PyErr_Clear(); // nothing to do about it while unwinding
+            }
+            Py_XDECREF(restored);
+        }
+    }
+    TermAsExit(const TermAsExit &) = delete;
+    TermAsExit &operator=(const TermAsExit &) = delete;
+
+  private:
+    py::module_ signal_ = py::module_::import("signal");
+    py::object previous_;
+};
+
+// Waits for the tool; when the wait ends early its whole process group is stopped.
+int wait_for(py::object process) {
+    TermAsExit term_as_exit;
     try {
-        const int status = process.attr("wait")().cast<int>();
-        if (main_thread) {
-            signal.attr("signal")(signal.attr("SIGTERM"), previous);
-        }
-        return status;
+        return process.attr("wait")().cast<int>();
     } catch (py::error_already_set &) {
-        if (main_thread) {
-            signal.attr("signal")(signal.attr("SIGTERM"), previous);
-        }
+        py::module_ signal = py::module_::import("signal");
         py::module_ os = py::module_::import("os");
         try {
             os.attr("killpg")(process.attr("pid"), signal.attr("SIGTERM"));
