@@ -48,6 +48,14 @@ MISSPELT_CASES = """\
       - request: {method: PSOT, url: /api/echo, jsno: {a: 1}}
         response: {status_cod: 200}
       - request: {method: PROPFIND, url: /api/echo}
+    ---
+    test_name: wrong value types
+    steps:
+      - request: {method: GET, url: /api/health, timeout: abc, headers: {X-Id: 5}}
+        response: {status_code: ok, json: {$.status: {value: ok, mode: regex}}}
+        validate: {status: [ok]}
+        extract: {status: [jsn, $.status], length: [content, "(.*)"]}
+      - request: {method: GET}
     """
 
 OTHER_PLUGINS_KEY = """\
@@ -84,7 +92,7 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     result = pytester.runpytest_subprocess()
     # Each broken YAML case is an error of its own (one stopped its whole file); only the
     # other plug-in's key runs.
-    result.assert_outcomes(passed=1, errors=11)
+    result.assert_outcomes(passed=1, errors=12)
     out = result.stdout.str()
     where = "test_misspelt.yaml, document"
     for line in [
@@ -112,6 +120,19 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "'jsno', did you mean 'json'?",
         f"{where} 6 (line 24), case 'misspelt inside the sections', step 1: method 'PSOT' is not "
         "an HTTP method, did you mean 'POST'?",
+        # Wrong value types reached httpx or the check as Python errors.
+        f"{where} 7 (line 30), case 'wrong value types', step 1: request.timeout must be a "
+        "number (0 or more), null or a whole {{ ... }} template, got text 'abc'",
+        "step 1: request.headers.X-Id must be text, got int 5",
+        "step 1: response.status_code must be a whole number, a whole {{ ... }} template, status "
+        'code patterns as text, such as "200 | 204" or "2??"',
+        "step 1: response.json['$.status'].mode must be one of glob, same, re, contains or a "
+        "whole {{ ... }} template, got text 'regex'",
+        "step 1: validate.status must be text, a number, true/false, null or a mapping, got a "
+        "list ['ok']",
+        "step 1: extract.status[0] 'jsn' is not one of json, text, headers, cookies, "
+        "status_code, str, did you mean 'json'?",
+        "case 'wrong value types', step 2: request.url is missing",
         "test_no_header.xlsx, sheet '登录': row 1 is the header row; steps start at row 2 (C1 "
         "holds the keyword 'send_http'",
         "test_formula.xlsx, sheet 'formula': cell C2 holds the formula '=\"as\"&\"sert\"' with "
@@ -126,7 +147,8 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "write 'method: GET'",
     ]:
         assert line in out
-    assert "PROPFIND" not in out
+    # Other methods and other response attributes (content) are the tester's own.
+    assert "PROPFIND" not in out and "extract.length" not in out
 
     # With strict_steps every key lumox does not know is an error, not only near misses.
     write_pytest_ini(pytester, INI.format(base=http_service).rstrip(" ")
@@ -152,7 +174,7 @@ FAILING_CASES = """\
     test_name: unknown attribute
     steps:
       - request: {method: GET, url: /api/health}
-        extract: {status: [jsn, $.status]}
+        extract: {status: [body, $.status]}
     ---
     test_name: nothing found
     steps:
@@ -200,7 +222,7 @@ def test_failures_explain_values_patterns_and_extractions(pytester, http_service
         "FAILED test_failing.yaml::index past the matches - IndexError: extract 'tenth': index 9 "
         "is past the 2 match(es) of '$[*].name' in json (indexes start at 0)",
         "FAILED test_failing.yaml::unknown attribute - AttributeError: extract 'status': the "
-        "response has no 'jsn'; extract from json, text, content, headers, cookies, status_code*",
+        "response has no 'body'; extract from json, text, content, headers, cookies, status_code*",
         "FAILED test_failing.yaml::nothing found - AssertionError: tok is 'not data' and does not "
         "match the pattern*",
         "FAILED test_keywords.xlsx::types differ - row 3, assert: AssertionError: assert: '200' "

@@ -1,5 +1,6 @@
 #include "case_loader.hpp"
 
+#include "case_schema.hpp"
 #include "fast_yaml.hpp"
 
 #include "core/suggestions.hpp"
@@ -197,6 +198,12 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
 const std::vector<std::string> kCaseKeys = {"test_name", "steps", "marks"};
 const std::vector<std::string> kStepKeys = {"request", "response", "extract", "validate", "mock"};
 
+// How closely the steps are checked.
+struct StepChecks {
+    bool strict_keys;  // [lumox] strict_steps: every unknown key is a mistake
+    bool value_types;  // lumox runs the steps, so their values must be what it sends
+};
+
 bool strict_keys() {
     return lumox::py_helpers::truthy(
         py::module_::import("lumox.settings").attr("lumox").attr("strict_steps"));
@@ -236,13 +243,7 @@ struct SectionKeys {
 
 const SectionKeys &section_keys() {
     static const SectionKeys *keys = [] {
-        py::object path = py::module_::import("pathlib")
-                              .attr("Path")(py::module_::import("lumox").attr("__file__"))
-                              .attr("parent")
-                              .attr("joinpath")("file", "case.schema.json");
-        py::object schema = py::module_::import("json").attr("loads")(
-            path.attr("read_text")(py::arg("encoding") = "utf-8"));
-        py::object definitions = schema["definitions"];
+        py::dict definitions = case_schema()["definitions"];
         const auto names = [](py::handle mapping) {
             std::vector<std::string> found;
             for (py::handle name : mapping) {
@@ -280,10 +281,26 @@ void check_method(py::handle request, std::vector<std::string> &problems, const 
     }
 }
 
+// Each extract entry is [attr, expr] or [attr, expr, index].
+void check_extract_shapes(py::handle extract, std::vector<std::string> &problems,
+                          const std::string &where) {
+    for (auto [var_name, entry] : py::reinterpret_borrow<py::dict>(extract)) {
+        const bool listed = PyList_Check(entry.ptr()) != 0;
+        if (!listed || (py::len(entry) != 2 && py::len(entry) != 3)) {
+            problems.push_back(where + ": extract " + repr_of(var_name) +
+                               " must be a list [attr, expr] or [attr, expr, index], such as "
+                               "[json, '$.token'], not " +
+                               (listed ? "a list of " + std::to_string(py::len(entry)) + " items"
+                                       : describe_value(entry)));
+        }
+    }
+}
+
 // Sections written as mappings are checked as written; a section given as one template
 // text is only known once rendered.
-void check_sections(py::handle step, bool strict, std::vector<std::string> &problems,
-                    const std::string &where) {
+void check_sections(py::handle step, const StepChecks &checks,
+                    std::vector<std::string> &problems, const std::string &where) {
+    const bool strict = checks.strict_keys;
     py::dict sections = py::reinterpret_borrow<py::dict>(step);
     if (sections.contains("response") && PyDict_Check(py::object(sections["response"]).ptr())) {
         check_keys(sections["response"], section_keys().response, "response", strict, problems,
@@ -304,23 +321,32 @@ void check_sections(py::handle step, bool strict, std::vector<std::string> &prob
             }
         }
     }
-    if (!sections.contains("extract") || !PyDict_Check(py::object(sections["extract"]).ptr())) {
+    const std::size_t problems_before_extract = problems.size();
+    if (sections.contains("extract") && PyDict_Check(py::object(sections["extract"]).ptr())) {
+        check_extract_shapes(sections["extract"], problems, where);
+    }
+    const bool extract_shapes_wrong = problems.size() != problems_before_extract;
+    // Value types: a timeout of 'abc' or a header of 5 failed only once sent.
+    if (!checks.value_types) {
         return;
     }
-    for (auto [var_name, entry] : py::reinterpret_borrow<py::dict>(sections["extract"])) {
-        const bool listed = PyList_Check(entry.ptr()) != 0;
-        if (!listed || (py::len(entry) != 2 && py::len(entry) != 3)) {
-            problems.push_back(where + ": extract " + repr_of(var_name) +
-                               " must be a list [attr, expr] or [attr, expr, index], such as "
-                               "[json, '$.token'], not " +
-                               (listed ? "a list of " + std::to_string(py::len(entry)) + " items"
-                                       : describe_value(entry)));
+    for (auto [key, value] : sections) {
+        const std::string name = text_of(key);
+        py::object schema = step_key_schema(name);
+        if (schema.is_none() || (name == "extract" && extract_shapes_wrong)) {
+            continue;
+        }
+        std::vector<std::string> found;
+        check_value(schema, value, name, found);
+        for (const std::string &problem : found) {
+            problems.push_back(where + ": " + problem);
         }
     }
 }
 
 // Checks one document; appends its problems and returns false when it is not a case.
-bool check_case(const Document &document, bool strict, std::vector<std::string> &problems,
+bool check_case(const Document &document, const StepChecks &checks,
+                std::vector<std::string> &problems,
                 const std::string &where, CaseSpec &found) {
     if (!PyDict_Check(document.value.ptr())) {
         problems.push_back(where + ": a case must be a mapping with test_name and steps, got " +
@@ -352,7 +378,7 @@ bool check_case(const Document &document, bool strict, std::vector<std::string> 
     }
     std::string case_where = where + ", case " + repr_of(name);
     std::size_t problems_before = problems.size();
-    check_keys(case_map, kCaseKeys, "case", strict, problems, case_where);
+    check_keys(case_map, kCaseKeys, "case", checks.strict_keys, problems, case_where);
     py::list steps;
     if (!case_map.contains("steps")) {
         problems.push_back(case_where + ": steps is missing");
@@ -369,8 +395,8 @@ bool check_case(const Document &document, bool strict, std::vector<std::string> 
                                    " must be a mapping of step keys, got " + describe_value(step));
             } else {
                 const std::string step_where = case_where + ", step " + std::to_string(number);
-                check_keys(step, kStepKeys, "step", strict, problems, step_where);
-                check_sections(step, strict, problems, step_where);
+                check_keys(step, kStepKeys, "step", checks.strict_keys, problems, step_where);
+                check_sections(step, checks, problems, step_where);
             }
         }
     }
@@ -406,7 +432,10 @@ LoadedFile load_cases(py::handle file_node) {
     py::str text = read_text(file_node, where);
     std::vector<Document> documents = parse_documents(file_node, text, where);
 
-    const bool strict = strict_keys();
+    // With lumox's step runner left out (-p no:lumox) the steps are another runner's.
+    const StepChecks checks{strict_keys(), py::bool_(file_node.attr("config")
+                                                         .attr("pluginmanager")
+                                                         .attr("has_plugin")("lumox"))};
     LoadedFile loaded{text, {}, {}};
     std::map<std::string, std::string> first_use_of_name;
     std::vector<std::pair<std::size_t, std::vector<std::string>>> broken_documents;
@@ -420,7 +449,7 @@ LoadedFile load_cases(py::handle file_node) {
                                      std::to_string(document.line0 + 1) + ")";
         std::vector<std::string> problems;
         CaseSpec found;
-        if (!check_case(document, strict, problems, document_where, found)) {
+        if (!check_case(document, checks, problems, document_where, found)) {
             broken_documents.emplace_back(number, std::move(problems));
             continue;
         }

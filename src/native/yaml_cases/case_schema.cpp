@@ -1,0 +1,483 @@
+#include "case_schema.hpp"
+
+#include "case_loader.hpp"
+
+#include "core/suggestions.hpp"
+#include "native/common/pylog.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+namespace lumox::yaml_cases {
+
+namespace {
+
+constexpr const char *kTemplateRef = "#/definitions/template";
+constexpr const char *kDefinitionsPrefix = "#/definitions/";
+
+using lumox::py_helpers::to_str;
+
+py::dict definitions() { return case_schema()["definitions"]; }
+
+// The request and response mappings: their unknown keys are worded by the loader.
+bool unknown_keys_checked_elsewhere(py::handle node) {
+    static const PyObject *request = nullptr;
+    static const PyObject *response = nullptr;
+    if (request == nullptr) {
+        request = py::object(definitions()["request"]["anyOf"][py::int_(1)]).ptr();
+        response = py::object(definitions()["response"]["anyOf"][py::int_(1)]).ptr();
+    }
+    return node.ptr() == request || node.ptr() == response;
+}
+
+// The request's method: lumox sends any method (WebDAV's PROPFIND, ...); the loader flags
+// only near misses of the standard ones.
+bool method_of_request(py::handle node, py::handle key) {
+    static const PyObject *request = nullptr;
+    if (request == nullptr) {
+        request = py::object(definitions()["request"]["anyOf"][py::int_(1)]).ptr();
+    }
+    return node.ptr() == request && to_str(key) == "method";
+}
+
+// The attribute an extract reads: any attribute of the response works (content, url,
+// reason_phrase, ...), so only a near miss of the usual ones is a mistake.
+py::object open_enum_of(py::handle node) {
+    static const PyObject *attribute = nullptr;
+    if (attribute == nullptr) {
+        attribute = py::object(definitions()["extraction"]["anyOf"][py::int_(0)]["items"]
+                                          [py::int_(0)])
+                        .ptr();
+    }
+    if (node.ptr() != attribute) {
+        return py::none();
+    }
+    return py::reinterpret_borrow<py::dict>(node)["anyOf"][py::int_(0)]["enum"];
+}
+
+bool has(py::handle schema, const char *key) {
+    return PyDict_Check(schema.ptr()) && py::reinterpret_borrow<py::dict>(schema).contains(key);
+}
+
+py::object get(py::handle schema, const char *key) {
+    return py::reinterpret_borrow<py::dict>(schema)[key];
+}
+
+// Follows $ref to the definition it names.
+py::object resolved(py::handle schema) {
+    py::object node = py::reinterpret_borrow<py::object>(schema);
+    while (has(node, "$ref")) {
+        const std::string ref = to_str(get(node, "$ref"));
+        node = definitions()[py::str(ref.substr(std::string(kDefinitionsPrefix).size()))];
+    }
+    return node;
+}
+
+bool is_template_ref(py::handle schema) {
+    return has(schema, "$ref") && to_str(get(schema, "$ref")) == kTemplateRef;
+}
+
+std::string json_kind(py::handle value) {
+    if (value.is_none()) {
+        return "null";
+    }
+    if (PyBool_Check(value.ptr())) {
+        return "boolean";
+    }
+    if (PyLong_Check(value.ptr())) {
+        return "integer";
+    }
+    if (PyFloat_Check(value.ptr())) {
+        return "number";
+    }
+    if (PyUnicode_Check(value.ptr())) {
+        return "string";
+    }
+    if (PyDict_Check(value.ptr())) {
+        return "object";
+    }
+    if (PyList_Check(value.ptr())) {
+        return "array";
+    }
+    return "other"; // dates and other YAML tags: no JSON kind
+}
+
+bool kind_matches(const std::string &type, py::handle value) {
+    const std::string kind = json_kind(value);
+    if (type == "number") {
+        return kind == "number" || kind == "integer";
+    }
+    if (type == "integer" && kind == "number") {
+        const double number = value.cast<double>();
+        return number == static_cast<double>(static_cast<long long>(number));
+    }
+    return type == kind;
+}
+
+bool type_matches(py::handle type, py::handle value) {
+    if (PyUnicode_Check(type.ptr())) {
+        return kind_matches(to_str(type), value);
+    }
+    for (py::handle one : type) {
+        if (kind_matches(to_str(one), value)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string joined_alternatives(std::vector<std::string> pieces) {
+    std::vector<std::string> unique;
+    for (std::string &piece : pieces) {
+        if (!piece.empty() && std::find(unique.begin(), unique.end(), piece) == unique.end()) {
+            unique.push_back(std::move(piece));
+        }
+    }
+    std::string out;
+    for (std::size_t i = 0; i < unique.size(); ++i) {
+        out += (i == 0 ? "" : i + 1 == unique.size() ? " or " : ", ") + unique[i];
+    }
+    return out.empty() ? "something else" : out;
+}
+
+std::string kind_words(const std::string &type) {
+    if (type == "string") {
+        return "text";
+    }
+    if (type == "number") {
+        return "a number";
+    }
+    if (type == "integer") {
+        return "a whole number";
+    }
+    if (type == "boolean") {
+        return "true/false";
+    }
+    if (type == "object") {
+        return "a mapping";
+    }
+    if (type == "array") {
+        return "a list";
+    }
+    return type; // null
+}
+
+// A description sentence as a phrase inside a message.
+std::string phrase_of(std::string description) {
+    while (!description.empty() && (description.back() == '.' || description.back() == ' ')) {
+        description.pop_back();
+    }
+    if (!description.empty()) {
+        description[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(description[0])));
+    }
+    return description;
+}
+
+std::vector<std::string> expected_pieces(py::handle schema);
+
+std::string expected(py::handle schema) { return joined_alternatives(expected_pieces(schema)); }
+
+// What `schema` allows, in words, one piece per alternative: "a number (0 or more)",
+// "null", "a whole {{ }} template".
+std::vector<std::string> expected_pieces(py::handle schema) {
+    if (is_template_ref(schema)) {
+        return {"a whole {{ ... }} template"};
+    }
+    py::object node = resolved(schema);
+    std::vector<std::string> pieces;
+    if (has(node, "anyOf")) {
+        for (py::handle branch : get(node, "anyOf")) {
+            for (std::string &piece : expected_pieces(branch)) {
+                if (!pieces.empty() && piece == "a list of " + joined_alternatives(pieces)) {
+                    piece = "a list of them";
+                }
+                pieces.push_back(std::move(piece));
+            }
+        }
+        return pieces;
+    }
+    if (has(node, "allOf")) {
+        return expected_pieces(get(node, "allOf")[py::int_(0)]);
+    }
+    if (has(node, "enum")) {
+        std::string names;
+        for (py::handle name : get(node, "enum")) {
+            names += (names.empty() ? "" : ", ") + to_str(name);
+        }
+        return {"one of " + names};
+    }
+    if (has(node, "const")) {
+        return {py::repr(get(node, "const")).cast<std::string>()};
+    }
+    if (has(node, "pattern")) {
+        return {has(node, "description") ? phrase_of(to_str(get(node, "description")))
+                                         : "text matching " + to_str(get(node, "pattern"))};
+    }
+    if (!has(node, "type")) {
+        return {"anything"};
+    }
+    py::object type = get(node, "type");
+    std::vector<std::string> kinds;
+    if (PyUnicode_Check(type.ptr())) {
+        kinds.push_back(to_str(type));
+    } else {
+        for (py::handle one : type) {
+            kinds.push_back(to_str(one));
+        }
+    }
+    for (const std::string &kind : kinds) {
+        std::string words = kind_words(kind);
+        if (kind == "number" && has(node, "minimum")) {
+            words += " (" + to_str(get(node, "minimum")) + " or more)";
+        }
+        if (kind == "array" && has(node, "items") && PyDict_Check(get(node, "items").ptr())) {
+            words += " of " + expected(get(node, "items"));
+        }
+        pieces.push_back(words);
+    }
+    return pieces;
+}
+
+// Whether a branch is meant for values of this kind at all: a mapping written for the
+// mapping form of a request is checked inside, not against the template form.
+bool admits_kind(py::handle schema, py::handle value) {
+    py::object node = resolved(schema);
+    if (has(node, "anyOf")) {
+        for (py::handle branch : get(node, "anyOf")) {
+            if (admits_kind(branch, value)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    if (has(node, "allOf")) {
+        return admits_kind(get(node, "allOf")[py::int_(0)], value);
+    }
+    if (has(node, "type")) {
+        return type_matches(get(node, "type"), value) ||
+               (json_kind(value) == "number" && type_matches(get(node, "type"), py::int_(0)));
+    }
+    if (has(node, "enum")) {
+        for (py::handle one : get(node, "enum")) {
+            if (json_kind(one) == json_kind(value)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
+std::string member_path(const std::string &path, py::handle key) {
+    const std::string name = to_str(key);
+    const bool plain =
+        !name.empty() && (std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_') &&
+        std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+        });
+    if (path.empty()) {
+        return plain ? name : "[" + py::repr(key).cast<std::string>() + "]";
+    }
+    return plain ? path + "." + name : path + "[" + py::repr(key).cast<std::string>() + "]";
+}
+
+bool pattern_found(py::handle pattern, py::handle value) {
+    // Left alive at exit: it would be released after the interpreter is gone.
+    static const py::object *search = new py::object(py::module_::import("re").attr("search"));
+    return !(*search)(pattern, value).is_none();
+}
+
+void check(py::handle schema, py::handle value, const std::string &path,
+           std::vector<std::string> &problems);
+
+bool is_valid(py::handle schema, py::handle value) {
+    std::vector<std::string> found;
+    check(schema, value, "", found);
+    return found.empty();
+}
+
+void mismatch(py::handle schema, py::handle value, const std::string &path,
+              std::vector<std::string> &problems) {
+    problems.push_back(path + " must be " + expected(schema) + ", got " + describe_value(value));
+}
+
+void check_object(py::handle node, py::dict mapping, const std::string &path,
+                  std::vector<std::string> &problems) {
+    if (has(node, "required")) {
+        for (py::handle key : get(node, "required")) {
+            if (!mapping.contains(key)) {
+                problems.push_back(member_path(path, key) + " is missing");
+            }
+        }
+    }
+    py::dict properties = has(node, "properties") ? py::dict(get(node, "properties")) : py::dict();
+    py::object additional = has(node, "additionalProperties")
+                                ? get(node, "additionalProperties")
+                                : py::object(py::bool_(true));
+    std::vector<std::string> names;
+    for (auto [name, property] : properties) {
+        names.push_back(to_str(name));
+    }
+    for (auto [key, member] : mapping) {
+        if (method_of_request(node, key)) {
+            continue;
+        }
+        if (properties.contains(key)) {
+            check(properties[key], member, member_path(path, key), problems);
+        } else if (PyDict_Check(additional.ptr())) {
+            check(additional, member, member_path(path, key), problems);
+        } else if (additional.is(py::bool_(false)) && !unknown_keys_checked_elsewhere(node)) {
+            std::string message = "unknown key " + py::repr(key).cast<std::string>() + " in " + path;
+            const std::string hint =
+                lumox::core::did_you_mean(lumox::core::closest_names(to_str(key), names));
+            std::string keys;
+            for (const std::string &name : names) {
+                keys += (keys.empty() ? "" : ", ") + name;
+            }
+            problems.push_back(message + (hint.empty() ? "" : ", " + hint) + " (keys: " + keys + ")");
+        }
+    }
+}
+
+void check_array(py::handle node, py::list items, const std::string &path,
+                 std::vector<std::string> &problems) {
+    const auto count = static_cast<py::ssize_t>(py::len(items));
+    if ((has(node, "minItems") && count < get(node, "minItems").cast<py::ssize_t>()) ||
+        (has(node, "maxItems") && count > get(node, "maxItems").cast<py::ssize_t>())) {
+        problems.push_back(path + " must have " +
+                           (has(node, "minItems") ? to_str(get(node, "minItems")) : "0") +
+                           (has(node, "maxItems") ? " to " + to_str(get(node, "maxItems")) : " or more") +
+                           " items, got " + std::to_string(count));
+        return;
+    }
+    if (!has(node, "items")) {
+        return;
+    }
+    py::object schema_of_items = get(node, "items");
+    for (py::ssize_t i = 0; i < count; ++i) {
+        const std::string item_path = path + "[" + std::to_string(i) + "]";
+        if (PyList_Check(schema_of_items.ptr())) {
+            if (i < static_cast<py::ssize_t>(py::len(schema_of_items))) {
+                check(schema_of_items[py::int_(i)], items[i], item_path, problems);
+            }
+        } else {
+            check(schema_of_items, items[i], item_path, problems);
+        }
+    }
+}
+
+void check(py::handle schema, py::handle value, const std::string &path,
+           std::vector<std::string> &problems) {
+    py::object node = resolved(schema);
+    if (!PyDict_Check(node.ptr())) {
+        return; // true: anything goes
+    }
+    if (py::object names = open_enum_of(node); !names.is_none() && PyUnicode_Check(value.ptr())) {
+        std::vector<std::string> known;
+        for (py::handle name : names) {
+            known.push_back(to_str(name));
+        }
+        const std::string word = to_str(value);
+        if (std::find(known.begin(), known.end(), word) == known.end()) {
+            const std::string hint =
+                lumox::core::did_you_mean(lumox::core::closest_names(word, known));
+            if (!hint.empty()) {
+                std::string listed;
+                for (const std::string &name : known) {
+                    listed += (listed.empty() ? "" : ", ") + name;
+                }
+                problems.push_back(path + " " + py::repr(value).cast<std::string>() +
+                                   " is not one of " + listed + ", " + hint);
+            }
+        }
+        return;
+    }
+    if (has(node, "allOf")) {
+        for (py::handle part : get(node, "allOf")) {
+            check(part, value, path, problems);
+        }
+    }
+    if (has(node, "anyOf")) {
+        bool any_valid = false;
+        std::vector<py::handle> candidates;
+        for (py::handle branch : get(node, "anyOf")) {
+            if (is_valid(branch, value)) {
+                any_valid = true;
+                break;
+            }
+            if (admits_kind(branch, value)) {
+                candidates.push_back(branch);
+            }
+        }
+        if (!any_valid) {
+            const bool container = PyDict_Check(value.ptr()) || PyList_Check(value.ptr());
+            if (container && candidates.size() == 1) {
+                check(candidates.front(), value, path, problems);
+            } else {
+                mismatch(node, value, path, problems);
+            }
+            return;
+        }
+    }
+    if (has(node, "not") && is_valid(get(node, "not"), value)) {
+        problems.push_back(path + " is not allowed here");
+        return;
+    }
+    if ((has(node, "type") && !type_matches(get(node, "type"), value)) ||
+        (has(node, "const") && !get(node, "const").equal(value))) {
+        mismatch(node, value, path, problems);
+        return;
+    }
+    if (has(node, "enum")) {
+        bool listed = false;
+        for (py::handle one : get(node, "enum")) {
+            listed = listed || (json_kind(one) == json_kind(value) && one.equal(value));
+        }
+        if (!listed) {
+            mismatch(node, value, path, problems);
+            return;
+        }
+    }
+    if (has(node, "pattern") && PyUnicode_Check(value.ptr()) &&
+        !pattern_found(get(node, "pattern"), value)) {
+        mismatch(node, value, path, problems);
+        return;
+    }
+    if (has(node, "minimum") && (json_kind(value) == "integer" || json_kind(value) == "number") &&
+        value.cast<double>() < get(node, "minimum").cast<double>()) {
+        problems.push_back(path + " must be " + to_str(get(node, "minimum")) + " or more, got " +
+                           describe_value(value));
+        return;
+    }
+    if (PyDict_Check(value.ptr())) {
+        check_object(node, py::reinterpret_borrow<py::dict>(value), path, problems);
+    } else if (PyList_Check(value.ptr())) {
+        check_array(node, py::reinterpret_borrow<py::list>(value), path, problems);
+    }
+}
+
+} // namespace
+
+py::dict case_schema() {
+    static const py::dict *schema = [] {
+        py::object path = py::module_::import("pathlib")
+                              .attr("Path")(py::module_::import("lumox").attr("__file__"))
+                              .attr("parent")
+                              .attr("joinpath")("file", "case.schema.json");
+        return new py::dict(py::module_::import("json").attr("loads")(
+            path.attr("read_text")(py::arg("encoding") = "utf-8")));
+    }();
+    return *schema;
+}
+
+py::object step_key_schema(const std::string &key) {
+    py::dict properties = definitions()["step"]["properties"];
+    return properties.contains(key) ? py::object(properties[py::str(key)]) : py::object(py::none());
+}
+
+void check_value(py::handle schema, py::handle value, const std::string &path,
+                 std::vector<std::string> &problems) {
+    check(schema, value, path, problems);
+}
+
+} // namespace lumox::yaml_cases
