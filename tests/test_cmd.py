@@ -278,7 +278,9 @@ def test_check_lists_the_mistakes_of_case_files_and_sends_nothing(tmp_path, robo
         "test_name: a\nsteps:\n  - request: {method: PSOT, url: /x, jsno: 1}\n---\n"
         "test_name: b\nsteps:\n  - request: {method: POST, url: /x}\n")
     (tmp_path / "test_b.yaml").write_text("test_name: b\nsteps:\n\t- request: {url: /x}\n")
-    write_workbook(tmp_path / "test_c.xlsx", {"s": [HEADER, [1, "", "send_htp", "GET", "/x"]]})
+    write_workbook(tmp_path / "test_c.xlsx", {
+        "s": [HEADER, [1, "", "send_htp", "GET", "/x"], [2, "", "send_http", "GET"]],
+        "t": [HEADER, [1, "", "sleep", 1, 2], [2, "", "assert", 1, "equal"]]})
     write_workbook(tmp_path / "test_fine.xlsx", {"s": [HEADER, [1, "", "send_http", "GET", "/x"]]})
     checked = lumox("check", cwd=tmp_path)
     assert checked.returncode == 1
@@ -288,8 +290,13 @@ def test_check_lists_the_mistakes_of_case_files_and_sends_nothing(tmp_path, robo
                          f"{where}method 'PSOT' is not an HTTP method, did you mean 'POST'?"]
     assert lines[2] == "test_b.yaml: not valid YAML:"
     assert "hint: YAML indents with blanks, not tabs: line 3 holds a tab" in lines
-    assert lines[-2:] == ["test_c.xlsx, sheet 's', row 2: unknown keyword 'send_htp', did you "
-                          "mean 'send_http'?", "lumox check: 3 case(s) or file(s) with mistakes"]
+    # Argument counts: a missing one failed the row when it ran, more were dropped unseen.
+    assert lines[-4:] == [
+        "test_c.xlsx, sheet 's', row 2: unknown keyword 'send_htp', did you mean 'send_http'?",
+        "test_c.xlsx, sheet 's', row 3: 'send_http' takes 2 arguments (D onwards), the row has 1",
+        "test_c.xlsx, sheet 't', row 2: 'sleep' takes at most 1 argument (D onwards), the row has "
+        "2: the others would be ignored",
+        "lumox check: 4 case(s) or file(s) with mistakes"]
     assert robots.requests == []  # neither a request nor a notice
     fine = lumox("check", "test_fine.xlsx", cwd=tmp_path)
     assert (fine.returncode, fine.stdout) == (0, "lumox check: no mistakes found\n")

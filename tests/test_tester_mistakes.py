@@ -81,6 +81,9 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     # An array formula with no value saved dropped its row, and the case passed.
     sheet.append([3, "", "assert", 1, "equal", 2])
     sheet["C4"] = ArrayFormula("C4", '=UPPER("x")')
+    # A mistake on one sheet is that case's alone: the other sheets run.
+    workbook.create_sheet("sound").append(HEADER)
+    workbook["sound"].append([1, "", "assert", 1, "equal", 1])
     workbook.save(pytester.path / "test_formula.xlsx")
     # Syntax mistakes: PyYAML's "found unhashable key" and the like, with no word of the cause.
     pytester.makefile(".yaml", test_braces="test_name: a\nsteps:\n  - request: {method: GET, "
@@ -92,7 +95,7 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     result = pytester.runpytest_subprocess()
     # Each broken YAML case is an error of its own (one stopped its whole file); only the
     # other plug-in's key runs.
-    result.assert_outcomes(passed=1, errors=12)
+    result.assert_outcomes(passed=2, errors=12)
     out = result.stdout.str()
     where = "test_misspelt.yaml, document"
     for line in [

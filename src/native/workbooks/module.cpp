@@ -68,13 +68,21 @@ py::list collect_cases(py::object file_node) {
     py::object path = file_node.attr("path");
     py::list items;
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
+    py::object check_problems = lumox::py_helpers::check_problems();
     for (CaseSheet &sheet : sheets) {
         py::object item = maker.make(
             py::str(sheet.name), maker.unmarked_test_object(runtime->case_object), py::none());
         item.attr("workbook") = path;
         item.attr("sheet") = sheet.name;
         item.attr("steps") = sheet.steps;
-        if (sheet.steps.empty()) {
+        if (!sheet.problems.empty()) {
+            // An error at its setup, listing the problems; the other sheets run.
+            item.attr(lumox::py_helpers::kBrokenCaseAttr) = py::str(sheet.problems);
+            item.attr("steps") = py::list();
+            if (!check_problems.is_none()) {
+                check_problems.attr("append")(py::str(sheet.problems));
+            }
+        } else if (sheet.steps.empty()) {
             // A sheet of notes, or a case not written yet: shown as skipped, never as passed.
             item.attr("add_marker")(py::module_::import("pytest").attr("mark").attr("skip")(
                 py::arg("reason") = "no steps: no row below the header has a keyword"));

@@ -8,6 +8,7 @@
 #include "native/common/case_report.hpp"
 #include "native/common/pylog.hpp"
 
+#include <map>
 #include <new>
 #include <optional>
 #include <set>
@@ -19,11 +20,6 @@ namespace {
 
 constexpr py::ssize_t keyword_column = 2;        // C, 0-based
 constexpr py::ssize_t first_argument_column = 3; // D
-
-// Mistakes in how a readable workbook is laid out, one line each.
-struct LayoutProblems {
-    std::string message;
-};
 
 bool is_empty_cell(py::handle value) { return value.is_none(); }
 
@@ -67,26 +63,84 @@ py::tuple arguments_of(const py::sequence &row) {
     return args;
 }
 
-// The keyword names of the configured keyword class; none when the class cannot be loaded
-// (its own error is reported when the cases run).
-std::set<std::string> known_keywords() {
-    std::set<std::string> names;
+// How many arguments a keyword takes: its required parameters and all of them (none
+// when it takes any number).
+struct Arity {
+    std::size_t required = 0;
+    std::optional<std::size_t> most;
+};
+
+// The keywords of the configured keyword class; none when the class cannot be loaded
+// (its own error is reported when the cases run). Their argument counts are read only
+// for `lumox check`.
+std::map<std::string, Arity> known_keywords(bool with_arity) {
+    std::map<std::string, Arity> keywords;
     try {
-        for (py::handle name : keyword_class().attr("all_keyword")()) {
-            names.insert(py::str(name).cast<std::string>());
+        py::object cls = keyword_class();
+        py::object signature_of = py::module_::import("inspect").attr("signature");
+        for (py::handle name : cls.attr("all_keyword")()) {
+            Arity arity;
+            if (with_arity) {
+                py::object method = cls.attr(py::str("key_" + py::str(name).cast<std::string>()));
+                // lumox's own keywords take (and ignore) further arguments; a tester's
+                // `def key_x(self, *args)` takes any number.
+                const bool own = py::hasattr(method, "keyword");
+                arity.most = 0;
+                bool first = true;
+                for (py::handle param : signature_of(method).attr("parameters").attr("values")()) {
+                    const std::string kind = py::str(param.attr("kind").attr("name"));
+                    if (first) {
+                        first = false; // self
+                        continue;
+                    }
+                    if (kind == "VAR_POSITIONAL" && !own) {
+                        arity.most.reset();
+                    }
+                    if (kind != "POSITIONAL_ONLY" && kind != "POSITIONAL_OR_KEYWORD") {
+                        continue;
+                    }
+                    if (arity.most) {
+                        ++*arity.most;
+                    }
+                    if (param.attr("default").is(param.attr("empty"))) {
+                        ++arity.required;
+                    }
+                }
+            }
+            keywords[py::str(name).cast<std::string>()] = arity;
         }
     } catch (py::error_already_set &error) {
         if (!error.matches(PyExc_Exception)) {
             throw;
         }
+        keywords.clear();
     }
-    return names;
+    return keywords;
 }
 
-// `checking`: `lumox check` runs, and a keyword the library lacks (left to fail its row
-// when the case runs) is a problem of the file too.
-py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keywords, bool checking,
-                    std::vector<std::string> &problems, const std::string &where) {
+std::string arguments_word(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " argument" : " arguments");
+}
+
+// The row's argument count against the keyword's: too few fail the row, more are dropped.
+std::string arity_problem(const Arity &arity, std::size_t given) {
+    if (given < arity.required) {
+        return "takes " + std::string(arity.most && *arity.most == arity.required ? "" : "at least ") +
+               arguments_word(arity.required) + " (D onwards), the row has " +
+               std::to_string(given);
+    }
+    if (arity.most && given > *arity.most) {
+        return "takes at most " + arguments_word(*arity.most) + " (D onwards), the row has " +
+               std::to_string(given) + ": the others would be ignored";
+    }
+    return {};
+}
+
+// `checking`: `lumox check` runs, and a keyword the library lacks or a row with the wrong
+// number of arguments (left to fail their row when the case runs) are problems of the
+// case too.
+py::list read_steps(const SheetRows &sheet, const std::map<std::string, Arity> &keywords,
+                    bool checking, std::vector<std::string> &problems, const std::string &where) {
     py::list steps;
     for (const SheetRow &sheet_row : sheet.rows) {
         const py::ssize_t row_number = sheet_row.number;
@@ -105,12 +159,23 @@ py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keyword
         if (keyword.empty()) {
             continue; // blank rows and notes
         }
-        if (checking && !keywords.empty() && keywords.count(keyword) == 0) {
-            const std::vector<std::string> names(keywords.begin(), keywords.end());
+        py::tuple args = arguments_of(row);
+        const auto known = keywords.find(keyword);
+        if (checking && !keywords.empty() && known == keywords.end()) {
+            std::vector<std::string> names;
+            for (const auto &[name, arity] : keywords) {
+                names.push_back(name);
+            }
             const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(keyword, names));
             problems.push_back(where + ", row " + std::to_string(row_number) +
                                ": unknown keyword '" + keyword + "'" +
                                (hint.empty() ? "" : ", " + hint));
+        } else if (checking && known != keywords.end()) {
+            const std::string wrong = arity_problem(known->second, py::len(args));
+            if (!wrong.empty()) {
+                problems.push_back(where + ", row " + std::to_string(row_number) + ": '" +
+                                   keyword + "' " + wrong);
+            }
         }
         py::dict step;
         step["row"] = row_number;
@@ -118,7 +183,7 @@ py::list read_steps(const SheetRows &sheet, const std::set<std::string> &keyword
         step["number"] = cell_at(row, 0);
         step["description"] = description_of(cell_at(row, 1));
         step["keyword"] = py::str(keyword);
-        step["args"] = arguments_of(row);
+        step["args"] = args;
         steps.append(step);
     }
     return steps;
@@ -146,8 +211,10 @@ bool has_formulas(py::handle content) {
 }
 
 // Keyword and argument cells whose formula has no value saved with it: the value reader
-// sees them as empty, so a keyword would be skipped and an argument dropped.
-void check_formulas(py::bytes data, std::vector<std::string> &problems, const std::string &where) {
+// sees them as empty, so a keyword would be skipped and an argument dropped. Problems go
+// to the sheet they are on.
+void check_formulas(py::bytes data, std::map<std::string, std::vector<std::string>> &problems,
+                    const std::string &where) {
     py::module_ io = py::module_::import("io");
     if (!has_formulas(io.attr("BytesIO")(data))) {
         return;
@@ -182,7 +249,7 @@ void check_formulas(py::bytes data, std::vector<std::string> &problems, const st
                     py::str(cell).cast<std::string>().rfind("=", 0) != 0) {
                     continue;
                 }
-                problems.push_back(
+                problems[title.cast<std::string>()].push_back(
                     where + ", sheet " + py_helpers::to_repr(title) + ": cell " +
                     py::str(letter(column + 1)).cast<std::string>() + std::to_string(row_number) +
                     " holds the formula " + py_helpers::to_repr(cell) +
@@ -203,23 +270,22 @@ std::vector<CaseSheet> read_workbook(py::handle file_node) {
         workbook = read_rows_with_openpyxl(data, keyword_list_sheet);
     }
     std::vector<CaseSheet> cases;
-    std::vector<std::string> problems;
-    const std::set<std::string> keywords = known_keywords();
+    std::map<std::string, std::vector<std::string>> problems;
     const bool checking = !lumox::py_helpers::check_problems().is_none();
+    const std::map<std::string, Arity> keywords = known_keywords(checking);
     for (const SheetRows &sheet : workbook->sheets) {
-        cases.push_back(CaseSheet{
-            sheet.title, read_steps(sheet, keywords, checking, problems, where + ", sheet " + py_helpers::to_repr(sheet.title))});
+        py::list steps = read_steps(sheet, keywords, checking, problems[sheet.title.cast<std::string>()],
+                                    where + ", sheet " + py_helpers::to_repr(sheet.title));
+        cases.push_back(CaseSheet{sheet.title, steps, {}});
     }
     if (workbook->formulas_without_values) {
         check_formulas(data, problems, where);
     }
-    if (!problems.empty()) {
-        std::string message;
-        for (const std::string &problem : problems) {
-            message += (message.empty() ? "" : "\n") + problem;
+    // A mistake on one sheet is that case's alone: the other sheets run.
+    for (CaseSheet &sheet : cases) {
+        for (const std::string &problem : problems[sheet.name.cast<std::string>()]) {
+            sheet.problems += (sheet.problems.empty() ? "" : "\n") + problem;
         }
-        // Not a damaged file: raised past the reader's own error handling below.
-        throw LayoutProblems{message};
     }
     return cases;
 }
@@ -247,8 +313,6 @@ std::string step_title(py::handle step) {
 std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
     try {
         return read_workbook(file_node);
-    } catch (const LayoutProblems &problems) {
-        lumox::py_helpers::raise_collect_error(file_node, problems.message);
     } catch (const WorkbookTooLarge &error) {
         lumox::py_helpers::raise_collect_error(
             file_node, py::str(file_node.attr("nodeid")).cast<std::string>() +

@@ -16,8 +16,9 @@ namespace py = pybind11;
 inline constexpr const char *keyword_list_sheet = "_key_word";
 
 struct CaseSheet {
-    py::str name;   // the sheet's title
-    py::list steps; // one dict per step: row, index, number, description, keyword, args
+    py::str name;         // the sheet's title
+    py::list steps;       // one dict per step: row, index, number, description, keyword, args
+    std::string problems; // mistakes in how the sheet is written, one a line; empty if sound
 };
 
 // The case sheets of the workbook of the collector `file_node`, in workbook order. A
