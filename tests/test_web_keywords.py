@@ -427,12 +427,27 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     row = failed["steps"][-1]
     assert (row["name"], row["status"]) == ("3 点击不存在的按钮", "broken")  # not an assert
     attachments = {a["name"]: pytester.path / "allure" / a["source"] for a in row["attachments"]}
-    assert set(attachments) == {"screenshot", "URL", "title"}
+    assert set(attachments) == {"screenshot", "URL", "title", "driver error"}
     assert attachments["screenshot"].read_bytes().startswith(b"\x89PNG\r\n")
     assert attachments["URL"].read_text() == f"{test_pages}/widgets.html"
     assert attachments["title"].read_text() == "lumox widgets"
     (passed,) = [r for r in results if r["name"] == "every keyword"]
     assert not any("attachments" in step and step["attachments"] for step in passed["steps"])
+    # Readable parameters (no <NotSetEnum.NOT_SET…> or WebElement session ids), and no step
+    # of lumox's own plumbing (opening the HTTP client) on every case.
+    def walk(steps):
+        for step in steps:
+            yield step
+            yield from walk(step.get("steps", []))
+    steps = list(walk(passed["steps"]))
+    values = {p["value"] for step in steps for p in step.get("parameters", [])}
+    assert {"not set", "element name ;; ID"} <= values
+    assert not [v for v in values if "WebElement" in v or "Enum" in v]
+    assert "启动接口客户端" not in {step["name"] for step in steps}
+    # The driver's native stack, left out of the failure line, is attached in full.
+    (bad,) = [r for r in results if r["name"] == "bad address"]
+    (stack,) = [a for a in bad["steps"][-1]["attachments"] if a["name"] == "driver error"]
+    assert "\nStacktrace:\n" in (pytester.path / "allure" / stack["source"]).read_text()
 
 
 @pytest.mark.usefixtures("wide_terminal")

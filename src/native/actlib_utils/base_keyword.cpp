@@ -37,10 +37,9 @@ py::dict step_params(std::initializer_list<std::pair<const char *, py::handle>> 
     if (!py_helpers::steps_recorded()) {
         return py::dict();
     }
-    py::object represent = py::module_::import("allure_commons.utils").attr("represent");
     py::dict out;
     for (const auto &[name, value] : params) {
-        out[name] = represent(value);
+        out[name] = py_helpers::step_param(value);
     }
     return out;
 }
@@ -300,7 +299,9 @@ py::object find_element(py::object self, py::object locator) {
     return in_step("寻找元素", step_params({{"locator", locator}}), [&] {
         py::object loc = module_class("LumoxLocator")(locator);
         logger().info("正在定位元素: " + to_str(loc));
-        return find_element_now(self, loc);
+        py::object element = find_element_now(self, loc);
+        py_helpers::remember_locator(element, to_str(locator));
+        return element;
     });
 }
 

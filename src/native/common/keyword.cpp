@@ -55,9 +55,8 @@ py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kw
     KeywordArgs call{args[0], bind_arguments(keyword, args, kwargs)};
     py::dict step_params;
     if (steps_recorded()) {
-        py::object represent = py::module_::import("allure_commons.utils").attr("represent");
         for (auto [name, value] : masked_keyword_params(py::str(keyword.name), call.values)) {
-            step_params[name] = represent(value);
+            step_params[name] = step_param(value);
         }
     }
     return in_step(keyword.title, step_params, [&] { return keyword.body(call); });

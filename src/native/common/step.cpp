@@ -12,6 +12,39 @@ bool steps_recorded() {
     return py::len(start_step->attr("get_hookimpls")()) > 0;
 }
 
+namespace {
+constexpr const char *kLocatorAttr = "_lumox_locator";
+}
+
+py::str step_param(py::handle value) {
+    static const py::object *enum_type =
+        new py::object(py::module_::import("enum").attr("Enum"));
+    static const py::object *represent =
+        new py::object(py::module_::import("allure_commons.utils").attr("represent"));
+    if (py::isinstance(value, *enum_type)) {
+        return py::str(value.attr("value"));
+    }
+    if (py::hasattr(value, kLocatorAttr)) {
+        return py::str("element " + py::str(value.attr(kLocatorAttr)).cast<std::string>());
+    }
+    py::object modules = py::module_::import("sys").attr("modules");
+    py::object element_module = modules.attr("get")("selenium.webdriver.remote.webelement");
+    if (!element_module.is_none() && py::isinstance(value, element_module.attr("WebElement"))) {
+        return py::str("element " + py::str(value.attr("id")).cast<std::string>());
+    }
+    return (*represent)(value);
+}
+
+void remember_locator(py::handle element, const std::string &locator) {
+    try {
+        py::setattr(element, kLocatorAttr, py::str(locator));
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_AttributeError)) { // an element type with __slots__
+            throw;
+        }
+    }
+}
+
 StepScope::StepScope(const std::string &title, py::dict params) {
     if (!steps_recorded()) {
         return;

@@ -16,6 +16,14 @@ namespace py = pybind11;
 // allure's plug-in manager). When nothing does, steps and their parameters cost nothing.
 bool steps_recorded();
 
+// How a value shows among a report step's parameters: allure's repr, except an enum by its
+// value ("not set", not <NotSetEnum.NOT_SET: 'not set'>) and an element by the locator
+// that found it, not selenium's session and element ids.
+py::str step_param(py::handle value);
+
+// Remembers on `element` the locator that found it, for step_param.
+void remember_locator(py::handle element, const std::string &locator);
+
 class StepScope {
   public:
     // Opens the step, unless nothing records steps (then the scope does nothing).

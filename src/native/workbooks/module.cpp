@@ -122,8 +122,11 @@ void call_keyword(py::handle item, py::handle keyword_object, py::handle exchang
     } catch (py::error_already_set &error) {
         publish_saved_variables(exchanger, saved_before);
         // Still inside the row's report step: the screenshot belongs to it.
-        py::object page = error.matches(PyExc_Exception) ? capture_page(keyword_object)
-                                                         : py::object(py::none());
+        py::object page = py::none();
+        if (error.matches(PyExc_Exception)) {
+            attach_driver_stack(error.value());
+            page = capture_page(keyword_object);
+        }
         remember_failure(item, error, step, args, true, page);
         throw;
     }

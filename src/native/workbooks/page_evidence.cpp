@@ -78,4 +78,17 @@ py::object capture_page(py::handle keyword_object) {
     return lines;
 }
 
+void attach_driver_stack(py::handle error) {
+    const std::string text = py_helpers::to_str(error);
+    if (text.find("\nStacktrace:\n") == std::string::npos) {
+        return;
+    }
+    py::module_ allure = py::module_::import("allure");
+    tolerant("driver error", [&] {
+        allure.attr("attach")(py::str(text), py::arg("name") = "driver error",
+                              py::arg("attachment_type") = allure.attr("attachment_type").attr("TEXT"));
+        return py::object(py::none());
+    });
+}
+
 } // namespace lumox::workbooks

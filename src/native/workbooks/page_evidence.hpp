@@ -15,4 +15,8 @@ namespace py = pybind11;
 // busy: the step's own error is the one to report.
 py::object capture_page(py::handle keyword_object);
 
+// Attaches the whole text of a WebDriver error whose native stack the failure line leaves
+// out ("Stacktrace:\n#0 0x55d… <unknown>"), so that nothing the driver said is lost.
+void attach_driver_stack(py::handle error);
+
 } // namespace lumox::workbooks
