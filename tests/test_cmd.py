@@ -59,7 +59,7 @@ class TestStart:
         (validation,) = workbook["login"].data_validations.dataValidation
         assert (validation.type, validation.formula1, str(validation.sqref),
                 validation.allow_blank, validation.errorStyle) == (
-            "list", "=_key_word!$A:$A", "C1:C1048576", True, "warning")
+            "list", "=_key_word!$A$2:$A$1048576", "C1:C1048576", True, "warning")
         assert (validation.error, validation.prompt, validation.promptTitle) == (
             "未知的关键字，可能会引起错误", "可用从下拉菜单中选择", "关键字")
         # Written with both flags off, Excel showed neither the prompt nor the warning.
@@ -135,6 +135,11 @@ class TestCommandLine:
         # It began "lumox docs: ImportError: SettingsError: ".
         assert result.stderr == ("lumox docs: pytest.ini [lumox_ui] wait_max = 'soon': expected a "
                                  "number of seconds\n")
+        # Plain pytest printed "Error while loading plugin" and an ImportError traceback.
+        plain = subprocess.run([sys.executable, "-m", "pytest"], cwd=tmp_path, text=True,
+                               capture_output=True, timeout=60)
+        assert (plain.returncode, plain.stderr.strip()) == (
+            4, "ERROR: pytest.ini [lumox_ui] wait_max = 'soon': expected a number of seconds")
 
 
 class TestOperations:

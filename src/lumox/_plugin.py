@@ -5,7 +5,15 @@ lumox.webdriver and lumox.sender."""
 import pytest
 
 from lumox import sender as _sender
-from lumox import steps as _steps
+
+try:
+    from lumox import steps as _steps
+except ImportError as error:
+    # A setting of the wrong kind (pytest.ini or the environment) is read here first:
+    # pytest's usage error names it in one line, not as an import traceback.
+    if str(error).startswith("SettingsError: "):
+        raise pytest.UsageError(str(error).removeprefix("SettingsError: ")) from None
+    raise
 from lumox import webdriver as _webdriver
 from lumox.webdriver import get_webdriver
 

@@ -79,11 +79,13 @@ void add_keyword_rows(py::object sheet, py::object keyword_class) {
     }
 }
 
-// The drop-down of the keyword column: the names in column A of "_key_word".
+// The drop-down of the keyword column: the names in column A of "_key_word", below its
+// header (names a tester adds at the end are offered too).
 py::object attach_keyword_validation(py::object sheet) {
     py::object validation =
         py::module_::import("openpyxl.worksheet.datavalidation")
-            .attr("DataValidation")(py::arg("type") = "list", py::arg("formula1") = "=_key_word!$A:$A",
+            .attr("DataValidation")(py::arg("type") = "list",
+                                    py::arg("formula1") = "=_key_word!$A$2:$A$1048576",
                                     py::arg("allow_blank") = true);
     validation.attr("errorStyle") = "warning";
     validation.attr("error") = "未知的关键字，可能会引起错误";
