@@ -195,8 +195,6 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
     return built;
 }
 
-const std::vector<std::string> kCaseKeys = {"test_name", "steps", "marks"};
-const std::vector<std::string> kStepKeys = {"request", "response", "extract", "validate", "mock"};
 
 // How closely the steps are checked.
 struct StepChecks {
@@ -233,9 +231,12 @@ void check_keys(py::handle mapping, const std::vector<std::string> &known, const
     }
 }
 
-// What the packaged JSON Schema of case files allows inside a request and a response, read
-// from it once: the schema editors check against is the one collection checks against.
+// The keys the packaged JSON Schema of case files knows for a case, a step, a request and
+// a response, and the standard methods, read from it once: the schema editors check
+// against is the one collection checks against.
 struct SectionKeys {
+    std::vector<std::string> cases;
+    std::vector<std::string> steps;
     std::vector<std::string> request;
     std::vector<std::string> response;
     std::vector<std::string> methods;
@@ -252,7 +253,9 @@ const SectionKeys &section_keys() {
             return found;
         };
         py::object request = definitions["request"]["anyOf"][py::int_(1)];
-        return new SectionKeys{names(request["properties"]),
+        return new SectionKeys{names(case_schema()["properties"]),
+                               names(definitions["step"]["properties"]),
+                               names(request["properties"]),
                                names(definitions["response"]["anyOf"][py::int_(1)]["properties"]),
                                names(request["properties"]["method"]["anyOf"][py::int_(0)]["enum"])};
     }();
@@ -378,7 +381,7 @@ bool check_case(const Document &document, const StepChecks &checks,
     }
     std::string case_where = where + ", case " + repr_of(name);
     std::size_t problems_before = problems.size();
-    check_keys(case_map, kCaseKeys, "case", checks.strict_keys, problems, case_where);
+    check_keys(case_map, section_keys().cases, "case", checks.strict_keys, problems, case_where);
     py::list steps;
     if (!case_map.contains("steps")) {
         problems.push_back(case_where + ": steps is missing");
@@ -395,7 +398,8 @@ bool check_case(const Document &document, const StepChecks &checks,
                                    " must be a mapping of step keys, got " + describe_value(step));
             } else {
                 const std::string step_where = case_where + ", step " + std::to_string(number);
-                check_keys(step, kStepKeys, "step", checks.strict_keys, problems, step_where);
+                check_keys(step, section_keys().steps, "step", checks.strict_keys, problems,
+                           step_where);
                 check_sections(step, checks, problems, step_where);
             }
         }
