@@ -186,7 +186,8 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
     (missing,) = [r for r in results if r["name"] == "missing element"]
     row = missing["steps"][-1]
     attachments = {a["name"]: pytester.path / "allure" / a["source"] for a in row["attachments"]}
-    assert set(attachments) == {"screenshot", "page source"}
+    # The server's stack, cut from the failure line, is attached in full.
+    assert set(attachments) == {"screenshot", "page source", "driver error"}
     assert attachments["screenshot"].read_bytes().startswith(b"\x89PNG\r\n")
     assert 'id="login"' in attachments["page source"].read_text(encoding="utf-8")
 

@@ -424,7 +424,15 @@ std::string describe_value(py::handle value) {
                        : PyUnicode_Check(value.ptr())
                            ? "text"
                            : py::str(py::type::of(value).attr("__name__")).cast<std::string>();
-    std::string text = repr_of(value);
+    std::string text;
+    try {
+        text = repr_of(value);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_RecursionError)) {
+            throw;
+        }
+        text = "(nested too deep to show)";
+    }
     if (text.size() > described_text_limit) {
         text = text.substr(0, described_text_limit) + "...";
     }

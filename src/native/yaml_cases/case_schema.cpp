@@ -290,14 +290,29 @@ bool pattern_found(py::handle pattern, py::handle value) {
 void check(py::handle schema, py::handle value, const std::string &path,
            std::vector<std::string> &problems);
 
+// Inside is_valid only whether there is a mistake counts: no message is worded (the repr
+// of a value nested thousands deep would not even fit the stack).
+int quiet_depth = 0;
+
 bool is_valid(py::handle schema, py::handle value) {
     std::vector<std::string> found;
-    check(schema, value, "", found);
+    ++quiet_depth;
+    try {
+        check(schema, value, "", found);
+    } catch (...) {
+        --quiet_depth;
+        throw;
+    }
+    --quiet_depth;
     return found.empty();
 }
 
 void mismatch(py::handle schema, py::handle value, const std::string &path,
               std::vector<std::string> &problems) {
+    if (quiet_depth > 0) {
+        problems.emplace_back();
+        return;
+    }
     problems.push_back(path + " must be " + expected(schema) + ", got " + describe_value(value));
 }
 
