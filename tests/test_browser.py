@@ -6,6 +6,7 @@ import os
 import pty
 import sys
 import tempfile
+import threading
 from types import SimpleNamespace
 
 import pytest
@@ -74,6 +75,10 @@ def test_fixtures_give_one_session_per_run_and_one_per_class(pytester, monkeypat
         assert session.service.process.poll() is not None
         with pytest.raises(MaxRetryError):
             session.title
+    # Profiles are deleted by a thread of their own, so that quitting does not wait.
+    for thread in threading.enumerate():
+        if thread.name == "lumox-profile-removal":
+            thread.join(timeout=30)
     assert list(profiles.iterdir()) == []
     # The drivers on disk were used; selenium's driver manager (which downloads) never ran.
     assert caplog.text.count("Skipping Selenium Manager") == 3

@@ -86,6 +86,31 @@ class TestElementKeywords:
         assert read_only.value.msg == never_usable.format("readonly ;; ID")
         assert disabled.value.msg == never_usable.format("disabled ;; ID")
 
+    def test_the_highlight_leaves_the_page_as_it_was(self, kw, page):
+        # The highlight replaced the inline style: display:none showed, colours were lost.
+        page("widgets.html")
+        kw._key_save_text("secret ;; ID", "secret")
+        assert saved(kw, "secret") == ""
+        kw._key_save_attr("styled ;; ID", "lit", "style")
+        assert saved(kw, "lit").startswith("color: rgb(0, 0, 255); border:")
+        styles = "return ['secret', 'styled'].map(i => document.getElementById(i).getAttribute('style'))"
+        # Taken off before a tester's script reads the page, and when the next element is found.
+        assert kw._key_shell(styles) == ["display: none; color: rgb(0, 128, 0);",
+                                         "color: rgb(0, 0, 255);"]
+        kw._key_save_text("name ;; ID", "unused")
+        assert kw.driver.execute_script(
+            "return document.getElementById('name').hasAttribute('style')") is True
+        kw._key_save_text("link ;; ID", "unused")
+        assert kw.driver.execute_script(
+            "return document.getElementById('name').hasAttribute('style')") is False
+
+    def test_a_text_read_right_after_a_click_that_loads_a_page_never_goes_stale(self, kw, page):
+        page("hop_one.html")
+        for _ in range(20):
+            kw._key_click("hop ;; ID")
+            kw._key_save_text("where ;; ID", "where")
+            assert saved(kw, "where") in ("one", "two")
+
     def test_chosen_picks_the_option_whose_text_is_exactly_the_value(self, kw, page, log):
         page("chosen.html")
         for value in ["Apple", "Rock 'n' Roll", 'The "Best"', "Both ' and \""]:
@@ -427,7 +452,7 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     row = failed["steps"][-1]
     assert (row["name"], row["status"]) == ("3 点击不存在的按钮", "broken")  # not an assert
     attachments = {a["name"]: pytester.path / "allure" / a["source"] for a in row["attachments"]}
-    assert set(attachments) == {"screenshot", "URL", "title", "driver error"}
+    assert set(attachments) == {"screenshot", "URL", "title"}
     assert attachments["screenshot"].read_bytes().startswith(b"\x89PNG\r\n")
     assert attachments["URL"].read_text() == f"{test_pages}/widgets.html"
     assert attachments["title"].read_text() == "lumox widgets"

@@ -23,6 +23,21 @@ py::object find(const py_helpers::KeywordArgs &call, py::handle locator) {
     return call.self.attr("find_element")(locator);
 }
 
+bool element_went_away(py::error_already_set &error) {
+    py::module_ exceptions = py::module_::import("selenium.common.exceptions");
+    return error.matches(exceptions.attr("StaleElementReferenceException")) ||
+           error.matches(exceptions.attr("ElementNotInteractableException"));
+}
+
+double monotonic_seconds() {
+    return py::float_(py::module_::import("time").attr("monotonic")()).cast<double>();
+}
+
+double wait_seconds() {
+    return py::float_(py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_max"))
+        .cast<double>();
+}
+
 std::optional<double> seconds_of(py::handle value) {
     if (PyBool_Check(value.ptr())) {
         return std::nullopt;

@@ -18,6 +18,33 @@ py::object driver_of(const py_helpers::KeywordArgs &call);
 // The element of a locator expression, found through the object's find_element.
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator);
 
+// Whether `error` says the element is no longer the page's (the page replaced it, as a
+// click that loads a new page does) or cannot take the action yet.
+bool element_went_away(py::error_already_set &error);
+
+// Seconds since an arbitrary start, for deadlines.
+double monotonic_seconds();
+
+// The wait of the session in seconds (lumox_ui.wait_max).
+double wait_seconds();
+
+// Runs act(find()) and, while the element went away in between, finds it again and
+// retries, until lumox_ui.wait_max has passed; other errors propagate at once.
+template <typename Find, typename Act>
+py::object on_fresh_element(Find find_element, Act act) {
+    const double give_up = monotonic_seconds() + wait_seconds();
+    for (;;) {
+        py::object element = find_element();
+        try {
+            return act(element);
+        } catch (py::error_already_set &error) {
+            if (!element_went_away(error) || monotonic_seconds() > give_up) {
+                throw;
+            }
+        }
+    }
+}
+
 // A duration typed into a row (a number or numeric text) as seconds: finite and not
 // negative; nothing for anything else (truth values included).
 std::optional<double> seconds_of(py::handle value);

@@ -2,6 +2,7 @@
 // "_key_" prefix, the keyword list and its documentation, variables, the `assert` and
 // `set_driver` keywords, element finding and the interactivity test.
 #include "actlib_utils.hpp"
+#include "page_scripts.hpp"
 
 #include "core/suggestions.hpp"
 #include "native/common/errors.hpp"
@@ -12,6 +13,7 @@
 #include "native/common/secrets.hpp"
 #include "native/common/step.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -217,17 +219,32 @@ void assert_keyword(const KeywordArgs &call) {
     module_class("Validator")(call.self, value, assert_name, actual_value);
 }
 
+// The usability the find script saw for the element it returned, kept for the first
+// check of that very element (then the check asks the page again).
+constexpr const char *kFoundUsableAttr = "_found_usable";
+
 bool can_interactive(py::object self, py::object ele) {
     return in_step("判断元素是否可以交互", step_params({{"ele", ele}}), [&] {
-        if (!is_browser_session(self.attr("driver"))) {
-            return py::bool_(ele.attr("is_enabled")()).cast<bool>();
+        py::object driver = self.attr("driver");
+        if (!is_browser_session(driver)) {
+            // An app element must show as well: a tap on one not yet on screen failed at once.
+            return py::bool_(ele.attr("is_displayed")()).cast<bool>() &&
+                   py::bool_(ele.attr("is_enabled")()).cast<bool>();
         }
-        // All three are asked every time, in this order.
-        const bool displayed = py::bool_(ele.attr("is_displayed")());
-        const bool enabled = py::bool_(ele.attr("is_enabled")());
-        py::object readonly = ele.attr("get_attribute")("readonly");
-        const bool writable = readonly.is_none() || readonly.equal(py::bool_(false));
-        return displayed && enabled && writable;
+        py::object usable = py::none();
+        py::object found = py::getattr(self, kFoundUsableAttr, py::none());
+        if (!found.is_none() && py::object(found[py::int_(0)]).is(ele)) {
+            usable = found[py::int_(1)];
+        } else {
+            static const std::string script =
+                std::string(page_scripts::kHelpers) + page_scripts::kUsableBody;
+            usable = driver.attr("execute_script")(script, ele);
+        }
+        py::setattr(self, kFoundUsableAttr, py::none());
+        // Shown, enabled and not read-only.
+        return py::bool_(usable[py::int_(0)]).cast<bool>() &&
+               py::bool_(usable[py::int_(1)]).cast<bool>() &&
+               !py::bool_(usable[py::int_(2)]).cast<bool>();
     });
 }
 
@@ -243,13 +260,53 @@ py::object find_element_now(py::object self, py::object loc) {
     const bool relative = value.rfind("./", 0) == 0;
     const bool is_toast = value.find("android.widget.Toast") != std::string::npos;
 
+    const std::string css =
+        to_str(py::module_::import("lumox.settings").attr("lumox_ui").attr("touch_css"));
+    // In a browser one script finds, highlights and describes the element; strategies it
+    // does not know (link texts), and selectors it cannot take, go through WebDriver's find.
+    auto by_script = std::make_shared<bool>(!is_toast && is_browser_session(self.attr("driver")));
+
     // Called by the wait with the session until it returns a true value; a missing
     // single element (NoSuchElementException) counts as "not yet" for the wait.
-    py::cpp_function condition([self, by, value, index, position, relative,
-                                is_toast](py::object /*driver*/) -> py::object {
+    py::cpp_function condition([self, by, value, index, position, relative, is_toast, css,
+                                by_script](py::object /*driver*/) -> py::object {
         logger().debug(now_text() + ", 开始等待...");
         py::object active = self.attr("_activate_ele");
-        py::object root = (relative && py::bool_(active)) ? active : self.attr("driver");
+        const bool inside = relative && py::bool_(active);
+        if (*by_script) {
+            static const std::string script =
+                std::string(page_scripts::kHelpers) + page_scripts::kFindBody;
+            py::object found;
+            try {
+                found = self.attr("driver").attr("execute_script")(
+                    script, by, value, index, inside ? active : py::none(), css);
+            } catch (py::error_already_set &error) {
+                if (!error.matches(py::module_::import("selenium.common.exceptions")
+                                       .attr("JavascriptException"))) {
+                    throw;
+                }
+                found = py::str("unsupported"); // WebDriver's find names the selector's fault
+            }
+            if (found.is_none()) {
+                return py::bool_(false);
+            }
+            if (py::isinstance<py::int_>(found)) {
+                logger().info("元素定位成功，但是数量不足: " + to_str(found) + " <= " +
+                              to_str(index));
+                return py::bool_(false);
+            }
+            if (!py::isinstance<py::str>(found)) {
+                py::object ele = found[py::int_(0)];
+                logger().info("元素定位成功: 【" + to_str(found[py::int_(1)]) + "】" +
+                              to_str(found[py::int_(2)]));
+                py::setattr(self, kFoundUsableAttr, py::make_tuple(ele, found[py::int_(3)]));
+                // Known now; frame_enter would ask the browser again.
+                py::setattr(ele, "found_tag_name", found[py::int_(1)]);
+                return ele;
+            }
+            *by_script = false;
+        }
+        py::object root = inside ? active : self.attr("driver");
         py::list found;
         if (position == 0) {
             found.append(root.attr("find_element")(by, value));
@@ -285,12 +342,11 @@ py::object find_element_now(py::object self, py::object loc) {
     }
 
     py::object driver = self.attr("driver");
-    const std::string css =
-        to_str(py::module_::import("lumox.settings").attr("lumox_ui").attr("touch_css"));
     // An empty highlight style means: leave the page's own style alone.
-    if (!css.empty() && is_browser_session(driver)) {
-        driver.attr("execute_script")("arguments[0].setAttribute('style', arguments[1]);", ele,
-                                      css);
+    if (!*by_script && !css.empty() && is_browser_session(driver)) {
+        static const std::string light =
+            std::string(page_scripts::kHelpers) + "lumox.light(arguments[0], arguments[1]);";
+        driver.attr("execute_script")(light, ele, css);
     }
     return ele;
 }

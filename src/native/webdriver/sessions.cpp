@@ -132,7 +132,15 @@ void debugger(py::object driver) {
 void remove_profile_dir(py::handle session) {
     py::object dir = py::getattr(session, kProfileDirAttr, py::none());
     if (!dir.is_none()) {
-        py::module_::import("shutil").attr("rmtree")(dir, py::arg("ignore_errors") = true);
+        // A browser profile is thousands of files: deleting it took a quarter of a second of
+        // the case. A thread of its own deletes it; Python waits for it before it exits.
+        py::dict arguments;
+        arguments["ignore_errors"] = true;
+        py::module_::import("threading")
+            .attr("Thread")(py::arg("target") = py::module_::import("shutil").attr("rmtree"),
+                            py::arg("args") = py::make_tuple(dir), py::arg("kwargs") = arguments,
+                            py::arg("name") = "lumox-profile-removal")
+            .attr("start")();
         py::setattr(session, kProfileDirAttr, py::none());
     }
 }

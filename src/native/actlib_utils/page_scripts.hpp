@@ -1,0 +1,99 @@
+// The scripts lumox runs in a browser page. Each does in one WebDriver request what would
+// otherwise take several (find, tag name, rect, highlight, usability: one request each,
+// two of them with selenium's 17 KB and 5 KB atoms).
+#pragma once
+
+namespace lumox::actlib_utils::page_scripts {
+
+// Shared helpers: whether an element shows and takes input, and taking the highlight off
+// the element that has it. The highlight adds its declarations to the element's inline
+// style and remembers what they replaced, so `display: none` or the page's own colours stay
+// as they were, and taking it off restores exactly those declarations (unless the page
+// itself changed one since).
+inline constexpr const char *kHelpers = R"JS(
+var lumox = window.__lumox || (window.__lumox = {
+  shown: function (e) {
+    if (e.localName === 'option' || e.localName === 'optgroup') {
+      e = e.closest('select') || e;
+    }
+    if (!e.isConnected || e.getClientRects().length === 0) return false;
+    if (e.checkVisibility) return e.checkVisibility({visibilityProperty: true});
+    var style = window.getComputedStyle(e);
+    return style.visibility !== 'hidden' && style.visibility !== 'collapse';
+  },
+  usable: function (e) {
+    var disabled = e.matches && e.matches(':disabled');
+    return [lumox.shown(e), !disabled, e.hasAttribute('readonly')];
+  },
+  unlight: function () {
+    var lit = lumox.lit;
+    lumox.lit = null;
+    if (!lit) return;
+    try {
+      for (var i = 0; i < lit.saved.length; i++) {
+        var s = lit.saved[i];
+        if (lit.el.style.getPropertyValue(s[0]) !== s[3]) continue;
+        if (s[1]) lit.el.style.setProperty(s[0], s[1], s[2]);
+        else lit.el.style.removeProperty(s[0]);
+      }
+      if (!lit.had && !lit.el.getAttribute('style')) lit.el.removeAttribute('style');
+    } catch (error) {}
+  },
+  light: function (e, css) {
+    lumox.unlight();
+    if (!css) return;
+    var wanted = document.createElement('div').style;
+    wanted.cssText = css;
+    var lit = {el: e, had: e.hasAttribute('style'), saved: []};
+    for (var i = 0; i < wanted.length; i++) {
+      var name = wanted[i];
+      var before = e.style.getPropertyValue(name), priority = e.style.getPropertyPriority(name);
+      e.style.setProperty(name, wanted.getPropertyValue(name), wanted.getPropertyPriority(name));
+      lit.saved.push([name, before, priority, e.style.getPropertyValue(name)]);
+    }
+    lumox.lit = lit;
+  }
+});
+)JS";
+
+// arguments: by, value, index, root (null: the document), highlight style. Returns null
+// while nothing matches, the number of matches while there are not index + 1 of them, 'unsupported' for a strategy it does not know,
+// else [element, tag name, rect, usable] with rect as WebDriver gives it and usable as
+// lumox.usable does; the element is highlighted.
+inline constexpr const char *kFindBody = R"JS(
+var by = arguments[0], value = arguments[1], index = arguments[2];
+var root = arguments[3] || document, found = [];
+function quoted(text) { return '"' + text.replace(/(["\\])/g, '\\$1') + '"'; }
+if (by === 'xpath') {
+  var snapshot = document.evaluate(value, root, null, 7, null);
+  for (var i = 0; i < snapshot.snapshotLength; i++) found.push(snapshot.snapshotItem(i));
+  for (var j = 0; j < found.length; j++) {
+    if (found[j].nodeType !== 1) return 'unsupported';
+  }
+} else if (by === 'css selector') {
+  found = root.querySelectorAll(value);
+} else if (by === 'id') {
+  found = root.querySelectorAll('[id=' + quoted(value) + ']');
+} else if (by === 'name') {
+  found = root.querySelectorAll('[name=' + quoted(value) + ']');
+} else if (by === 'tag name') {
+  found = root.getElementsByTagName(value);
+} else {
+  return 'unsupported';
+}
+if (found.length <= index) return index > 0 ? found.length : null;
+var e = found[index], r = e.getBoundingClientRect();
+lumox.light(e, arguments[4]);
+return [e, e.localName,
+        {height: r.height, width: r.width, x: r.x + window.pageXOffset, y: r.y + window.pageYOffset},
+        lumox.usable(e)];
+)JS";
+
+// arguments: element. Returns lumox.usable(element).
+inline constexpr const char *kUsableBody = "return lumox.usable(arguments[0]);";
+
+// Takes the highlight off, then runs the tester's script (arguments passed on): a script
+// reads the page as the page left it.
+inline constexpr const char *kUnlightBody = "lumox.unlight();";
+
+} // namespace lumox::actlib_utils::page_scripts
