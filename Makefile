@@ -151,7 +151,8 @@ BENCH_LUMOX := $(BENCH_WORK)/lumox
 BENCH_PYTHONPATH ?=
 LUMOX_PYTHON ?= $(if $(BENCH_PYTHONPATH),$(PYTHON),$(BENCH_LUMOX)/bin/python)
 BENCH_ARGS ?=
-BENCH_VENVS := $(BENCH_WORK)/pytest-httpx/.ready $(BENCH_WORK)/tavern/.ready $(BENCH_WORK)/robot/.ready
+BENCH_VENVS := $(BENCH_WORK)/pytest-httpx/.ready $(BENCH_WORK)/tavern/.ready $(BENCH_WORK)/robot/.ready \
+  $(BENCH_WORK)/robot-web/.ready
 
 $(BENCH_WORK)/pytest-httpx/.ready:
 	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
@@ -170,6 +171,12 @@ $(BENCH_WORK)/robot/.ready:
 	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
 	$(@D)/bin/python -m pip install -q --upgrade pip
 	$(@D)/bin/python -m pip install -q "robotframework>=7,<8" robotframework-requests
+	touch $@
+
+$(BENCH_WORK)/robot-web/.ready:
+	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
+	$(@D)/bin/python -m pip install -q --upgrade pip
+	$(@D)/bin/python -m pip install -q "robotframework>=7,<8" "robotframework-seleniumlibrary>=6,<7"
 	touch $@
 
 bench-venvs: $(BENCH_VENVS)

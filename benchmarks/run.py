@@ -10,16 +10,19 @@ import importlib.util
 import math
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
+import urllib.request
 from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import suites  # noqa: E402
-from measure import Command, RunError, Stat, alternate, ratio  # noqa: E402
+from measure import Command, RunError, Stat, alternate, ratio, run  # noqa: E402
+from webdriver_proxy import CountingProxy  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -37,7 +40,10 @@ SIZES = {
     "api": ((10, 1000), (10, 100)),
     "memory": ((1000, 10_000), (100, 1000)),
 }
-SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory"]
+SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory", "web"]
+# Debian's chromium and chromium-driver (make browsers).
+BROWSER = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
 
 
 @dataclass
@@ -64,6 +70,7 @@ class Bench:
         self.httpx = [str(venvs / "pytest-httpx" / "bin" / "python")]
         self.tavern = [str(venvs / "tavern" / "bin" / "python")]
         self.robot = [str(venvs / "robot" / "bin" / "python")]
+        self.robot_web = [str(venvs / "robot-web" / "bin" / "python")]
         self.peer_env = _env(None)
         self._made: dict[tuple, Path] = {}
 
@@ -229,6 +236,70 @@ class Bench:
         ]
 
 
+    def web(self):
+        """One browser flow per tool through a proxy that counts the WebDriver requests."""
+        port = _free_port()
+        driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        proxy = None
+        try:
+            _wait_for(f"http://127.0.0.1:{port}/status")
+            proxy = CountingProxy(port)
+            folder = self.suite("robot_web", self.base, proxy.url, BROWSER)
+            commands = [
+                self.lumox_run("web-lumox", self.suite("web_workbook", self.base, proxy.url,
+                                                       BROWSER)),
+                Command("web-robot", [*self.robot_web, "-m", "robot", "--output", "NONE",
+                                      "--report", "NONE", "--log", "NONE", "web.robot"],
+                        folder, self.peer_env)]
+            for command in commands:  # warm-up: page cache, byte code, the browser's files
+                run(command, self.logs)
+            samples = {c.name: [] for c in commands}
+            counts = {c.name: [] for c in commands}
+            for _ in range(self.runs):
+                for command in commands:
+                    proxy.reset()
+                    samples[command.name].append(run(command, self.logs))
+                    counts[command.name].append(proxy.counts())
+        finally:
+            if proxy is not None:
+                proxy.close()
+            driver.terminate()
+            driver.wait(timeout=30)
+        wall = {n: Stat.of([x.wall for x in s]) for n, s in samples.items()}
+        requests = {n: Stat.of([r for r, _ in c]) for n, c in counts.items()}
+        sent = {n: Stat.of([b / 1024 for _, b in c]) for n, c in counts.items()}
+        peer = "RF + SeleniumLibrary"
+        return [
+            Row("browser login flow, whole run", "wall s", wall["web-lumox"], peer,
+                wall["web-robot"], "<= 0.8x RF",
+                ratio(wall["web-lumox"], wall["web-robot"]) <= 0.8),
+            Row("browser login flow", "WebDriver requests", requests["web-lumox"], peer,
+                requests["web-robot"], "<= RF",
+                requests["web-lumox"].median <= requests["web-robot"].median),
+            Row("browser login flow", "KiB sent to the driver", sent["web-lumox"], peer,
+                sent["web-robot"]),
+        ]
+
+
+def _free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def _wait_for(url, seconds=30):
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            urllib.request.urlopen(url, timeout=2).read()
+            return
+        except OSError:
+            if time.monotonic() > deadline:
+                raise RunError(f"nothing answers at {url}")
+            time.sleep(0.1)
+
+
 def _per_unit(small, big, units):
     """Per run, the cost of one more case or row: (T_big - T_small) / units."""
     return {field: Stat.of([(getattr(b, field) - getattr(a, field)) / units
@@ -289,6 +360,7 @@ def machine(bench):
         f"pytest+httpx: {_version_of(bench.httpx, bench.peer_env, 'pytest', 'httpx')}",
         f"tavern:       {_version_of(bench.tavern, bench.peer_env, 'tavern', 'pytest', 'requests')}",
         f"robot:        {_version_of(bench.robot, bench.peer_env, 'robotframework', 'robotframework-requests', 'requests')}",
+        f"robot-web:    {_version_of(bench.robot_web, bench.peer_env, 'robotframework', 'robotframework-seleniumlibrary', 'selenium')}",
     ]
     return "\n".join(lines)
 

@@ -184,3 +184,47 @@ def robot_api(root: Path, requests: int, base: str) -> Path:
     lines = "\n".join([pair] * requests)
     (folder / "api.robot").write_text(ROBOT_API.format(base=base, lines=lines), encoding="utf-8")
     return folder
+
+
+# The demo's login page (examples/service.py): type two fields, submit, read the greeting
+# the page writes once the login call answers. Both tools drive Chromium through the same
+# WebDriver address (a counting proxy in front of chromedriver).
+ROBOT_WEB = """\
+*** Settings ***
+Library    SeleniumLibrary
+
+*** Test Cases ***
+Login
+    Open Browser    {base}/web/login    headlesschrome    remote_url={hub}
+    ...    options=add_argument("--no-sandbox");binary_location="{browser}"
+    Input Text    id:username    alice
+    Input Text    id:password    secret
+    Click Button    id:login
+    Wait Until Element Contains    id:message    欢迎
+    ${{text}}=    Get Text    id:message
+    Should Be Equal    ${{text}}    欢迎，alice
+    [Teardown]    Close Browser
+"""
+
+
+def web_workbook(root: Path, base: str, hub: str, browser: str) -> Path:
+    folder = _folder(root, "wb-web", base)
+    with open(folder / "pytest.ini", "a", encoding="utf-8") as ini:
+        ini.write(f"\n[lumox_ui]\nheadless = true\nbrowser_path = {browser}\n")
+    _workbook(folder / "test_web.xlsx", [
+        [1, None, "new_driver", "chromium", hub],
+        [2, None, "goto", f"{base}/web/login"],
+        [3, None, "input", "username ;; ID", "alice"],
+        [4, None, "input", "password ;; ID", "secret"],
+        [5, None, "click", "login ;; ID"],
+        [6, None, "save_text", "message ;; ID", "welcome", False],
+        [7, None, "assert", "欢迎，alice", "equal", "{welcome}"],
+    ])
+    return folder
+
+
+def robot_web(root: Path, base: str, hub: str, browser: str) -> Path:
+    folder = _folder(root, "robot-web")
+    (folder / "web.robot").write_text(ROBOT_WEB.format(base=base, hub=hub, browser=browser),
+                                      encoding="utf-8")
+    return folder
