@@ -171,12 +171,15 @@ void set_vars(py::object self, py::object var_name, py::object value) {
             [&] { self.attr("exchanger").attr("file")[var_name] = value; });
 }
 
-// Makes `driver` the object's session: maximised when it is a browser, with a new element
-// wait from the settings lumox_ui.wait_max and wait_poll (read now). A failed maximising
-// is logged on `log_name`, the logger of the keyword's own module.
+// Makes `driver` the object's session: maximised when it is a browser with a window, with a
+// new element wait from the settings lumox_ui.wait_max and wait_poll (read now). A failed
+// maximising is logged on `log_name`, the logger of the keyword's own module.
 void use_driver(py::object self, py::object driver, const std::string &log_name) {
     self.attr("driver") = driver;
-    if (is_browser_session(driver)) {
+    // A headless window keeps its size whatever maximising asks (lumox marks the sessions
+    // it starts headless).
+    const bool headless = py::bool_(py::getattr(driver, "lumox_headless", py::bool_(false)));
+    if (is_browser_session(driver) && !headless) {
         try {
             driver.attr("maximize_window")();
         } catch (py::error_already_set &error) {

@@ -230,6 +230,7 @@ py::object local_session(BrowserKind kind, const FactorySettings &config) {
     if (!profile_dir.empty()) {
         py::setattr(session, lumox::webdriver::kProfileDirAttr, py::str(profile_dir));
     }
+    py::setattr(session, lumox::webdriver::kHeadlessAttr, py::bool_(headless));
     return session;
 }
 
@@ -243,9 +244,12 @@ py::object remote_session(BrowserKind kind, const FactorySettings &config) {
     merge_capabilities(options, kind, config.capabilities);
     py::object selenium = py::module_::import("selenium.webdriver");
     py::object cls = lumox::webdriver::session_class("Remote", selenium.attr("Remote"));
-    return open_remote_session(
+    py::object session = open_remote_session(
         hub, cls, options,
         py::module_::import("selenium.webdriver.remote.client_config").attr("ClientConfig"));
+    py::setattr(session, lumox::webdriver::kHeadlessAttr,
+                py::bool_(config.headless.value_or(false)));
+    return session;
 }
 
 // The hub address to use: the `hub` argument when given (empty or "not set": this machine),

@@ -10,6 +10,9 @@ namespace py = pybind11;
 
 // The attribute holding the temporary profile directory removed by quit().
 inline constexpr const char *kProfileDirAttr = "_lumox_user_data_dir";
+// True on a browser session lumox started headless: its window has the size it has
+// (maximising changes nothing and costs a round trip).
+inline constexpr const char *kHeadlessAttr = "lumox_headless";
 
 // The class `name` of lumox.webdriver deriving from the selenium class `base`, created on
 // first use (so importing lumox does not import selenium's drivers).

@@ -85,8 +85,9 @@ void attach_driver_stack(py::handle error) {
     }
     py::module_ allure = py::module_::import("allure");
     tolerant("driver error", [&] {
+        py::object text_type = allure.attr("attachment_type").attr("TEXT");
         allure.attr("attach")(py::str(text), py::arg("name") = "driver error",
-                              py::arg("attachment_type") = allure.attr("attachment_type").attr("TEXT"));
+                              py::arg("attachment_type") = text_type);
         return py::object(py::none());
     });
 }
