@@ -78,7 +78,6 @@ void check_hub_answers(const Hub &hub) {
 
 py::object open_remote_session(const Hub &hub, py::object cls, py::object options,
                                py::object config_class) {
-    check_hub_answers(hub);
     const double limit = py::float_(wait_max()).cast<double>() + kSessionMargin;
     py::object client_config = config_class(
         py::arg("remote_server_addr") = hub.url, py::arg("timeout") = limit,
@@ -90,6 +89,9 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
     } catch (py::error_already_set &error) {
         const std::string opening = std::string(kind_of(hub)) + " " + hub.address;
         if (error.matches(py::module_::import("urllib3.exceptions").attr("HTTPError"))) {
+            // Asked only now, so a session that opens costs no round trip more: a hub that
+            // does not answer at all is named as such.
+            check_hub_answers(hub);
             char shown[32];
             std::snprintf(shown, sizeof shown, "%g", limit);
             fail_from(error, hub,
