@@ -240,7 +240,7 @@ bool can_interactive(py::object self, py::object ele) {
             usable = found[py::int_(1)];
         } else {
             static const std::string script =
-                std::string(page_scripts::kHelpers) + page_scripts::kUsableBody;
+                page_scripts::with_helpers(page_scripts::kUsableBody);
             usable = driver.attr("execute_script")(script, ele);
         }
         py::setattr(self, kFoundUsableAttr, py::none());
@@ -278,7 +278,7 @@ py::object find_element_now(py::object self, py::object loc) {
         const bool inside = relative && py::bool_(active);
         if (*by_script) {
             static const std::string script =
-                std::string(page_scripts::kHelpers) + page_scripts::kFindBody;
+                page_scripts::with_helpers(page_scripts::kFindBody);
             py::object found;
             try {
                 found = self.attr("driver").attr("execute_script")(
@@ -348,7 +348,7 @@ py::object find_element_now(py::object self, py::object loc) {
     // An empty highlight style means: leave the page's own style alone.
     if (!*by_script && !css.empty() && is_browser_session(driver)) {
         static const std::string light =
-            std::string(page_scripts::kHelpers) + "lumox.light(arguments[0], arguments[1]);";
+            page_scripts::with_helpers("lumox.light(arguments[0], arguments[1]);");
         driver.attr("execute_script")(light, ele, css);
     }
     return ele;

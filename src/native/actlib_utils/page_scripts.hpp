@@ -3,6 +3,9 @@
 // two of them with selenium's 17 KB and 5 KB atoms).
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace lumox::actlib_utils::page_scripts {
 
 // Shared helpers: whether an element shows and takes input, and taking the highlight off
@@ -92,8 +95,22 @@ return [e, e.localName,
 // arguments: element. Returns lumox.usable(element).
 inline constexpr const char *kUsableBody = "return lumox.usable(arguments[0]);";
 
-// Takes the highlight off, then runs the tester's script (arguments passed on): a script
-// reads the page as the page left it.
-inline constexpr const char *kUnlightBody = "lumox.unlight();";
+// The helpers and `body` as one script, without the indentation: every find sends it.
+inline std::string with_helpers(std::string_view body) {
+    std::string script;
+    bool line_start = true;
+    for (const std::string_view part : {std::string_view(kHelpers), body}) {
+        for (const char c : part) {
+            if (line_start && (c == ' ' || c == '\n')) {
+                continue;
+            }
+            script += c;
+            line_start = c == '\n';
+        }
+        script += '\n';
+        line_start = true;
+    }
+    return script;
+}
 
 } // namespace lumox::actlib_utils::page_scripts
