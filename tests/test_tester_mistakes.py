@@ -53,9 +53,9 @@ MISSPELT_CASES = """\
     steps:
       - request: {method: GET, url: /api/health, timeout: abc, headers: {X-Id: 5}}
         response: {status_code: ok, json: {$.status: {value: ok, mode: regex}}}
-        validate: {status: [ok]}
-        extract: {status: [jsn, $.status], length: [content, "(.*)"]}
-      - request: {method: GET}
+        validate: {status: [ok], day: 2024-01-01}
+        extract: {status: [jsn, $.status], length: [content, "(.*)"], tpl: "{{ pair }}"}
+      - request: {method: 5}
     """
 
 OTHER_PLUGINS_KEY = """\
@@ -135,6 +135,8 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
         "list ['ok']",
         "step 1: extract.status[0] 'jsn' is not one of json, text, headers, cookies, "
         "status_code, str, did you mean 'json'?",
+        "case 'wrong value types', step 2: request.method must be one of GET, POST, PUT, "
+        "PATCH, DELETE, HEAD, OPTIONS, TRACE",
         "case 'wrong value types', step 2: request.url is missing",
         "test_no_header.xlsx, sheet '登录': row 1 is the header row; steps start at row 2 (C1 "
         "holds the keyword 'send_http'",
@@ -151,7 +153,9 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     ]:
         assert line in out
     # Other methods and other response attributes (content) are the tester's own.
+    # ... and so are a date (YAML reads 2024-01-01 as one) and an extract from a template.
     assert "PROPFIND" not in out and "extract.length" not in out
+    assert "validate.day" not in out and "'tpl'" not in out
 
     # With strict_steps every key lumox does not know is an error, not only near misses.
     write_pytest_ini(pytester, INI.format(base=http_service).rstrip(" ")

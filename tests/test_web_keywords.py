@@ -104,12 +104,17 @@ class TestElementKeywords:
         assert kw.driver.execute_script(
             "return document.getElementById('name').hasAttribute('style')") is False
 
-    def test_a_text_read_right_after_a_click_that_loads_a_page_never_goes_stale(self, kw, page):
+    def test_elements_the_page_replaced_are_found_again(self, kw, page):
         page("hop_one.html")
         for _ in range(20):
             kw._key_click("hop ;; ID")
             kw._key_save_text("where ;; ID", "where")
             assert saved(kw, "where") in ("one", "two")
+        # Disabled when found, then replaced by an enabled one while lumox waited.
+        page("widgets.html")
+        kw._key_click("swap ;; ID")
+        kw._key_save_text("clicked ;; ID", "clicked")
+        assert saved(kw, "clicked") == "swap clicked"
 
     def test_chosen_picks_the_option_whose_text_is_exactly_the_value(self, kw, page, log):
         page("chosen.html")

@@ -38,6 +38,11 @@ double wait_seconds() {
         .cast<double>();
 }
 
+void pause_one_poll() {
+    py::module_::import("time").attr("sleep")(
+        py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_poll"));
+}
+
 std::optional<double> seconds_of(py::handle value) {
     if (PyBool_Check(value.ptr())) {
         return std::nullopt;

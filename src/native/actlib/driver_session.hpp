@@ -28,20 +28,25 @@ double monotonic_seconds();
 // The wait of the session in seconds (lumox_ui.wait_max).
 double wait_seconds();
 
-// Runs act(find()) and, while the element went away in between, finds it again and
-// retries, until lumox_ui.wait_max has passed; other errors propagate at once.
+// Pauses lumox_ui.wait_poll seconds.
+void pause_one_poll();
+
+// Runs act(find()) and, while the element went away (in the find's own checks or before
+// the action), finds it again and retries, a poll apart, until lumox_ui.wait_max has
+// passed; other errors propagate at once.
 template <typename Find, typename Act>
 py::object on_fresh_element(Find find_element, Act act) {
     const double give_up = monotonic_seconds() + wait_seconds();
     for (;;) {
-        py::object element = find_element();
         try {
+            py::object element = find_element();
             return act(element);
         } catch (py::error_already_set &error) {
             if (!element_went_away(error) || monotonic_seconds() > give_up) {
                 throw;
             }
         }
+        pause_one_poll();
     }
 }
 

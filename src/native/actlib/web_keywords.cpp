@@ -312,7 +312,8 @@ py::object shell(const KeywordArgs &call) {
     // The tester's script reads the page as the page left it: lumox's highlight comes off
     // first, in the same request. App sessions take "mobile: ..." commands here, as written.
     if (py::isinstance<py::str>(script) && driver.attr("capabilities").contains("browserName")) {
-        script = py::str("if (window.__lumox) window.__lumox.unlight();\nreturn (function () {\n" +
+        script = py::str("try { window.__lumox.unlight(); } catch (error) {}\n"
+                         "return (function () {\n" +
                          to_str(script) + "\n}).apply(this, arguments);");
     }
     py::object result = driver.attr("execute_script")(script, args);

@@ -14,13 +14,15 @@ namespace lumox::actlib_utils::page_scripts {
 // as they were, and taking it off restores exactly those declarations (unless the page
 // itself changed one since).
 inline constexpr const char *kHelpers = R"JS(
-var lumox = window.__lumox || (window.__lumox = {
+var lumox = window.__lumox && window.__lumox.madeByLumox === 1 ? window.__lumox : (window.__lumox = {
+  madeByLumox: 1,
   shown: function (e) {
     if (e.localName === 'option' || e.localName === 'optgroup') {
       e = e.closest('select') || e;
     }
     if (!e.isConnected || e.getClientRects().length === 0) return false;
-    if (e.checkVisibility) return e.checkVisibility({visibilityProperty: true});
+    if (e.checkVisibility &&
+        !e.checkVisibility({visibilityProperty: true, checkVisibilityCSS: true})) return false;
     var style = window.getComputedStyle(e);
     return style.visibility !== 'hidden' && style.visibility !== 'collapse';
   },
@@ -92,7 +94,8 @@ return [e, e.localName,
         lumox.usable(e)];
 )JS";
 
-// arguments: element. Returns lumox.usable(element).
+// arguments: element. Returns lumox.usable(element). Its "not shown" is a first answer only:
+// WebDriver's own displayedness decides then (zero-size boxes, display: contents, ...).
 inline constexpr const char *kUsableBody = "return lumox.usable(arguments[0]);";
 
 // The helpers and `body` as one script, without the indentation: every find sends it.

@@ -284,10 +284,23 @@ void check_method(py::handle request, std::vector<std::string> &problems, const 
     }
 }
 
+// A text that is one {{ ... }} template: its value is known once the step is rendered.
+bool is_whole_template(py::handle value) {
+    if (!PyUnicode_Check(value.ptr())) {
+        return false;
+    }
+    const std::string text = text_of(py::str(value).attr("strip")());
+    return text.size() >= 4 && text.rfind("{{", 0) == 0 &&
+           text.compare(text.size() - 2, 2, "}}") == 0;
+}
+
 // Each extract entry is [attr, expr] or [attr, expr, index].
 void check_extract_shapes(py::handle extract, std::vector<std::string> &problems,
                           const std::string &where) {
     for (auto [var_name, entry] : py::reinterpret_borrow<py::dict>(extract)) {
+        if (is_whole_template(entry)) {
+            continue; // a list once the step is rendered
+        }
         const bool listed = PyList_Check(entry.ptr()) != 0;
         if (!listed || (py::len(entry) != 2 && py::len(entry) != 3)) {
             problems.push_back(where + ": extract " + repr_of(var_name) +
