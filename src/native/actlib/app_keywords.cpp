@@ -260,7 +260,7 @@ void add_device_keywords(py::module_ &module, py::dict ns) {
                 {.name = "press",
                  .title = "长按元素",
                  .doc = "关键字：press\n长按指定的元素（适用于Appium）\n"
-                        ":param locator: iframe元素的定位器字符串，具体格式请参考关键字：show\n"
+                        ":param locator: 要长按的元素的定位器字符串，具体格式请参考关键字：show\n"
                         ":param times: 长按的秒数，默认为：1.0",
                  .params = {"locator", {"times", 1.0}},
                  .body = press});
@@ -300,7 +300,7 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
                 {.name = "ac_new_click",
                  .title = "新的动作：点击元素",
                  .doc = "关键字：ac_new_click\n使用新指针点击元素（多点触控） （适用于Appium）\n"
-                        ":param locator: iframe元素的定位器字符串，具体格式请参考关键字：show\n"
+                        ":param locator: 要点击的元素的定位器字符串，具体格式请参考关键字：show\n"
                         ":param times: 持续的秒数，默认为：0.1",
                  .params = {"locator", {"times", 0.1}},
                  .body = ac_new_click});
@@ -323,7 +323,7 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "ac_ele_down",
                  .title = "新的动作：按下元素",
-                 .doc = std::string("关键字：ac_ele_down\n使指针在指定坐标按下 （适用于Appium）\n") +
+                 .doc = std::string("关键字：ac_ele_down\n使指针在指定元素上按下 （适用于Appium）\n") +
                         kElementDoc,
                  .params = {"locator"},
                  .body = ac_ele_down});
@@ -337,7 +337,7 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "ac_ele_move",
                  .title = "新的动作：移动元素",
-                 .doc = std::string("关键字：ac_ele_move\n使指针移动到指定坐标 （适用于Appium）\n") +
+                 .doc = std::string("关键字：ac_ele_move\n使指针移动到指定元素 （适用于Appium）\n") +
                         kElementDoc,
                  .params = {"locator"},
                  .body = ac_ele_move});
