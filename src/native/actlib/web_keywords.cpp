@@ -209,31 +209,33 @@ void touch(const KeywordArgs &call) {
     in_step("暂存元素", py::dict(), [&] { call.self.attr("_activate_ele") = element; });
 }
 
-void click(const KeywordArgs &call) {
+// Runs `action` on the element of the row's locator once it is usable, as the report step
+// "操作元素"; an element the page replaced meanwhile is found again.
+template <typename F> void act_on_ready(const KeywordArgs &call, const char *announce, F action) {
     on_fresh_element([&] { return ready_element(call); }, [&](py::object element) {
-        actlib_log().info("元素就绪，准备点击... ele.id=" + to_str(element.attr("id")));
-        in_step("操作元素", py::dict(), [&] {
-            if (truthy(call["force"])) {
-                driver_of(call).attr("execute_script")("return arguments[0].click()", element);
-            } else {
-                element.attr("click")();
-            }
-        });
+        actlib_log().info(announce + to_str(element.attr("id")));
+        in_step("操作元素", py::dict(), [&] { action(element); });
         return py::object(py::none());
     });
 }
 
+void click(const KeywordArgs &call) {
+    act_on_ready(call, "元素就绪，准备点击... ele.id=", [&](py::object element) {
+        if (truthy(call["force"])) {
+            driver_of(call).attr("execute_script")("return arguments[0].click()", element);
+        } else {
+            element.attr("click")();
+        }
+    });
+}
+
 void input(const KeywordArgs &call) {
-    on_fresh_element([&] { return ready_element(call); }, [&](py::object element) {
-        actlib_log().info("元素就绪，准备输入... ele.id=" + to_str(element.attr("id")));
-        in_step("操作元素", py::dict(), [&] {
-            if (truthy(call["clear"])) {
-                element.attr("clear")();
-            }
-            py::object content = call["content"];
-            element.attr("send_keys")(content.is_none() ? py::str("") : as_text(content));
-        });
-        return py::object(py::none());
+    act_on_ready(call, "元素就绪，准备输入... ele.id=", [&](py::object element) {
+        if (truthy(call["clear"])) {
+            element.attr("clear")();
+        }
+        py::object content = call["content"];
+        element.attr("send_keys")(content.is_none() ? py::str("") : as_text(content));
     });
 }
 

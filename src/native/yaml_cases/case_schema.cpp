@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <map>
 
 namespace lumox::yaml_cases {
 
@@ -20,43 +21,60 @@ using lumox::py_helpers::to_str;
 
 py::dict definitions() { return case_schema()["definitions"]; }
 
+// The schema's nodes the checker treats apart, found once (the schema lives for the run).
+struct SpecialNodes {
+    const PyObject *request;   // the mapping form of a request
+    const PyObject *response;  // the mapping form of a response
+    const PyObject *attribute; // what an extract reads: [attr, expr, index][0]
+};
+
+const SpecialNodes &special_nodes() {
+    static const SpecialNodes nodes = [] {
+        py::dict found = definitions();
+        return SpecialNodes{
+            py::object(found["request"]["anyOf"][py::int_(1)]).ptr(),
+            py::object(found["response"]["anyOf"][py::int_(1)]).ptr(),
+            py::object(found["extraction"]["anyOf"][py::int_(0)]["items"][py::int_(0)]).ptr()};
+    }();
+    return nodes;
+}
+
 // The request and response mappings: their unknown keys are worded by the loader.
 bool unknown_keys_checked_elsewhere(py::handle node) {
-    static const PyObject *request = nullptr;
-    static const PyObject *response = nullptr;
-    if (request == nullptr) {
-        request = py::object(definitions()["request"]["anyOf"][py::int_(1)]).ptr();
-        response = py::object(definitions()["response"]["anyOf"][py::int_(1)]).ptr();
-    }
-    return node.ptr() == request || node.ptr() == response;
+    return node.ptr() == special_nodes().request || node.ptr() == special_nodes().response;
 }
 
 // The request's method: lumox sends any method (WebDAV's PROPFIND, ...); the loader flags
 // only near misses of the standard ones.
 bool method_of_request(py::handle node, py::handle key) {
-    static const PyObject *request = nullptr;
-    if (request == nullptr) {
-        request = py::object(definitions()["request"]["anyOf"][py::int_(1)]).ptr();
-    }
-    return node.ptr() == request && to_str(key) == "method";
+    return node.ptr() == special_nodes().request && to_str(key) == "method";
 }
 
-bool is_text(py::handle value) { return PyUnicode_Check(value.ptr()) != 0;
-}
+bool is_text(py::handle value) { return PyUnicode_Check(value.ptr()) != 0; }
 
 // The attribute an extract reads: any attribute of the response works (content, url,
 // reason_phrase, ...), so only a near miss of the usual ones is a mistake.
 py::object open_enum_of(py::handle node) {
-    static const PyObject *attribute = nullptr;
-    if (attribute == nullptr) {
-        attribute = py::object(definitions()["extraction"]["anyOf"][py::int_(0)]["items"]
-                                          [py::int_(0)])
-                        .ptr();
-    }
-    if (node.ptr() != attribute) {
+    if (node.ptr() != special_nodes().attribute) {
         return py::none();
     }
     return py::reinterpret_borrow<py::dict>(node)["anyOf"][py::int_(0)]["enum"];
+}
+
+std::string comma_joined(const std::vector<std::string> &names) {
+    std::string out;
+    for (const std::string &name : names) {
+        out += (out.empty() ? "" : ", ") + name;
+    }
+    return out;
+}
+
+std::vector<std::string> texts_of(py::handle list) {
+    std::vector<std::string> out;
+    for (py::handle item : list) {
+        out.push_back(to_str(item));
+    }
+    return out;
 }
 
 bool has(py::handle schema, const char *key) {
@@ -152,25 +170,11 @@ std::string joined_alternatives(std::vector<std::string> pieces) {
 }
 
 std::string kind_words(const std::string &type) {
-    if (type == "string") {
-        return "text";
-    }
-    if (type == "number") {
-        return "a number";
-    }
-    if (type == "integer") {
-        return "a whole number";
-    }
-    if (type == "boolean") {
-        return "true/false";
-    }
-    if (type == "object") {
-        return "a mapping";
-    }
-    if (type == "array") {
-        return "a list";
-    }
-    return type; // null
+    static const std::map<std::string, std::string> words = {
+        {"string", "text"},        {"number", "a number"}, {"integer", "a whole number"},
+        {"boolean", "true/false"}, {"object", "a mapping"}, {"array", "a list"}};
+    const auto found = words.find(type);
+    return found == words.end() ? type : found->second; // null
 }
 
 // A description sentence as a phrase inside a message.
@@ -211,11 +215,7 @@ std::vector<std::string> expected_pieces(py::handle schema) {
         return expected_pieces(get(node, "allOf")[py::int_(0)]);
     }
     if (has(node, "enum")) {
-        std::string names;
-        for (py::handle name : get(node, "enum")) {
-            names += (names.empty() ? "" : ", ") + to_str(name);
-        }
-        return {"one of " + names};
+        return {"one of " + comma_joined(texts_of(get(node, "enum")))};
     }
     if (has(node, "const")) {
         return {py::repr(get(node, "const")).cast<std::string>()};
@@ -340,10 +340,7 @@ void check_object(py::handle node, py::dict mapping, const std::string &path,
     py::object additional = has(node, "additionalProperties")
                                 ? get(node, "additionalProperties")
                                 : py::object(py::bool_(true));
-    std::vector<std::string> names;
-    for (auto [name, property] : properties) {
-        names.push_back(to_str(name));
-    }
+    const std::vector<std::string> names = texts_of(properties);
     for (auto [key, member] : mapping) {
         if (method_of_request(node, key) && is_text(member)) {
             continue; // its text is the loader's to check
@@ -356,11 +353,8 @@ void check_object(py::handle node, py::dict mapping, const std::string &path,
             std::string message = "unknown key " + py::repr(key).cast<std::string>() + " in " + path;
             const std::string hint =
                 lumox::core::did_you_mean(lumox::core::closest_names(to_str(key), names));
-            std::string keys;
-            for (const std::string &name : names) {
-                keys += (keys.empty() ? "" : ", ") + name;
-            }
-            problems.push_back(message + (hint.empty() ? "" : ", " + hint) + " (keys: " + keys + ")");
+            problems.push_back(message + (hint.empty() ? "" : ", " + hint) + " (keys: " +
+                               comma_joined(names) + ")");
         }
     }
 }
@@ -399,21 +393,14 @@ void check(py::handle schema, py::handle value, const std::string &path,
         return; // true: anything goes
     }
     if (py::object names = open_enum_of(node); !names.is_none() && PyUnicode_Check(value.ptr())) {
-        std::vector<std::string> known;
-        for (py::handle name : names) {
-            known.push_back(to_str(name));
-        }
+        const std::vector<std::string> known = texts_of(names);
         const std::string word = to_str(value);
         if (std::find(known.begin(), known.end(), word) == known.end()) {
             const std::string hint =
                 lumox::core::did_you_mean(lumox::core::closest_names(word, known));
             if (!hint.empty()) {
-                std::string listed;
-                for (const std::string &name : known) {
-                    listed += (listed.empty() ? "" : ", ") + name;
-                }
                 problems.push_back(path + " " + py::repr(value).cast<std::string>() +
-                                   " is not one of " + listed + ", " + hint);
+                                   " is not one of " + comma_joined(known) + ", " + hint);
             }
         }
         return;
