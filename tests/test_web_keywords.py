@@ -52,6 +52,7 @@ class TestElementKeywords:
         page("widgets.html")
         kw._key_input("name ;; ID", "abc", False)  # appended to "pre"
         kw._key_input("late-enabled ;; ID", 42)  # waits until enabled; a number as text
+        kw._key_input("replaced ;; ID", "new")  # cleared first
         kw._key_click("covered ;; ID", True)  # through the overlay, by script
         kw._key_save_text("clicked ;; ID", "forced")
         kw._key_move("menu ;; ID")
@@ -60,8 +61,11 @@ class TestElementKeywords:
         state = kw._key_shell(
             "return [arguments.length, arguments[0], document.getElementById('name').value,"
             " document.getElementById('late-enabled').value,"
-            " document.getElementById('clicked').textContent, window.scrollY > 1000]", "[1, 2]")
-        assert state == [1, [1, 2], "preabc", "42", "menu item", True]
+            " document.getElementById('clicked').textContent, window.scrollY > 1000,"
+            " document.getElementById('replaced').value, window.focused]", "[1, 2]")
+        # An empty field is typed into without a clear (which would focus and blur it first).
+        assert state == [1, [1, 2], "preabc", "42", "menu item", True, "new",
+                         {"name": 1, "late-enabled": 1, "replaced": 2}]
         assert saved(kw, "forced") == "covered clicked"
         assert kw._key_shell("return arguments[0]") is None  # no arguments: null
 
@@ -70,7 +74,8 @@ class TestElementKeywords:
         assert "鼠标悬停: locator=menu ;; ID, x=0, y=0" in lines
         hovered = [line for line in lines if line.startswith("鼠标悬停完成: elm.rect={")]
         assert len(hovered) == 1 and hovered[0].endswith(", x=0, y=0")
-        assert "命令执行结果:res=[1, [1, 2], 'preabc', '42', 'menu item', True]" in lines
+        assert any(line.startswith("命令执行结果:res=[1, [1, 2], 'preabc', '42', 'menu item', True,")
+                   for line in lines)
 
     def test_native_click_and_input_need_a_usable_element(self, kw, page):
         page("widgets.html")

@@ -5,6 +5,7 @@
 
 #include "core/notice_text.hpp"
 #include "core/xpath.hpp"
+#include "native/actlib_utils/page_scripts.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
@@ -231,7 +232,8 @@ void click(const KeywordArgs &call) {
 
 void input(const KeywordArgs &call) {
     act_on_ready(call, "元素就绪，准备输入... ele.id=", [&](py::object element) {
-        if (truthy(call["clear"])) {
+        if (truthy(call["clear"]) &&
+            !truthy(py::getattr(element, actlib_utils::page_scripts::kSeenEmptyAttr, py::bool_(false)))) {
             element.attr("clear")();
         }
         py::object content = call["content"];

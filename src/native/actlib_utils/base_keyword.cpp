@@ -244,6 +244,8 @@ bool can_interactive(py::object self, py::object ele) {
             usable = driver.attr("execute_script")(script, ele);
         }
         py::setattr(self, kFoundUsableAttr, py::none());
+        // As the page was a moment ago: `input` skips clearing a field that is empty.
+        py::setattr(ele, page_scripts::kSeenEmptyAttr, usable[py::int_(3)]);
         // Enabled, not read-only, and shown: when the script says hidden, WebDriver's own
         // (slower) displayedness has the last word, so lumox never waits for an element
         // selenium would call displayed.

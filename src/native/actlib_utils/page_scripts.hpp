@@ -8,7 +8,8 @@
 
 namespace lumox::actlib_utils::page_scripts {
 
-// Shared helpers: whether an element shows and takes input, and taking the highlight off
+// Shared helpers: whether an element shows and takes input (and, for a text field, whether
+// it is empty, so `input` need not clear it), and taking the highlight off
 // the element that has it. The highlight adds its declarations to the element's inline
 // style and remembers what they replaced, so `display: none` or the page's own colours stay
 // as they were, and taking it off restores exactly those declarations (unless the page
@@ -28,7 +29,8 @@ var lumox = window.__lumox && window.__lumox.madeByLumox === 1 ? window.__lumox 
   },
   usable: function (e) {
     var disabled = e.matches && e.matches(':disabled');
-    return [lumox.shown(e), !disabled, e.hasAttribute('readonly')];
+    var field = e.localName === 'input' || e.localName === 'textarea';
+    return [lumox.shown(e), !disabled, e.hasAttribute('readonly'), field && e.value === ''];
   },
   unlight: function () {
     var lit = lumox.lit;
@@ -97,6 +99,10 @@ return [e, e.localName,
 // arguments: element. Returns lumox.usable(element). Its "not shown" is a first answer only:
 // WebDriver's own displayedness decides then (zero-size boxes, display: contents, ...).
 inline constexpr const char *kUsableBody = "return lumox.usable(arguments[0]);";
+
+// The element attribute holding the last usability check's "empty text field": `input`
+// does not clear what is already empty (one request less, and no focus and blur events).
+inline constexpr const char *kSeenEmptyAttr = "lumox_seen_empty";
 
 // The helpers and `body` as one script, without the indentation: every find sends it.
 inline std::string with_helpers(std::string_view body) {
