@@ -152,7 +152,7 @@ BENCH_PYTHONPATH ?=
 LUMOX_PYTHON ?= $(if $(BENCH_PYTHONPATH),$(PYTHON),$(BENCH_LUMOX)/bin/python)
 BENCH_ARGS ?=
 BENCH_VENVS := $(BENCH_WORK)/pytest-httpx/.ready $(BENCH_WORK)/tavern/.ready $(BENCH_WORK)/robot/.ready \
-  $(BENCH_WORK)/robot-web/.ready
+  $(BENCH_WORK)/robot-web/.ready $(BENCH_WORK)/robot-app/.ready
 
 $(BENCH_WORK)/pytest-httpx/.ready:
 	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
@@ -179,6 +179,12 @@ $(BENCH_WORK)/robot-web/.ready:
 	$(@D)/bin/python -m pip install -q "robotframework>=7,<8" "robotframework-seleniumlibrary>=6,<7"
 	touch $@
 
+$(BENCH_WORK)/robot-app/.ready:
+	rm -rf $(@D) && $(BENCH_BASE_PYTHON) -m venv $(@D)
+	$(@D)/bin/python -m pip install -q --upgrade pip
+	$(@D)/bin/python -m pip install -q "robotframework>=7,<8" "robotframework-appiumlibrary>=3,<4"
+	touch $@
+
 bench-venvs: $(BENCH_VENVS)
 
 # lumox as a team installs it: the wheel of `make wheel`.
@@ -187,6 +193,6 @@ bench-lumox: wheel
 	$(BENCH_LUMOX)/bin/python -m pip install -q dist/lumox-*.whl
 	$(BENCH_LUMOX)/bin/python -m pip install -q --force-reinstall --no-deps dist/lumox-*.whl
 
-bench: $(if $(BENCH_PYTHONPATH),,bench-lumox) bench-venvs
+bench: $(if $(BENCH_PYTHONPATH),,bench-lumox) bench-venvs browsers node-packages
 	$(LUMOX_PYTHON) benchmarks/run.py --lumox-python $(LUMOX_PYTHON) \
 	  $(if $(BENCH_PYTHONPATH),--lumox-pythonpath $(abspath $(BENCH_PYTHONPATH))) $(BENCH_ARGS)

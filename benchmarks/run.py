@@ -40,7 +40,7 @@ SIZES = {
     "api": ((10, 1000), (10, 100)),
     "memory": ((1000, 10_000), (100, 1000)),
 }
-SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory", "web"]
+SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory", "web", "app"]
 # Debian's chromium and chromium-driver (make browsers).
 BROWSER = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -71,6 +71,7 @@ class Bench:
         self.tavern = [str(venvs / "tavern" / "bin" / "python")]
         self.robot = [str(venvs / "robot" / "bin" / "python")]
         self.robot_web = [str(venvs / "robot-web" / "bin" / "python")]
+        self.robot_app = [str(venvs / "robot-app" / "bin" / "python")]
         self.peer_env = _env(None)
         self._made: dict[tuple, Path] = {}
 
@@ -236,6 +237,36 @@ class Bench:
         ]
 
 
+    def _through_proxy(self, proxy, commands):
+        """Runs `commands` alternately through `proxy`: wall times, (requests, bytes) and the
+        requests themselves of every run, by command name."""
+        for command in commands:  # warm-up: page cache, byte code, the browser's files
+            run(command, self.logs)
+        samples = {c.name: [] for c in commands}
+        counts = {c.name: [] for c in commands}
+        logs = {}
+        for _ in range(self.runs):
+            for command in commands:
+                proxy.reset()
+                samples[command.name].append(run(command, self.logs))
+                counts[command.name].append(proxy.counts())
+                logs[command.name] = proxy.commands()
+        return samples, counts, logs
+
+    @staticmethod
+    def _flow_rows(flow, peer, names, samples, counts):
+        lumox, other = names
+        wall = {n: Stat.of([x.wall for x in s]) for n, s in samples.items()}
+        requests = {n: Stat.of([r for r, _ in c]) for n, c in counts.items()}
+        sent = {n: Stat.of([b / 1024 for _, b in c]) for n, c in counts.items()}
+        return [
+            Row(f"{flow}, whole run", "wall s", wall[lumox], peer, wall[other],
+                f"<= 0.8x {peer.split()[0]}", ratio(wall[lumox], wall[other]) <= 0.8),
+            Row(flow, "requests", requests[lumox], peer, requests[other], "<= peer",
+                requests[lumox].median <= requests[other].median),
+            Row(flow, "KiB sent", sent[lumox], peer, sent[other]),
+        ]
+
     def web(self):
         """One browser flow per tool through a proxy that counts the WebDriver requests."""
         port = _free_port()
@@ -252,34 +283,68 @@ class Bench:
                 Command("web-robot", [*self.robot_web, "-m", "robot", "--output", "NONE",
                                       "--report", "NONE", "--log", "NONE", "web.robot"],
                         folder, self.peer_env)]
-            for command in commands:  # warm-up: page cache, byte code, the browser's files
-                run(command, self.logs)
-            samples = {c.name: [] for c in commands}
-            counts = {c.name: [] for c in commands}
-            for _ in range(self.runs):
-                for command in commands:
-                    proxy.reset()
-                    samples[command.name].append(run(command, self.logs))
-                    counts[command.name].append(proxy.counts())
+            samples, counts, _ = self._through_proxy(proxy, commands)
         finally:
             if proxy is not None:
                 proxy.close()
             driver.terminate()
             driver.wait(timeout=30)
-        wall = {n: Stat.of([x.wall for x in s]) for n, s in samples.items()}
-        requests = {n: Stat.of([r for r, _ in c]) for n, c in counts.items()}
-        sent = {n: Stat.of([b / 1024 for _, b in c]) for n, c in counts.items()}
-        peer = "RF + SeleniumLibrary"
-        return [
-            Row("browser login flow, whole run", "wall s", wall["web-lumox"], peer,
-                wall["web-robot"], "<= 0.8x RF",
-                ratio(wall["web-lumox"], wall["web-robot"]) <= 0.8),
-            Row("browser login flow", "WebDriver requests", requests["web-lumox"], peer,
-                requests["web-robot"], "<= RF",
-                requests["web-lumox"].median <= requests["web-robot"].median),
-            Row("browser login flow", "KiB sent to the driver", sent["web-lumox"], peer,
-                sent["web-robot"]),
-        ]
+        return self._flow_rows("browser login flow", "RF + SeleniumLibrary",
+                               ("web-lumox", "web-robot"), samples, counts)
+
+    def app(self):
+        """One app flow per tool on Appium's fake driver, through the counting proxy; the
+        requests of each keyword are told apart by the element find that starts it."""
+        sys.path.insert(0, str(ROOT / "tests"))
+        from appium_server import AppiumNotInstalled, AppiumServer, write_app
+
+        logs_dir = WORK / "appium"
+        try:
+            server = AppiumServer(logs_dir)
+            server.start()
+        except AppiumNotInstalled as error:
+            raise RunError(str(error)) from None
+        proxy = None
+        try:
+            proxy = CountingProxy(server.port)
+            app = write_app(logs_dir / "app.xml")
+            folder = self.suite("robot_app", proxy.url, app)
+            commands = [
+                self.lumox_run("app-lumox", self.suite("app_workbook", proxy.url, app)),
+                Command("app-robot", [*self.robot_app, "-m", "robot", "--output", "NONE",
+                                      "--report", "NONE", "--log", "NONE", "app.robot"],
+                        folder, self.peer_env)]
+            samples, counts, logs = self._through_proxy(proxy, commands)
+        finally:
+            if proxy is not None:
+                proxy.close()
+            server.stop()
+        peer = "RF + AppiumLibrary"
+        rows = self._flow_rows("app login flow", peer, ("app-lumox", "app-robot"), samples,
+                               counts)
+        steps = {name: _requests_per_step(log) for name, log in logs.items()}
+        for index, step in enumerate(APP_STEPS):
+            mine, theirs = steps["app-lumox"][index], steps["app-robot"][index]
+            rows.append(Row(f"app: {step}", "requests", Stat.of([mine]), peer,
+                            Stat.of([theirs]), "<= peer", mine <= theirs))
+        return rows
+
+
+# The app flow's steps as the requests tell them apart: opening the session, then each
+# element keyword from its find on, then closing.
+APP_STEPS = ["start", "input", "input", "tap", "text", "quit"]
+
+
+def _requests_per_step(log):
+    """Requests before the first find, from each find to the next, and the closing DELETE."""
+    steps = [0]
+    for method, path in log:
+        if method == "DELETE" and path.rstrip("/").count("/") == 2:  # /session/<id>
+            steps.append(0)
+        elif method == "POST" and path.endswith("/element"):
+            steps.append(0)
+        steps[-1] += 1
+    return steps
 
 
 def _free_port():
@@ -361,6 +426,7 @@ def machine(bench):
         f"tavern:       {_version_of(bench.tavern, bench.peer_env, 'tavern', 'pytest', 'requests')}",
         f"robot:        {_version_of(bench.robot, bench.peer_env, 'robotframework', 'robotframework-requests', 'requests')}",
         f"robot-web:    {_version_of(bench.robot_web, bench.peer_env, 'robotframework', 'robotframework-seleniumlibrary', 'selenium')}",
+        f"robot-app:    {_version_of(bench.robot_app, bench.peer_env, 'robotframework', 'robotframework-appiumlibrary', 'Appium-Python-Client')}",
     ]
     return "\n".join(lines)
 

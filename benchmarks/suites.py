@@ -228,3 +228,43 @@ def robot_web(root: Path, base: str, hub: str, browser: str) -> Path:
     (folder / "web.robot").write_text(ROBOT_WEB.format(base=base, hub=hub, browser=browser),
                                       encoding="utf-8")
     return folder
+
+
+# An app on Appium's fake driver (tests/appium_server.py starts it, with the app description
+# written there): type into two fields, tap the button, read a field back. Inputs do not
+# clear first on either side (AppiumLibrary's Input Text does not), so both do the same work.
+ROBOT_APP = """\
+*** Settings ***
+Library    AppiumLibrary
+
+*** Test Cases ***
+Login
+    Open Application    {hub}    platformName=Fake    appium:automationName=Fake
+    ...    appium:app={app}
+    Input Text    id=user    alice
+    Input Text    id=password    secret
+    Click Element    id=login
+    ${{text}}=    Get Text    id=user
+    Should Be Equal    ${{text}}    alice
+    [Teardown]    Close Application
+"""
+
+
+def app_workbook(root: Path, hub: str, app: str) -> Path:
+    folder = _folder(root, "wb-app")
+    caps = f'{{"platformName": "Fake", "automationName": "Fake", "app": "{app}"}}'
+    _workbook(folder / "test_app.xlsx", [
+        [1, None, "new_driver", "android", hub, caps],
+        [2, None, "input", "user ;; ID", "alice", False],
+        [3, None, "input", "password ;; ID", "secret", False],
+        [4, None, "click", "login ;; ID"],
+        [5, None, "save_text", "user ;; ID", "typed", False],
+        [6, None, "assert", "alice", "equal", "{typed}"],
+    ])
+    return folder
+
+
+def robot_app(root: Path, hub: str, app: str) -> Path:
+    folder = _folder(root, "robot-app")
+    (folder / "app.robot").write_text(ROBOT_APP.format(hub=hub, app=app), encoding="utf-8")
+    return folder

@@ -2,7 +2,7 @@
 sent to it, so the browser scenario compares round trips as well as time.
 
 Both tools are pointed at it as their remote WebDriver address; `counts()` reads what went
-through since the last `reset()`.
+through since the last `reset()`, `commands()` the requests themselves.
 """
 
 from __future__ import annotations
@@ -16,6 +16,7 @@ class CountingProxy:
     def __init__(self, target_port: int):
         self.requests = 0
         self.sent = 0
+        self.log: list[tuple[str, str]] = []  # (method, path) of each request, in order
         self._lock = threading.Lock()
         proxy = self
 
@@ -35,6 +36,7 @@ class CountingProxy:
                 with proxy._lock:
                     proxy.requests += 1
                     proxy.sent += length
+                    proxy.log.append((self.command, self.path))
                 upstream = http.client.HTTPConnection("127.0.0.1", target_port, timeout=120)
                 try:
                     headers = {k: v for k, v in self.headers.items()
@@ -62,10 +64,15 @@ class CountingProxy:
     def reset(self) -> None:
         with self._lock:
             self.requests = self.sent = 0
+            self.log = []
 
     def counts(self) -> tuple[int, int]:
         with self._lock:
             return self.requests, self.sent
+
+    def commands(self) -> list[tuple[str, str]]:
+        with self._lock:
+            return list(self.log)
 
     def close(self) -> None:
         self.server.shutdown()

@@ -81,10 +81,20 @@ def test_every_app_keyword_runs_on_the_appium_server(pytester, appium_server):
         "shake never changes": [
             HEADER, [1, "", "new_driver", "android", server, caps_text(app, "io.lumox.still")],
             [2, "", "shake"]],
+        # The app library alone taps, types and reads; a tap waits for its element to show.
+        "late screen": [
+            HEADER, [1, "", "new_driver", "android", server,
+                     caps_text(app, "io.lumox.late", lumoxShowAfter={"hidden": 400})],
+            [2, "", "click", "hidden ;; ID"],
+            [3, "", "input", "user ;; ID", "alice"],
+            [4, "", "save_text", "user ;; ID", "typed"],
+            [5, "", "assert", "alice", "equal", "{typed}"]],
     })
     result = pytester.runpytest_subprocess("-s", "-o", "log_cli=true", "--log-cli-level=INFO")
-    result.assert_outcomes(passed=2)
+    result.assert_outcomes(passed=3)
     out = result.stdout.str()
+    # Tag and rect are asked for only because INFO lines are kept here.
+    assert "元素定位成功: 【MockText】{'x': 40, 'y': 880, 'width': 1000, 'height': 40}" in out
 
     every = session_of(appium_server, "io.lumox.every")
     assert every["ended"]  # quit with its case
@@ -148,10 +158,11 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         "no hub": [HEADER, [1, "", "new_driver", "android"]],
         "server down": [HEADER, [1, "", "new_driver", "ios", f"http://127.0.0.1:{closed_port}"]],
         "refused": [HEADER, [1, "", "new_driver", "android", server, refused]],
+        "never shown": case("io.lumox.hidden", ["click", "hidden ;; ID"]),
         "after the failures": case("io.lumox.after", ["press", "login ;; ID", 0.1]),
     })
     result = pytester.runpytest_subprocess("-rf", "--alluredir=allure")
-    result.assert_outcomes(passed=1, failed=8)
+    result.assert_outcomes(passed=1, failed=9)
     result.stdout.fnmatch_lines([
         f"*FAILED test_app.xlsx::no chain - row 3, ac_touch_down: ValueError: {NO_CHAIN}",
         f"*FAILED test_app.xlsx::second perform - row 8, ac_perform: ValueError: {NO_CHAIN}",
@@ -165,8 +176,11 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         f"http://127.0.0.1:{closed_port} does not answer*",
         "*FAILED test_app.xlsx::refused - row 2, new_driver: *WebDriverException: Message: Could "
         "not find a driver for automationName 'Nope'*",
+        "*FAILED test_app.xlsx::never shown - row 3, click: *InvalidElementStateException*",
     ])
     out = result.stdout.str()
+    assert "tried again for 1 s (lumox_ui.wait_max): the element kept being replaced, or " \
+           "refused the action (not on screen, not editable)" in out
     assert "context: no context 'WEBVIEW_9' in this session; its contexts are NATIVE_APP, " \
            "PROXY, WEBVIEW_1" in out
     assert f"the Appium server {server} did not start the session; capabilities sent: " \

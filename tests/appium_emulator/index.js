@@ -131,6 +131,31 @@ function changeScreen(driver) {
     : model.rawXml.slice(0, end) + SHAKEN_XML + model.rawXml.slice(end);
 }
 
+// Capability lumoxShowAfter, {elementId: milliseconds}: hidden elements of the app that
+// show once the session is that old, as a screen that is still loading does.
+function showLater(driver, caps) {
+  const delays = capability(caps, 'lumoxShowAfter');
+  if (!delays || typeof delays !== 'object') {
+    return;
+  }
+  for (const [id, ms] of Object.entries(delays)) {
+    setTimeout(() => {
+      const nodes = driver?.appModel?.dom?.getElementsByTagName('*') ?? [];
+      for (let i = 0; i < nodes.length; i++) {
+        if (nodes[i].getAttribute('id') === id) {
+          nodes[i].setAttribute('visible', 'true');
+        }
+      }
+      // Elements already found keep a copy of their node's attributes.
+      for (const element of Object.values(driver?.elMap ?? {})) {
+        if (element.nodeAttrs?.id === id) {
+          element.nodeAttrs.visible = 'true';
+        }
+      }
+    }, Number(ms)).unref();
+  }
+}
+
 function execEmuConsoleCommand(entry, params, driver) {
   const command = requireString(params, 'command');
   if (isShake(command)) {
@@ -170,7 +195,9 @@ class LumoxEmulatorPlugin extends BasePlugin {
     const result = await next();
     const sessionId = result?.error ? null : result?.value?.[0];
     if (sessionId) {
-      sessions.set(sessionId, newEntry(sessionId, copy(w3cRequest(capsArgs))));
+      const caps = copy(w3cRequest(capsArgs));
+      sessions.set(sessionId, newEntry(sessionId, caps));
+      showLater(driver.sessions?.[sessionId] ?? driver, caps);
     }
     return result;
   }

@@ -362,6 +362,8 @@ py::object define_app_keyword(py::module_ &module, py::object base_keyword) {
     py::dict ns;
     // An app session starts like a browser: new_driver android <Appium server> <capabilities>.
     add_session_keywords(module, ns);
+    // Tapping, typing and reading need no browser: `keyword_type = app` is enough for an app.
+    add_element_keywords(module, ns);
     ns["_ac"] = py::none(); // the pending touch action chain (MyActionChains)
     ns["_required_ac"] = py_helpers::method(
         &required_ac, "_required_ac", py::arg("self"),

@@ -3,6 +3,8 @@
 #include "native/common/errors.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace lumox::actlib {
 
@@ -23,10 +25,24 @@ py::object find(const py_helpers::KeywordArgs &call, py::handle locator) {
     return call.self.attr("find_element")(locator);
 }
 
-bool element_went_away(py::error_already_set &error) {
+bool is_app_session(py::handle driver) {
+    return !driver.attr("capabilities").contains("browserName");
+}
+
+bool element_went_away(py::error_already_set &error, bool app_session) {
     py::module_ exceptions = py::module_::import("selenium.common.exceptions");
     return error.matches(exceptions.attr("StaleElementReferenceException")) ||
-           error.matches(exceptions.attr("ElementNotInteractableException"));
+           error.matches(exceptions.attr("ElementNotInteractableException")) ||
+           (app_session && error.matches(exceptions.attr("InvalidElementStateException")));
+}
+
+void gave_up_on_element(py::error_already_set &error) {
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%g", wait_seconds());
+    py_helpers::add_note(error, std::string("tried again for ") + waited +
+                                    " s (lumox_ui.wait_max): the element kept being replaced, "
+                                    "or refused the action (not on screen, not editable)");
+    throw error;
 }
 
 double monotonic_seconds() {

@@ -18,9 +18,16 @@ py::object driver_of(const py_helpers::KeywordArgs &call);
 // The element of a locator expression, found through the object's find_element.
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator);
 
+// Whether the session drives an app on an Appium server rather than a browser.
+bool is_app_session(py::handle driver);
+
 // Whether `error` says the element is no longer the page's (the page replaced it, as a
-// click that loads a new page does) or cannot take the action yet.
-bool element_went_away(py::error_already_set &error);
+// click that loads a new page does) or cannot take the action yet. In app sessions an
+// element that is not shown yet is refused as being in an invalid state.
+bool element_went_away(py::error_already_set &error, bool app_session = false);
+
+// Raises `error` again with a note that the element was tried for lumox_ui.wait_max.
+[[noreturn]] void gave_up_on_element(py::error_already_set &error);
 
 // Seconds since an arbitrary start, for deadlines.
 double monotonic_seconds();
@@ -35,15 +42,18 @@ void pause_one_poll();
 // the action), finds it again and retries, a poll apart, until lumox_ui.wait_max has
 // passed; other errors propagate at once.
 template <typename Find, typename Act>
-py::object on_fresh_element(Find find_element, Act act) {
+py::object on_fresh_element(Find find_element, Act act, bool app_session = false) {
     const double give_up = monotonic_seconds() + wait_seconds();
     for (;;) {
         try {
             py::object element = find_element();
             return act(element);
         } catch (py::error_already_set &error) {
-            if (!element_went_away(error) || monotonic_seconds() > give_up) {
+            if (!element_went_away(error, app_session)) {
                 throw;
+            }
+            if (monotonic_seconds() > give_up) {
+                gave_up_on_element(error);
             }
         }
         pause_one_poll();

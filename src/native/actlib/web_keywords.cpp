@@ -213,11 +213,16 @@ void touch(const KeywordArgs &call) {
 // Runs `action` on the element of the row's locator once it is usable, as the report step
 // "操作元素"; an element the page replaced meanwhile is found again.
 template <typename F> void act_on_ready(const KeywordArgs &call, const char *announce, F action) {
-    on_fresh_element([&] { return ready_element(call); }, [&](py::object element) {
-        actlib_log().info(announce + to_str(element.attr("id")));
-        in_step("操作元素", py::dict(), [&] { action(element); });
-        return py::object(py::none());
-    });
+    // An app element not on screen yet is refused by the server: tried again, as in a
+    // browser the usability check waits for it.
+    on_fresh_element(
+        [&] { return ready_element(call); },
+        [&](py::object element) {
+            actlib_log().info(announce + to_str(element.attr("id")));
+            in_step("操作元素", py::dict(), [&] { action(element); });
+            return py::object(py::none());
+        },
+        is_app_session(driver_of(call)));
 }
 
 void click(const KeywordArgs &call) {
@@ -315,7 +320,7 @@ py::object shell(const KeywordArgs &call) {
     py::object script = call["scrip"];
     // The tester's script reads the page as the page left it: lumox's highlight comes off
     // first, in the same request. App sessions take "mobile: ..." commands here, as written.
-    if (py::isinstance<py::str>(script) && driver.attr("capabilities").contains("browserName")) {
+    if (py::isinstance<py::str>(script) && !is_app_session(driver)) {
         script = py::str("try { window.__lumox.unlight(); } catch (error) {}\n"
                          "return (function () {\n" +
                          to_str(script) + "\n}).apply(this, arguments);");
@@ -427,24 +432,6 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
                  .params = {"locator"},
                  .body = touch});
     add_keyword(module, ns,
-                {.name = "click",
-                 .title = "点击元素",
-                 .doc = std::string("关键字：click\n点击指定的元素，自动等待元素可交互， "
-                                    "也可以选择强制点击\n") +
-                        kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
-                 .params = {"locator", {"force", py::object(module.attr("DEFAULT_FORCE_CLICK"))}},
-                 .body = click});
-    add_keyword(
-        module, ns,
-        {.name = "input",
-         .title = "输入内容",
-         .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
-                kLocatorDoc +
-                "\n:param content: 要输入的内容，支持变量引用"
-                "\n:param clear: 清除原有内容，默认为True",
-         .params = {"locator", "content", {"clear", true}},
-         .body = input});
-    add_keyword(module, ns,
                 {.name = "chosen",
                  .title = "处理下拉选择",
                  .doc = std::string("关键字: chosen\n适用于jquery-chosen的下拉选择\n") +
@@ -543,22 +530,6 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
                  .params = {"var_name", "value"},
                  .body = save});
     add_keyword(module, ns,
-                {.name = "save_text",
-                 .title = "保存[文本]",
-                 .doc = std::string("关键字：save_text\n保存页面上text内容\n"
-                                    ":param var_name: 要保存的变量名\n") +
-                        kLocatorDoc + "\n:param allow_empty: 是否允许为空，默认为Ture",
-                 .params = {"locator", "var_name", {"allow_empty", true}},
-                 .body = save_text});
-    add_keyword(module, ns,
-                {.name = "save_attr",
-                 .title = "保存[元素属性]",
-                 .doc = std::string("关键字：save_attr\n保存元素属性\n"
-                                    ":param var_name: 要保存的变量名\n") +
-                        kLocatorDoc + "\n:param attr_name: 属性名",
-                 .params = {"locator", "var_name", "attr_name"},
-                 .body = save_attr});
-    add_keyword(module, ns,
                 {.name = "save_title",
                  .title = "保存[页面标题]",
                  .doc = "关键字：save_title\n保存网页标题\n:param var_name: 要保存的变量名",
@@ -578,6 +549,47 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
 }
 
 } // namespace
+
+// click, input, save_text and save_attr: the element keywords browsers and apps share.
+void add_element_keywords(py::module_ &module, py::dict ns) {
+    ns["_wait_alert"] = py_helpers::static_method(
+        &wait_alert, "_wait_alert", py::arg("driver"),
+        "Wait condition: the driver's open dialog (switch_to.alert), or False while none is open.");
+    add_keyword(module, ns,
+                {.name = "click",
+                 .title = "点击元素",
+                 .doc = std::string("关键字：click\n点击指定的元素，自动等待元素可交互， "
+                                    "也可以选择强制点击\n") +
+                        kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
+                 .params = {"locator", {"force", py::object(module.attr("DEFAULT_FORCE_CLICK"))}},
+                 .body = click});
+    add_keyword(
+        module, ns,
+        {.name = "input",
+         .title = "输入内容",
+         .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
+                kLocatorDoc +
+                "\n:param content: 要输入的内容，支持变量引用"
+                "\n:param clear: 清除原有内容，默认为True",
+         .params = {"locator", "content", {"clear", true}},
+         .body = input});
+    add_keyword(module, ns,
+                {.name = "save_text",
+                 .title = "保存[文本]",
+                 .doc = std::string("关键字：save_text\n保存页面上text内容\n"
+                                    ":param var_name: 要保存的变量名\n") +
+                        kLocatorDoc + "\n:param allow_empty: 是否允许为空，默认为Ture",
+                 .params = {"locator", "var_name", {"allow_empty", true}},
+                 .body = save_text});
+    add_keyword(module, ns,
+                {.name = "save_attr",
+                 .title = "保存[元素属性]",
+                 .doc = std::string("关键字：save_attr\n保存元素属性\n"
+                                    ":param var_name: 要保存的变量名\n") +
+                        kLocatorDoc + "\n:param attr_name: 属性名",
+                 .params = {"locator", "var_name", "attr_name"},
+                 .body = save_attr});
+}
 
 void add_session_keywords(py::module_ &module, py::dict ns) {
     py::object actlib = module;
@@ -604,9 +616,7 @@ void add_session_keywords(py::module_ &module, py::dict ns) {
 py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
     py::dict ns;
     add_session_keywords(module, ns);
-    ns["_wait_alert"] = py_helpers::static_method(
-        &wait_alert, "_wait_alert", py::arg("driver"),
-        "Wait condition: the driver's open dialog (switch_to.alert), or False while none is open.");
+    add_element_keywords(module, ns);
     add_page_keywords(module, ns);
     add_frame_and_value_keywords(module, ns);
     return py_helpers::make_class(module, "WebKeyWord", py::make_tuple(base_keyword), ns,

@@ -14,6 +14,9 @@ namespace py = pybind11;
 // drives a device: browsers and apps alike.
 void add_session_keywords(py::module_ &module, py::dict ns);
 
+// click, input, save_text and save_attr, which browsers and apps share.
+void add_element_keywords(py::module_ &module, py::dict ns);
+
 // Creates the class WebKeyWord (deriving from `base_keyword`) in `module` and returns it.
 py::object define_web_keyword(py::module_ &module, py::object base_keyword);
 

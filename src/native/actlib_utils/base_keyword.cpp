@@ -230,9 +230,9 @@ bool can_interactive(py::object self, py::object ele) {
     return in_step("判断元素是否可以交互", step_params({{"ele", ele}}), [&] {
         py::object driver = self.attr("driver");
         if (!is_browser_session(driver)) {
-            // An app element must show as well: a tap on one not yet on screen failed at once.
-            return py::bool_(ele.attr("is_displayed")()).cast<bool>() &&
-                   py::bool_(ele.attr("is_enabled")()).cast<bool>();
+            // One round trip: whether the element shows, the server decides when it is
+            // tapped or typed into, and the keywords try again while it refuses.
+            return py::bool_(ele.attr("is_enabled")()).cast<bool>();
         }
         py::object usable = py::none();
         py::object found = py::getattr(self, kFoundUsableAttr, py::none());
@@ -332,7 +332,8 @@ py::object find_element_now(py::object self, py::object loc) {
         py::object ele = found[position];
         if (is_toast) {
             logger().info("元素定位成功");
-        } else {
+        } else if (logger().info_enabled()) {
+            // Two round trips (tag name, rect): asked only when the line is kept.
             logger().info("元素定位成功: 【" + to_str(ele.attr("tag_name")) + "】" +
                           to_str(ele.attr("rect")));
         }
@@ -406,7 +407,7 @@ py::object define_base_keyword(py::module_ &module) {
     ns["can_interactive"] =
         method(&can_interactive, "can_interactive", py::arg("self"), py::arg("ele"),
                "True when the element can take input: displayed, enabled and not read-only "
-               "(in apps: enabled).");
+               "(in apps: enabled; the server refuses an element it does not show yet).");
     ns["_use_driver"] = method(&use_driver, "_use_driver", py::arg("self"), py::arg("driver"),
                                py::arg("log_name") = "lumox.actlib_utils",
                                "Makes `driver` the session of the keywords: maximised when it "
