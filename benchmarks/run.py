@@ -267,8 +267,19 @@ class Bench:
             Row(flow, "KiB sent", sent[lumox], peer, sent[other]),
         ]
 
+    @staticmethod
+    def _steps_row(name, peer, flow, samples, many):
+        """The flow's steps once more, start-up and session aside: (T_many - T_1) / (many - 1)."""
+        step = {tool: _per_unit(samples[f"{flow}-{tool}-1"], samples[f"{flow}-{tool}-{many}"],
+                                many - 1)["wall"] for tool in ("lumox", "robot")}
+        return Row(name, "wall ms", step["lumox"].scaled(1000), peer,
+                   step["robot"].scaled(1000), f"<= 0.8x {peer.split()[0]}",
+                   ratio(step["lumox"], step["robot"]) <= 0.8)
+
     def web(self):
-        """One browser flow per tool through a proxy that counts the WebDriver requests."""
+        """One browser flow per tool through a proxy that counts the WebDriver requests, and
+        the same with its steps repeated, which sets them apart from start-up."""
+        many = 2 if self.quick else FLOW_REPEATS
         port = _free_port()
         driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
@@ -276,21 +287,25 @@ class Bench:
         try:
             _wait_for(f"http://127.0.0.1:{port}/status")
             proxy = CountingProxy(port)
-            folder = self.suite("robot_web", self.base, proxy.url, BROWSER)
-            commands = [
-                self.lumox_run("web-lumox", self.suite("web_workbook", self.base, proxy.url,
-                                                       BROWSER)),
-                Command("web-robot", [*self.robot_web, "-m", "robot", "--output", "NONE",
-                                      "--report", "NONE", "--log", "NONE", "web.robot"],
-                        folder, self.peer_env)]
+            commands = []
+            for repeat in (1, many):
+                commands.append(self.lumox_run(f"web-lumox-{repeat}", self.suite(
+                    "web_workbook", self.base, proxy.url, BROWSER, repeat)))
+                commands.append(Command(
+                    f"web-robot-{repeat}", [*self.robot_web, "-m", "robot", "--output", "NONE",
+                                            "--report", "NONE", "--log", "NONE", "web.robot"],
+                    self.suite("robot_web", self.base, proxy.url, BROWSER, repeat),
+                    self.peer_env))
             samples, counts, _ = self._through_proxy(proxy, commands)
         finally:
             if proxy is not None:
                 proxy.close()
             driver.terminate()
             driver.wait(timeout=30)
-        return self._flow_rows("browser login flow", "RF + SeleniumLibrary",
-                               ("web-lumox", "web-robot"), samples, counts)
+        peer = "RF + SeleniumLibrary"
+        return [*self._flow_rows("browser login flow", peer, ("web-lumox-1", "web-robot-1"),
+                                 samples, counts),
+                self._steps_row("browser flow steps, once more", peer, "web", samples, many)]
 
     def app(self):
         """One app flow per tool on Appium's fake driver, through the counting proxy; the
@@ -305,30 +320,37 @@ class Bench:
         except AppiumNotInstalled as error:
             raise RunError(str(error)) from None
         proxy = None
+        many = 2 if self.quick else FLOW_REPEATS
         try:
             proxy = CountingProxy(server.port)
             app = write_app(logs_dir / "app.xml")
-            folder = self.suite("robot_app", proxy.url, app)
-            commands = [
-                self.lumox_run("app-lumox", self.suite("app_workbook", proxy.url, app)),
-                Command("app-robot", [*self.robot_app, "-m", "robot", "--output", "NONE",
-                                      "--report", "NONE", "--log", "NONE", "app.robot"],
-                        folder, self.peer_env)]
+            commands = []
+            for repeat in (1, many):
+                commands.append(self.lumox_run(f"app-lumox-{repeat}", self.suite(
+                    "app_workbook", proxy.url, app, repeat)))
+                commands.append(Command(
+                    f"app-robot-{repeat}", [*self.robot_app, "-m", "robot", "--output", "NONE",
+                                            "--report", "NONE", "--log", "NONE", "app.robot"],
+                    self.suite("robot_app", proxy.url, app, repeat), self.peer_env))
             samples, counts, logs = self._through_proxy(proxy, commands)
         finally:
             if proxy is not None:
                 proxy.close()
             server.stop()
         peer = "RF + AppiumLibrary"
-        rows = self._flow_rows("app login flow", peer, ("app-lumox", "app-robot"), samples,
+        rows = self._flow_rows("app login flow", peer, ("app-lumox-1", "app-robot-1"), samples,
                                counts)
+        rows.append(self._steps_row("app flow steps, once more", peer, "app", samples, many))
         steps = {name: _requests_per_step(log) for name, log in logs.items()}
-        for index, step in enumerate(APP_STEPS):
-            mine, theirs = steps["app-lumox"][index], steps["app-robot"][index]
-            rows.append(Row(f"app: {step}", "requests", Stat.of([mine]), peer,
+        for index, name in enumerate(APP_STEPS):
+            mine, theirs = steps["app-lumox-1"][index], steps["app-robot-1"][index]
+            rows.append(Row(f"app: {name}", "requests", Stat.of([mine]), peer,
                             Stat.of([theirs]), "<= peer", mine <= theirs))
         return rows
 
+
+# How often a flow's steps run in the longer run that sets them apart from start-up.
+FLOW_REPEATS = 21
 
 # The app flow's steps as the requests tell them apart: opening the session, then each
 # element keyword from its find on, then closing.
@@ -341,7 +363,7 @@ def _requests_per_step(log):
     for method, path in log:
         if method == "DELETE" and path.rstrip("/").count("/") == 2:  # /session/<id>
             steps.append(0)
-        elif method == "POST" and path.endswith("/element"):
+        elif method == "POST" and path.endswith(("/element", "/elements")):
             steps.append(0)
         steps[-1] += 1
     return steps

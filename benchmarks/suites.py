@@ -197,36 +197,43 @@ Library    SeleniumLibrary
 Login
     Open Browser    {base}/web/login    headlesschrome    remote_url={hub}
     ...    options=add_argument("--no-sandbox");binary_location="{browser}"
+{steps}
+    [Teardown]    Close Browser
+"""
+
+ROBOT_WEB_STEPS = """\
     Input Text    id:username    alice
     Input Text    id:password    secret
     Click Button    id:login
     Wait Until Element Contains    id:message    欢迎
-    ${{text}}=    Get Text    id:message
-    Should Be Equal    ${{text}}    欢迎，alice
-    [Teardown]    Close Browser
-"""
+    ${text}=    Get Text    id:message
+    Should Be Equal    ${text}    欢迎，alice"""
 
 
-def web_workbook(root: Path, base: str, hub: str, browser: str) -> Path:
-    folder = _folder(root, "wb-web", base)
+def web_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
+    """The browser flow; with `repeat` its steps from the page load on `repeat` times."""
+    folder = _folder(root, f"wb-web-{repeat}", base)
     with open(folder / "pytest.ini", "a", encoding="utf-8") as ini:
         ini.write(f"\n[lumox_ui]\nheadless = true\nbrowser_path = {browser}\n")
-    _workbook(folder / "test_web.xlsx", [
-        [1, None, "new_driver", "chromium", hub],
-        [2, None, "goto", f"{base}/web/login"],
-        [3, None, "input", "username ;; ID", "alice"],
-        [4, None, "input", "password ;; ID", "secret"],
-        [5, None, "click", "login ;; ID"],
-        [6, None, "save_text", "message ;; ID", "welcome", False],
-        [7, None, "assert", "欢迎，alice", "equal", "{welcome}"],
-    ])
+    steps = [
+        ["goto", f"{base}/web/login"],
+        ["input", "username ;; ID", "alice"],
+        ["input", "password ;; ID", "secret"],
+        ["click", "login ;; ID"],
+        ["save_text", "message ;; ID", "welcome", False],
+        ["assert", "欢迎，alice", "equal", "{welcome}"],
+    ] * repeat
+    _workbook(folder / "test_web.xlsx", [[1, None, "new_driver", "chromium", hub]] +
+              [[n, None, *step] for n, step in enumerate(steps, start=2)])
     return folder
 
 
-def robot_web(root: Path, base: str, hub: str, browser: str) -> Path:
-    folder = _folder(root, "robot-web")
-    (folder / "web.robot").write_text(ROBOT_WEB.format(base=base, hub=hub, browser=browser),
-                                      encoding="utf-8")
+def robot_web(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
+    folder = _folder(root, f"robot-web-{repeat}")
+    # Open Browser loads the page the first time; Go To before every later round.
+    steps = f"\n    Go To    {base}/web/login\n".join([ROBOT_WEB_STEPS] * repeat)
+    (folder / "web.robot").write_text(
+        ROBOT_WEB.format(base=base, hub=hub, browser=browser, steps=steps), encoding="utf-8")
     return folder
 
 
@@ -241,30 +248,37 @@ Library    AppiumLibrary
 Login
     Open Application    {hub}    platformName=Fake    appium:automationName=Fake
     ...    appium:app={app}
-    Input Text    id=user    alice
-    Input Text    id=password    secret
-    Click Element    id=login
-    ${{text}}=    Get Text    id=user
-    Should Be Equal    ${{text}}    alice
+{steps}
     [Teardown]    Close Application
 """
 
+ROBOT_APP_STEPS = """\
+    Input Text    id=user    alice
+    Input Text    id=password    secret
+    Click Element    id=login
+    ${text}=    Get Text    id=user
+    Should Be Equal    ${text}    alice"""
 
-def app_workbook(root: Path, hub: str, app: str) -> Path:
-    folder = _folder(root, "wb-app")
+
+def app_workbook(root: Path, hub: str, app: str, repeat: int = 1) -> Path:
+    """The app flow; with `repeat` its steps (all but the session start) `repeat` times."""
+    folder = _folder(root, f"wb-app-{repeat}")
     caps = f'{{"platformName": "Fake", "automationName": "Fake", "app": "{app}"}}'
-    _workbook(folder / "test_app.xlsx", [
-        [1, None, "new_driver", "android", hub, caps],
-        [2, None, "input", "user ;; ID", "alice", False],
-        [3, None, "input", "password ;; ID", "secret", False],
-        [4, None, "click", "login ;; ID"],
-        [5, None, "save_text", "user ;; ID", "typed", False],
-        [6, None, "assert", "alice", "equal", "{typed}"],
-    ])
+    steps = [
+        ["input", "user ;; ID", "alice", False],
+        ["input", "password ;; ID", "secret", False],
+        ["click", "login ;; ID"],
+        ["save_text", "user ;; ID", "typed", False],
+        ["assert", "alice", "equal", "{typed}"],
+    ] * repeat
+    _workbook(folder / "test_app.xlsx", [[1, None, "new_driver", "android", hub, caps]] +
+              [[n, None, *step] for n, step in enumerate(steps, start=2)])
     return folder
 
 
-def robot_app(root: Path, hub: str, app: str) -> Path:
-    folder = _folder(root, "robot-app")
-    (folder / "app.robot").write_text(ROBOT_APP.format(hub=hub, app=app), encoding="utf-8")
+def robot_app(root: Path, hub: str, app: str, repeat: int = 1) -> Path:
+    folder = _folder(root, f"robot-app-{repeat}")
+    steps = "\n".join([ROBOT_APP_STEPS] * repeat)
+    (folder / "app.robot").write_text(ROBOT_APP.format(hub=hub, app=app, steps=steps),
+                                      encoding="utf-8")
     return folder
