@@ -85,10 +85,15 @@ def test_every_app_keyword_runs_on_the_appium_server(pytester, appium_server):
         "late screen": [
             HEADER, [1, "", "new_driver", "android", server,
                      caps_text(app, "io.lumox.late", lumoxShowAfter={"hidden": 400})],
-            [2, "", "click", "hidden ;; ID"],
-            [3, "", "input", "user ;; ID", "alice"],
-            [4, "", "save_text", "user ;; ID", "typed"],
-            [5, "", "assert", "alice", "equal", "{typed}"]],
+            [2, "", "should_not_be_visible", "hidden ;; ID"],
+            [3, "", "click", "hidden ;; ID"],
+            [4, "", "should_be_visible", "hidden ;; ID"],
+            [5, "", "input", "user ;; ID", "alice"],
+            [6, "", "save_text", "user ;; ID", "typed"],
+            [7, "", "assert", "alice", "equal", "{typed}"],
+            [8, "", "should_have_value", "user ;; ID", "alice"],
+            [9, "", "should_not_exist", "nothing ;; ID"],
+            [10, "", "wait_gone", "nothing ;; ID", 0.5]],
     })
     result = pytester.runpytest_subprocess("-s", "-o", "log_cli=true", "--log-cli-level=INFO")
     result.assert_outcomes(passed=3)
@@ -159,10 +164,11 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         "server down": [HEADER, [1, "", "new_driver", "ios", f"http://127.0.0.1:{closed_port}"]],
         "refused": [HEADER, [1, "", "new_driver", "android", server, refused]],
         "never shown": case("io.lumox.hidden", ["click", "hidden ;; ID"]),
+        "disabled": case("io.lumox.disabled", ["should_be_enabled", "disabled ;; ID"]),
         "after the failures": case("io.lumox.after", ["press", "login ;; ID", 0.1]),
     })
     result = pytester.runpytest_subprocess("-rf", "--alluredir=allure")
-    result.assert_outcomes(passed=1, failed=9)
+    result.assert_outcomes(passed=1, failed=10)
     result.stdout.fnmatch_lines([
         f"*FAILED test_app.xlsx::no chain - row 3, ac_touch_down: ValueError: {NO_CHAIN}",
         f"*FAILED test_app.xlsx::second perform - row 8, ac_perform: ValueError: {NO_CHAIN}",
@@ -177,6 +183,8 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         "*FAILED test_app.xlsx::refused - row 2, new_driver: *WebDriverException: Message: Could "
         "not find a driver for automationName 'Nope'*",
         "*FAILED test_app.xlsx::never shown - row 3, click: *InvalidElementStateException*",
+        "*FAILED test_app.xlsx::disabled - row 3, should_be_enabled: AssertionError: element "
+        "disabled ;; ID is disabled",
     ])
     out = result.stdout.str()
     assert "tried again for 1 s (lumox_ui.wait_max): the element kept being replaced, or " \

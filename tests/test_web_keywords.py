@@ -408,6 +408,27 @@ def every_keyword_case(pages):
     ]
 
 
+# On widgets.html: "late" gets its text after 1 s, "leaving" is removed and "fading" hidden
+# after 0.7 s, "secret" never shows.
+WAITS_AND_CHECKS = [
+    ["wait_visible", "late ;; ID"],
+    ["wait_text", "late ;; ID", "arrived", 3],
+    ["wait_gone", "leaving ;; ID"],
+    ["wait_not_visible", "fading ;; ID"],
+    ["should_be_enabled", "late-enabled ;; ID"],
+    ["should_be_visible", "name ;; ID"],
+    ["should_not_be_visible", "secret ;; ID"],
+    ["should_not_be_visible", "nothing ;; ID"],
+    ["should_not_exist", "nothing ;; ID"],
+    ["should_contain", "late ;; ID", "arr"],
+    ["should_have_value", "name ;; ID", "pre"],
+    ["wait_url", "widgets.html"],
+    ["wait_title", "lumox widgets", "equal", 1],
+    ["save_attr", "secret ;; ID", "secret_id", "id"],  # found (and highlighted) ...
+    ["should_not_be_visible", "secret ;; ID"],  # ... and still hidden
+]
+
+
 @pytest.mark.usefixtures("wide_terminal")
 def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
         pytester, test_pages, closed_port):
@@ -424,6 +445,16 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
         "missing element": [HEADER, [1, "", "new_driver"],
                             [2, "", "goto", f"{test_pages}/widgets.html"],
                             [3, "点击不存在的按钮", "click", "#nothing ;; CSS_SELECTOR"]],
+        "waits and checks": [HEADER, [1, "", "new_driver"],
+                             [2, "", "goto", f"{test_pages}/widgets.html"],
+                             *[[n, "", *row] for n, row in enumerate(WAITS_AND_CHECKS, start=3)]],
+        "waits out": [HEADER, [1, "", "new_driver"], [2, "", "goto", f"{test_pages}/widgets.html"],
+                      [3, "", "wait_visible", "secret ;; ID", 0.3]],
+        "exists": [HEADER, [1, "", "new_driver"], [2, "", "goto", f"{test_pages}/widgets.html"],
+                   [3, "", "should_not_exist", "name ;; ID"]],
+        "wrong value": [HEADER, [1, "", "new_driver"],
+                        [2, "", "goto", f"{test_pages}/widgets.html"],
+                        [3, "", "should_have_value", "name ;; ID", "post"]],
         "hub down": [HEADER, [1, "", "new_driver", "chrome", f"http://127.0.0.1:{closed_port}"]],
         # chromedriver's error came with its native stack: a dozen "#3 0x55d… <unknown>" lines.
         "bad address": [HEADER, [1, "", "new_driver"], [2, "", "goto", "no address"]],
@@ -435,7 +466,7 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     before = browser_processes()
     result = pytester.runpytest_subprocess("-rf", "--alluredir=allure", "-o", "log_cli=true",
                                            "--log-cli-level=WARNING")
-    result.assert_outcomes(passed=2, failed=3)
+    result.assert_outcomes(passed=3, failed=6)
     assert left_behind(before) == set()
     assert "<unknown>" not in result.stdout.str() and "Stacktrace:" not in result.stdout.str()
     result.stdout.fnmatch_lines([
@@ -456,6 +487,14 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
         f"http://127.0.0.1:{closed_port} does not answer*",
     ])
     assert "; check the hub argument and that the hub is running" in result.stdout.str()
+    result.stdout.fnmatch_lines([
+        "*FAILED test_web.xlsx::waits out - row 4, wait_visible: *TimeoutException: Message: "
+        "element secret ;; ID did not show within 0.3 s",
+        "*FAILED test_web.xlsx::exists - row 4, should_not_exist: AssertionError: element "
+        "name ;; ID exists (1 match of Locator(value='name', by='id', index=0))",
+        "*FAILED test_web.xlsx::wrong value - row 4, should_have_value: AssertionError: element "
+        "name ;; ID has the value 'pre', not 'post'",
+    ])
 
     # The failing row's report step carries the screenshot, the URL and the title.
     results = [json.loads(path.read_text(encoding="utf-8"))
@@ -468,6 +507,9 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     assert attachments["screenshot"].read_bytes().startswith(b"\x89PNG\r\n")
     assert attachments["URL"].read_text() == f"{test_pages}/widgets.html"
     assert attachments["title"].read_text() == "lumox widgets"
+    (exists,) = [r for r in results if r["name"] == "exists"]
+    assert exists["steps"][-1]["status"] == "failed"  # a check, not a broken row
+    assert "screenshot" in {a["name"] for a in exists["steps"][-1]["attachments"]}
     (passed,) = [r for r in results if r["name"] == "every keyword"]
     assert not any("attachments" in step and step["attachments"] for step in passed["steps"])
     # Readable parameters (no <NotSetEnum.NOT_SET…> or WebElement session ids), and no step

@@ -1,6 +1,7 @@
 #include "app_keywords.hpp"
 
 #include "shared.hpp"
+#include "check_keywords.hpp"
 #include "driver_session.hpp"
 #include "web_keywords.hpp"
 
@@ -364,6 +365,7 @@ py::object define_app_keyword(py::module_ &module, py::object base_keyword) {
     add_session_keywords(module, ns);
     // Tapping, typing and reading need no browser: `keyword_type = app` is enough for an app.
     add_element_keywords(module, ns);
+    add_check_keywords(module, ns);
     ns["_ac"] = py::none(); // the pending touch action chain (MyActionChains)
     ns["_required_ac"] = py_helpers::method(
         &required_ac, "_required_ac", py::arg("self"),

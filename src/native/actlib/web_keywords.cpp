@@ -1,6 +1,7 @@
 #include "web_keywords.hpp"
 
 #include "shared.hpp"
+#include "check_keywords.hpp"
 #include "driver_session.hpp"
 
 #include "core/notice_text.hpp"
@@ -617,6 +618,8 @@ py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
     py::dict ns;
     add_session_keywords(module, ns);
     add_element_keywords(module, ns);
+    add_check_keywords(module, ns);
+    add_page_wait_keywords(module, ns);
     add_page_keywords(module, ns);
     add_frame_and_value_keywords(module, ns);
     return py_helpers::make_class(module, "WebKeyWord", py::make_tuple(base_keyword), ns,

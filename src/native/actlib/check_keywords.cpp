@@ -1,0 +1,357 @@
+#include "check_keywords.hpp"
+
+#include "driver_session.hpp"
+#include "shared.hpp"
+
+#include "native/actlib_utils/page_scripts.hpp"
+#include "native/common/errors.hpp"
+#include "native/common/keyword.hpp"
+#include "native/common/truthy.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace lumox::actlib {
+
+namespace {
+
+using py_helpers::add_keyword;
+using py_helpers::KeywordArgs;
+using py_helpers::raise_error;
+using py_helpers::to_repr;
+using py_helpers::to_str;
+using py_helpers::truthy;
+
+constexpr const char *kCheckLocatorDoc =
+    ":param locator: 定位器字符串，具体格式请参考关键字：show";
+constexpr const char *kTimeoutDoc = ":param timeout: 最长等待的秒数，默认为lumox_ui.wait_max";
+
+// The row's `timeout` in seconds: lumox_ui.wait_max when the cell is empty.
+double row_timeout(const KeywordArgs &call, const char *keyword) {
+    py::object value = call["timeout"];
+    if (value.is_none() || (py::isinstance<py::str>(value) && to_str(value).empty())) {
+        return wait_seconds();
+    }
+    const auto seconds = seconds_of(value);
+    if (!seconds) {
+        raise_error(PyExc_ValueError, std::string(keyword) +
+                                          ": timeout must be a number of seconds such as 5 "
+                                          "or 0.5, not " + to_repr(value));
+    }
+    return *seconds;
+}
+
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+// The element the locator names as the page is now, or None: no wait.
+py::object element_now(const KeywordArgs &call, py::handle locator) {
+    py::object driver = driver_of(call);
+    py::object parsed = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
+    py::object root = driver;
+    py::object active = call.self.attr("_activate_ele");
+    if (to_str(parsed.attr("value")).rfind("./", 0) == 0 && truthy(active)) {
+        root = active; // relative to the element touch chose, as the other keywords are
+    }
+    py::list found(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")));
+    const auto index = parsed.attr("index").cast<std::size_t>();
+    return found.size() > index ? py::object(found[index]) : py::object(py::none());
+}
+
+// Whether the element shows: the page script first, WebDriver's displayedness when the
+// script says hidden (as the element keywords decide); in apps the server's word.
+bool shown(py::handle driver, py::handle element) {
+    if (is_app_session(driver)) {
+        return truthy(element.attr("is_displayed")());
+    }
+    static const std::string script =
+        actlib_utils::page_scripts::with_helpers("return lumox.shown(arguments[0]);");
+    return truthy(driver.attr("execute_script")(script, element)) ||
+           truthy(element.attr("is_displayed")());
+}
+
+// Asks `holds` every lumox_ui.wait_poll seconds until it is true (true) or `seconds` have
+// passed (false). An element the page replaced meanwhile counts as "not yet".
+template <typename F> bool holds_within(double seconds, F holds) {
+    const double give_up = monotonic_seconds() + seconds;
+    for (;;) {
+        try {
+            if (holds()) {
+                return true;
+            }
+        } catch (py::error_already_set &error) {
+            if (!element_went_away(error)) {
+                throw;
+            }
+        }
+        if (monotonic_seconds() >= give_up) {
+            return false;
+        }
+        pause_one_poll();
+    }
+}
+
+[[noreturn]] void timed_out(const std::string &message) {
+    raise_error(py::module_::import("selenium.common.exceptions").attr("TimeoutException"),
+                message);
+}
+
+[[noreturn]] void check_failed(const std::string &message) {
+    raise_error(PyExc_AssertionError, message);
+}
+
+std::string named(const KeywordArgs &call) { return "element " + to_str(call["locator"]); }
+
+std::string text_of(py::handle element) { return to_str(element.attr("text")); }
+
+// ---- waits -------------------------------------------------------------------------------
+
+void wait_visible(const KeywordArgs &call) {
+    const double seconds = row_timeout(call, "wait_visible");
+    actlib_log().info("等待元素可见: locator=" + to_str(call["locator"]) +
+                      ", timeout=" + seconds_text(seconds));
+    py::object driver = driver_of(call);
+    py::object locator = call["locator"];
+    if (!holds_within(seconds, [&] {
+            py::object element = element_now(call, locator);
+            return !element.is_none() && shown(driver, element);
+        })) {
+        timed_out(named(call) + " did not show within " + seconds_text(seconds) + " s");
+    }
+}
+
+void wait_not_visible(const KeywordArgs &call) {
+    const double seconds = row_timeout(call, "wait_not_visible");
+    actlib_log().info("等待元素不可见: locator=" + to_str(call["locator"]) +
+                      ", timeout=" + seconds_text(seconds));
+    py::object driver = driver_of(call);
+    py::object locator = call["locator"];
+    if (!holds_within(seconds, [&] {
+            py::object element = element_now(call, locator);
+            return element.is_none() || !shown(driver, element);
+        })) {
+        timed_out(named(call) + " still shows after " + seconds_text(seconds) + " s");
+    }
+}
+
+void wait_gone(const KeywordArgs &call) {
+    const double seconds = row_timeout(call, "wait_gone");
+    actlib_log().info("等待元素消失: locator=" + to_str(call["locator"]) +
+                      ", timeout=" + seconds_text(seconds));
+    py::object locator = call["locator"];
+    if (!holds_within(seconds, [&] { return element_now(call, locator).is_none(); })) {
+        timed_out(named(call) + " is still on the page after " + seconds_text(seconds) +
+                  " s (shown or not)");
+    }
+}
+
+void wait_text(const KeywordArgs &call) {
+    const double seconds = row_timeout(call, "wait_text");
+    const std::string wanted = to_str(py::str(call["text"]));
+    actlib_log().info("等待元素文本: locator=" + to_str(call["locator"]) + ", text=" + wanted +
+                      ", timeout=" + seconds_text(seconds));
+    py::object locator = call["locator"];
+    std::string last = "(no such element)";
+    if (!holds_within(seconds, [&] {
+            py::object element = element_now(call, locator);
+            if (element.is_none()) {
+                return false;
+            }
+            last = to_repr(py::str(text_of(element)));
+            return text_of(element).find(wanted) != std::string::npos;
+        })) {
+        timed_out(named(call) + " did not contain " + to_repr(py::str(wanted)) + " within " +
+                  seconds_text(seconds) + " s; its text: " + last);
+    }
+}
+
+// ---- checks, at once ---------------------------------------------------------------------------
+
+void should_be_visible(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    if (!shown(driver_of(call), element)) {
+        check_failed(named(call) + " is on the page but does not show");
+    }
+}
+
+void should_not_be_visible(const KeywordArgs &call) {
+    py::object element = element_now(call, call["locator"]);
+    if (!element.is_none() && shown(driver_of(call), element)) {
+        check_failed(named(call) + " shows; expected it hidden or absent");
+    }
+}
+
+void should_be_enabled(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    if (!truthy(element.attr("is_enabled")())) {
+        check_failed(named(call) + " is disabled");
+    }
+}
+
+void should_contain(const KeywordArgs &call) {
+    const std::string wanted = to_str(py::str(call["text"]));
+    const std::string text = text_of(find(call, call["locator"]));
+    if (text.find(wanted) == std::string::npos) {
+        check_failed(named(call) + " does not contain " + to_repr(py::str(wanted)) +
+                     "; its text: " + to_repr(py::str(text)));
+    }
+}
+
+void should_have_value(const KeywordArgs &call) {
+    py::object element = find(call, call["locator"]);
+    // A field's value in a browser; in apps what the field holds is its text.
+    py::object value = is_app_session(driver_of(call)) ? element.attr("text")
+                                                        : element.attr("get_attribute")("value");
+    const std::string wanted = to_str(py::str(call["value"]));
+    if (value.is_none() || to_str(value) != wanted) {
+        check_failed(named(call) + " has the value " + to_repr(value) + ", not " +
+                     to_repr(py::str(wanted)));
+    }
+}
+
+void should_not_exist(const KeywordArgs &call) {
+    py::object driver = driver_of(call);
+    py::object parsed =
+        py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(call["locator"]);
+    const auto count = py::len(driver.attr("find_elements")(parsed.attr("by"), parsed.attr("value")));
+    if (count > parsed.attr("index").cast<std::size_t>()) {
+        check_failed(named(call) + " exists (" + std::to_string(count) +
+                     (count == 1 ? " match" : " matches") + " of " + to_str(parsed) + ")");
+    }
+}
+
+// ---- the page ------------------------------------------------------------------------------------
+
+// wait_url and wait_title: `read` gives the page's value, `mode` is contains or equal.
+template <typename Read>
+void wait_page_value(const KeywordArgs &call, const char *keyword, const char *what,
+                     Read read) {
+    const double seconds = row_timeout(call, keyword);
+    const std::string wanted = to_str(py::str(call["text"]));
+    const std::string mode = to_str(py::str(call["mode"]));
+    if (mode != "contains" && mode != "equal") {
+        raise_error(PyExc_ValueError, std::string(keyword) + ": mode must be contains or equal, "
+                                                             "not " + to_repr(call["mode"]));
+    }
+    actlib_log().info(std::string("等待页面") + what + ": " + mode + " " + wanted +
+                      ", timeout=" + seconds_text(seconds));
+    std::string last;
+    if (!holds_within(seconds, [&] {
+            last = read();
+            return mode == "equal" ? last == wanted : last.find(wanted) != std::string::npos;
+        })) {
+        timed_out(std::string("the page's ") + what + " did not " +
+                  (mode == "equal" ? "become " : "contain ") + to_repr(py::str(wanted)) +
+                  " within " + seconds_text(seconds) + " s; it is " + to_repr(py::str(last)));
+    }
+}
+
+std::string doc(const char *name, const char *what, const std::string &params) {
+    return std::string("关键字：") + name + "\n" + what + "\n" + params;
+}
+
+} // namespace
+
+void add_check_keywords(py::module_ &module, py::dict ns) {
+    const py::object none = py::none();
+    const std::string locator_timeout = std::string(kCheckLocatorDoc) + "\n" + kTimeoutDoc;
+    add_keyword(module, ns,
+                {.name = "wait_visible",
+                 .title = "等待元素可见",
+                 .doc = doc("wait_visible", "等待元素出现并可见", locator_timeout),
+                 .params = {"locator", {"timeout", none}},
+                 .body = wait_visible});
+    add_keyword(module, ns,
+                {.name = "wait_not_visible",
+                 .title = "等待元素不可见",
+                 .doc = doc("wait_not_visible", "等待元素隐藏或消失", locator_timeout),
+                 .params = {"locator", {"timeout", none}},
+                 .body = wait_not_visible});
+    add_keyword(module, ns,
+                {.name = "wait_gone",
+                 .title = "等待元素消失",
+                 .doc = doc("wait_gone", "等待元素从页面上移除", locator_timeout),
+                 .params = {"locator", {"timeout", none}},
+                 .body = wait_gone});
+    add_keyword(module, ns,
+                {.name = "wait_text",
+                 .title = "等待元素文本",
+                 .doc = doc("wait_text", "等待元素的文本包含指定内容",
+                            std::string(kCheckLocatorDoc) +
+                                "\n:param text: 要包含的文本，支持变量引用\n" + kTimeoutDoc),
+                 .params = {"locator", "text", {"timeout", none}},
+                 .body = wait_text});
+    add_keyword(module, ns,
+                {.name = "should_be_visible",
+                 .title = "检查元素可见",
+                 .doc = doc("should_be_visible", "检查元素可见，否则用例失败", kCheckLocatorDoc),
+                 .params = {"locator"},
+                 .body = should_be_visible});
+    add_keyword(module, ns,
+                {.name = "should_not_be_visible",
+                 .title = "检查元素不可见",
+                 .doc = doc("should_not_be_visible", "检查元素此刻隐藏或不存在，否则用例失败（不等待）",
+                            kCheckLocatorDoc),
+                 .params = {"locator"},
+                 .body = should_not_be_visible});
+    add_keyword(module, ns,
+                {.name = "should_be_enabled",
+                 .title = "检查元素可用",
+                 .doc = doc("should_be_enabled", "检查元素可用（未禁用），否则用例失败",
+                            kCheckLocatorDoc),
+                 .params = {"locator"},
+                 .body = should_be_enabled});
+    add_keyword(module, ns,
+                {.name = "should_contain",
+                 .title = "检查元素文本",
+                 .doc = doc("should_contain", "检查元素的文本包含指定内容，否则用例失败",
+                            std::string(kCheckLocatorDoc) + "\n:param text: 要包含的文本，支持变量引用"),
+                 .params = {"locator", "text"},
+                 .body = should_contain});
+    add_keyword(module, ns,
+                {.name = "should_have_value",
+                 .title = "检查输入框的值",
+                 .doc = doc("should_have_value", "检查输入框的值等于指定内容，否则用例失败",
+                            std::string(kCheckLocatorDoc) + "\n:param value: 预期的值，支持变量引用"),
+                 .params = {"locator", "value"},
+                 .body = should_have_value});
+    add_keyword(module, ns,
+                {.name = "should_not_exist",
+                 .title = "检查元素不存在",
+                 .doc = doc("should_not_exist", "检查元素此刻不在页面上，否则用例失败（不等待）",
+                            kCheckLocatorDoc),
+                 .params = {"locator"},
+                 .body = should_not_exist});
+}
+
+void add_page_wait_keywords(py::module_ &module, py::dict ns) {
+    const py::object none = py::none();
+    const std::string params = std::string(":param text: 预期的内容，支持变量引用\n"
+                                           ":param mode: contains（包含，默认）或 equal（等于）\n") +
+                               kTimeoutDoc;
+    add_keyword(module, ns,
+                {.name = "wait_url",
+                 .title = "等待网址",
+                 .doc = doc("wait_url", "等待当前网址包含或等于指定内容", params),
+                 .params = {"text", {"mode", "contains"}, {"timeout", none}},
+                 .body = [](const KeywordArgs &call) {
+                     wait_page_value(call, "wait_url", "网址", [&] {
+                         return to_str(driver_of(call).attr("current_url"));
+                     });
+                 }});
+    add_keyword(module, ns,
+                {.name = "wait_title",
+                 .title = "等待标题",
+                 .doc = doc("wait_title", "等待页面标题包含或等于指定内容", params),
+                 .params = {"text", {"mode", "contains"}, {"timeout", none}},
+                 .body = [](const KeywordArgs &call) {
+                     wait_page_value(call, "wait_title", "标题", [&] {
+                         return to_str(driver_of(call).attr("title"));
+                     });
+                 }});
+}
+
+} // namespace lumox::actlib
