@@ -426,6 +426,8 @@ WAITS_AND_CHECKS = [
     ["wait_title", "lumox widgets", "equal", 1],
     ["save_attr", "secret ;; ID", "secret_id", "id"],  # found (and highlighted) ...
     ["should_not_be_visible", "secret ;; ID"],  # ... and still hidden
+    ["touch", "list ;; ID"],
+    ["should_not_exist", ".//p ;; XPATH"],  # inside the list only: the page has <p>s
 ]
 
 

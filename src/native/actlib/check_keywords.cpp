@@ -47,18 +47,31 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
-// The element the locator names as the page is now, or None: no wait.
-py::object element_now(const KeywordArgs &call, py::handle locator) {
+// What the locator matches as the page is now (no wait): the parsed locator and its
+// matches, searched inside the element `touch` chose when the value starts with "./", as
+// the other keywords do.
+struct Matches {
+    py::object locator;
+    py::list elements;
+};
+
+Matches matches_now(const KeywordArgs &call, py::handle locator) {
     py::object driver = driver_of(call);
     py::object parsed = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
     py::object root = driver;
     py::object active = call.self.attr("_activate_ele");
     if (to_str(parsed.attr("value")).rfind("./", 0) == 0 && truthy(active)) {
-        root = active; // relative to the element touch chose, as the other keywords are
+        root = active;
     }
-    py::list found(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")));
-    const auto index = parsed.attr("index").cast<std::size_t>();
-    return found.size() > index ? py::object(found[index]) : py::object(py::none());
+    return {parsed, py::list(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")))};
+}
+
+// The element the locator names as the page is now, or None.
+py::object element_now(const KeywordArgs &call, py::handle locator) {
+    const Matches found = matches_now(call, locator);
+    const auto index = found.locator.attr("index").cast<std::size_t>();
+    return found.elements.size() > index ? py::object(found.elements[index])
+                                         : py::object(py::none());
 }
 
 // Whether the element shows: the page script first, WebDriver's displayedness when the
@@ -213,13 +226,11 @@ void should_have_value(const KeywordArgs &call) {
 }
 
 void should_not_exist(const KeywordArgs &call) {
-    py::object driver = driver_of(call);
-    py::object parsed =
-        py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(call["locator"]);
-    const auto count = py::len(driver.attr("find_elements")(parsed.attr("by"), parsed.attr("value")));
-    if (count > parsed.attr("index").cast<std::size_t>()) {
+    const Matches found = matches_now(call, call["locator"]);
+    const std::size_t count = found.elements.size();
+    if (count > found.locator.attr("index").cast<std::size_t>()) {
         check_failed(named(call) + " exists (" + std::to_string(count) +
-                     (count == 1 ? " match" : " matches") + " of " + to_str(parsed) + ")");
+                     (count == 1 ? " match" : " matches") + " of " + to_str(found.locator) + ")");
     }
 }
 
