@@ -8,7 +8,6 @@
 #include "native/common/keyword.hpp"
 #include "native/common/truthy.hpp"
 
-#include <cstdio>
 #include <string>
 
 namespace lumox::actlib {
@@ -22,8 +21,6 @@ using py_helpers::to_repr;
 using py_helpers::to_str;
 using py_helpers::truthy;
 
-constexpr const char *kCheckLocatorDoc =
-    ":param locator: 定位器字符串，具体格式请参考关键字：show";
 constexpr const char *kTimeoutDoc = ":param timeout: 最长等待的秒数，默认为lumox_ui.wait_max";
 
 // The row's `timeout` in seconds: lumox_ui.wait_max when the cell is empty.
@@ -39,12 +36,6 @@ double row_timeout(const KeywordArgs &call, const char *keyword) {
                                           "or 0.5, not " + to_repr(value));
     }
     return *seconds;
-}
-
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
 }
 
 // What the locator matches as the page is now (no wait): the parsed locator and its
@@ -107,78 +98,86 @@ template <typename F> bool holds_within(double seconds, F holds) {
     }
 }
 
-[[noreturn]] void timed_out(const std::string &message) {
-    raise_error(py::module_::import("selenium.common.exceptions").attr("TimeoutException"),
-                message);
+std::string named(const KeywordArgs &call) { return "element " + to_str(call["locator"]); }
+
+std::string text_of(py::handle element) { return to_str(element.attr("text")); }
+
+// A wait of one row: logs `announce` with the row's timeout, then asks `holds` until it is
+// true; when the time is up, fails with TimeoutException and failure(seconds as text).
+template <typename Holds, typename Failure>
+void wait_for(const KeywordArgs &call, const char *keyword, const std::string &announce,
+              Holds holds, Failure failure) {
+    const double seconds = row_timeout(call, keyword);
+    actlib_log().info(announce + ", timeout=" + seconds_text(seconds));
+    if (!holds_within(seconds, holds)) {
+        raise_error(py::module_::import("selenium.common.exceptions").attr("TimeoutException"),
+                    failure(seconds_text(seconds)));
+    }
 }
 
 [[noreturn]] void check_failed(const std::string &message) {
     raise_error(PyExc_AssertionError, message);
 }
 
-std::string named(const KeywordArgs &call) { return "element " + to_str(call["locator"]); }
-
-std::string text_of(py::handle element) { return to_str(element.attr("text")); }
-
 // ---- waits -------------------------------------------------------------------------------
 
 void wait_visible(const KeywordArgs &call) {
-    const double seconds = row_timeout(call, "wait_visible");
-    actlib_log().info("等待元素可见: locator=" + to_str(call["locator"]) +
-                      ", timeout=" + seconds_text(seconds));
     py::object driver = driver_of(call);
     py::object locator = call["locator"];
-    if (!holds_within(seconds, [&] {
+    wait_for(
+        call, "wait_visible", "等待元素可见: locator=" + to_str(locator),
+        [&] {
             py::object element = element_now(call, locator);
             return !element.is_none() && shown(driver, element);
-        })) {
-        timed_out(named(call) + " did not show within " + seconds_text(seconds) + " s");
-    }
+        },
+        [&](const std::string &seconds) {
+            return named(call) + " did not show within " + seconds + " s";
+        });
 }
 
 void wait_not_visible(const KeywordArgs &call) {
-    const double seconds = row_timeout(call, "wait_not_visible");
-    actlib_log().info("等待元素不可见: locator=" + to_str(call["locator"]) +
-                      ", timeout=" + seconds_text(seconds));
     py::object driver = driver_of(call);
     py::object locator = call["locator"];
-    if (!holds_within(seconds, [&] {
+    wait_for(
+        call, "wait_not_visible", "等待元素不可见: locator=" + to_str(locator),
+        [&] {
             py::object element = element_now(call, locator);
             return element.is_none() || !shown(driver, element);
-        })) {
-        timed_out(named(call) + " still shows after " + seconds_text(seconds) + " s");
-    }
+        },
+        [&](const std::string &seconds) {
+            return named(call) + " still shows after " + seconds + " s";
+        });
 }
 
 void wait_gone(const KeywordArgs &call) {
-    const double seconds = row_timeout(call, "wait_gone");
-    actlib_log().info("等待元素消失: locator=" + to_str(call["locator"]) +
-                      ", timeout=" + seconds_text(seconds));
     py::object locator = call["locator"];
-    if (!holds_within(seconds, [&] { return element_now(call, locator).is_none(); })) {
-        timed_out(named(call) + " is still on the page after " + seconds_text(seconds) +
-                  " s (shown or not)");
-    }
+    wait_for(
+        call, "wait_gone", "等待元素消失: locator=" + to_str(locator),
+        [&] { return element_now(call, locator).is_none(); },
+        [&](const std::string &seconds) {
+            return named(call) + " is still on the page after " + seconds + " s (shown or not)";
+        });
 }
 
 void wait_text(const KeywordArgs &call) {
-    const double seconds = row_timeout(call, "wait_text");
-    const std::string wanted = to_str(py::str(call["text"]));
-    actlib_log().info("等待元素文本: locator=" + to_str(call["locator"]) + ", text=" + wanted +
-                      ", timeout=" + seconds_text(seconds));
     py::object locator = call["locator"];
+    const std::string wanted = to_str(py::str(call["text"]));
     std::string last = "(no such element)";
-    if (!holds_within(seconds, [&] {
+    wait_for(
+        call, "wait_text", "等待元素文本: locator=" + to_str(locator) + ", text=" + wanted,
+        [&] {
             py::object element = element_now(call, locator);
             if (element.is_none()) {
                 return false;
             }
-            last = to_repr(py::str(text_of(element)));
-            return text_of(element).find(wanted) != std::string::npos;
-        })) {
-        timed_out(named(call) + " did not contain " + to_repr(py::str(wanted)) + " within " +
-                  seconds_text(seconds) + " s; its text: " + last);
-    }
+            const std::string text = text_of(element); // one round trip a poll
+            last = to_repr(py::str(text));
+            return text.find(wanted) != std::string::npos;
+        },
+        [&](const std::string &seconds) {
+            return named(call) + " did not contain " + to_repr(py::str(wanted)) + " within " +
+                   seconds + " s; its text: " + last;
+        });
 }
 
 // ---- checks, at once ---------------------------------------------------------------------------
@@ -240,24 +239,24 @@ void should_not_exist(const KeywordArgs &call) {
 template <typename Read>
 void wait_page_value(const KeywordArgs &call, const char *keyword, const char *what,
                      Read read) {
-    const double seconds = row_timeout(call, keyword);
     const std::string wanted = to_str(py::str(call["text"]));
     const std::string mode = to_str(py::str(call["mode"]));
     if (mode != "contains" && mode != "equal") {
         raise_error(PyExc_ValueError, std::string(keyword) + ": mode must be contains or equal, "
                                                              "not " + to_repr(call["mode"]));
     }
-    actlib_log().info(std::string("等待页面") + what + ": " + mode + " " + wanted +
-                      ", timeout=" + seconds_text(seconds));
     std::string last;
-    if (!holds_within(seconds, [&] {
+    wait_for(
+        call, keyword, std::string("等待页面") + what + ": " + mode + " " + wanted,
+        [&] {
             last = read();
             return mode == "equal" ? last == wanted : last.find(wanted) != std::string::npos;
-        })) {
-        timed_out(std::string("the page's ") + what + " did not " +
-                  (mode == "equal" ? "become " : "contain ") + to_repr(py::str(wanted)) +
-                  " within " + seconds_text(seconds) + " s; it is " + to_repr(py::str(last)));
-    }
+        },
+        [&](const std::string &seconds) {
+            return std::string("the page's ") + what + " did not " +
+                   (mode == "equal" ? "become " : "contain ") + to_repr(py::str(wanted)) +
+                   " within " + seconds + " s; it is " + to_repr(py::str(last));
+        });
 }
 
 std::string doc(const char *name, const char *what, const std::string &params) {
@@ -268,7 +267,7 @@ std::string doc(const char *name, const char *what, const std::string &params) {
 
 void add_check_keywords(py::module_ &module, py::dict ns) {
     const py::object none = py::none();
-    const std::string locator_timeout = std::string(kCheckLocatorDoc) + "\n" + kTimeoutDoc;
+    const std::string locator_timeout = std::string(kLocatorDoc) + "\n" + kTimeoutDoc;
     add_keyword(module, ns,
                 {.name = "wait_visible",
                  .title = "等待元素可见",
@@ -291,49 +290,49 @@ void add_check_keywords(py::module_ &module, py::dict ns) {
                 {.name = "wait_text",
                  .title = "等待元素文本",
                  .doc = doc("wait_text", "等待元素的文本包含指定内容",
-                            std::string(kCheckLocatorDoc) +
+                            std::string(kLocatorDoc) +
                                 "\n:param text: 要包含的文本，支持变量引用\n" + kTimeoutDoc),
                  .params = {"locator", "text", {"timeout", none}},
                  .body = wait_text});
     add_keyword(module, ns,
                 {.name = "should_be_visible",
                  .title = "检查元素可见",
-                 .doc = doc("should_be_visible", "检查元素可见，否则用例失败", kCheckLocatorDoc),
+                 .doc = doc("should_be_visible", "检查元素可见，否则用例失败", kLocatorDoc),
                  .params = {"locator"},
                  .body = should_be_visible});
     add_keyword(module, ns,
                 {.name = "should_not_be_visible",
                  .title = "检查元素不可见",
                  .doc = doc("should_not_be_visible", "检查元素此刻隐藏或不存在，否则用例失败（不等待）",
-                            kCheckLocatorDoc),
+                            kLocatorDoc),
                  .params = {"locator"},
                  .body = should_not_be_visible});
     add_keyword(module, ns,
                 {.name = "should_be_enabled",
                  .title = "检查元素可用",
                  .doc = doc("should_be_enabled", "检查元素可用（未禁用），否则用例失败",
-                            kCheckLocatorDoc),
+                            kLocatorDoc),
                  .params = {"locator"},
                  .body = should_be_enabled});
     add_keyword(module, ns,
                 {.name = "should_contain",
                  .title = "检查元素文本",
                  .doc = doc("should_contain", "检查元素的文本包含指定内容，否则用例失败",
-                            std::string(kCheckLocatorDoc) + "\n:param text: 要包含的文本，支持变量引用"),
+                            std::string(kLocatorDoc) + "\n:param text: 要包含的文本，支持变量引用"),
                  .params = {"locator", "text"},
                  .body = should_contain});
     add_keyword(module, ns,
                 {.name = "should_have_value",
                  .title = "检查输入框的值",
                  .doc = doc("should_have_value", "检查输入框的值等于指定内容，否则用例失败",
-                            std::string(kCheckLocatorDoc) + "\n:param value: 预期的值，支持变量引用"),
+                            std::string(kLocatorDoc) + "\n:param value: 预期的值，支持变量引用"),
                  .params = {"locator", "value"},
                  .body = should_have_value});
     add_keyword(module, ns,
                 {.name = "should_not_exist",
                  .title = "检查元素不存在",
                  .doc = doc("should_not_exist", "检查元素此刻不在页面上，否则用例失败（不等待）",
-                            kCheckLocatorDoc),
+                            kLocatorDoc),
                  .params = {"locator"},
                  .body = should_not_exist});
 }

@@ -36,10 +36,14 @@ bool element_went_away(py::error_already_set &error, bool app_session) {
            (app_session && error.matches(exceptions.attr("InvalidElementStateException")));
 }
 
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
 void gave_up_on_element(py::error_already_set &error) {
-    char waited[32];
-    std::snprintf(waited, sizeof waited, "%g", wait_seconds());
-    py_helpers::add_note(error, std::string("tried again for ") + waited +
+    py_helpers::add_note(error, "tried again for " + seconds_text(wait_seconds()) +
                                     " s (lumox_ui.wait_max): the element kept being replaced, "
                                     "or refused the action (not on screen, not editable)");
     throw error;

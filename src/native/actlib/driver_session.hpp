@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <optional>
+#include <string>
 
 namespace lumox::actlib {
 
@@ -28,6 +29,9 @@ bool element_went_away(py::error_already_set &error, bool app_session = false);
 
 // Raises `error` again with a note that the element was tried for lumox_ui.wait_max.
 [[noreturn]] void gave_up_on_element(py::error_already_set &error);
+
+// Seconds as messages show them: 10, 0.5.
+std::string seconds_text(double seconds);
 
 // Seconds since an arbitrary start, for deadlines.
 double monotonic_seconds();

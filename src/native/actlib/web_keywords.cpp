@@ -29,7 +29,6 @@ using py_helpers::to_repr;
 using py_helpers::to_str;
 using py_helpers::truthy;
 
-constexpr const char *kLocatorDoc = ":param locator: 定位器字符串，具体格式请参考关键字：show";
 
 // ---- the session and its wait ---------------------------------------------------------
 
