@@ -8,6 +8,7 @@ import logging
 import re
 import types
 import weakref
+from pathlib import Path
 
 import pytest
 from jsonschema.exceptions import ValidationError
@@ -237,6 +238,36 @@ class TestDeclaredKeywords:
 
         Lenient(exchanger, {})._key_assert(1, "equal", "1")
         assert "断言通过" in log()
+
+    def test_cells_are_converted_to_the_kind_of_their_parameter(self, exchanger):
+        from lumox.actlib import ApiKeyWord, KeyWord
+
+        api = ApiKeyWord(exchanger, {})
+        api.key_set_json('{"a": [1, 2]}')
+        assert api.current_request.json == {"a": [1, 2]}
+        with pytest.raises(FileNotFoundError, match=re.escape(str(Path.home() / "absent.txt"))):
+            api.key_add_file("upload", " ~/absent.txt")
+        assert KeyWord.key_click.param_kinds == {"locator": "locator", "force": "truth value"}
+        assert KeyWord.key_swipe.param_kinds["start_x"] == "whole number"
+        web = KeyWord(exchanger, {})
+        web.key_sleep(" 0.01 ")  # seconds with blanks, as a cell may hold them
+        for call, error, message in [
+                (lambda: api.key_set_json("{bad"), json.JSONDecodeError,
+                 "set_json: _json is not valid JSON: '{bad' (Expecting property name"),
+                (lambda: web.key_wait_visible("x ;; ID", "soon"), ValueError,
+                 "wait_visible: timeout must be a number of seconds such as 5 or 0.5, not 'soon'"),
+                (lambda: web.key_click("x ;; ID", "maybe"), ValueError,
+                 "click: force must be a truth value (true or false, yes or no, 1 or 0), not "
+                 "'maybe'"),
+                (lambda: web.key_save_url("  "), ValueError, "save_url: var_name is empty"),
+                (lambda: web.key_swipe("1", "2", "x", 4), TypeError,
+                 "key_swipe() argument 'end_x' must be int, not str")]:
+            with pytest.raises(error) as failure:
+                call()
+            assert str(failure.value).startswith(message), message
+        # The text "false" no longer forces the click; converted before the body runs.
+        with pytest.raises(RuntimeError, match="driver"):
+            web.key_click("x ;; ID", " False ")
 
     def test_assert_name_must_be_text(self, kw, log):
         with pytest.raises(TypeError, match="'assert_name' must be str, not int"):

@@ -24,5 +24,5 @@ def test_keyword_reference_is_up_to_date():
     # Every keyword has its section, with its summary and each parameter's text.
     for name in KeyWord.all_keyword():
         assert f"#### `{name}`\n" in written
-    assert "| D | `method` |  | 请求方法 |\n| E | `url` |  | 接口地址 |" in written
-    assert "| D | `timeout` | `5.0` | 请求默认超时时间 |" in written
+    assert "| D | `method` | text |  | 请求方法 |\n| E | `url` | text |  | 接口地址 |" in written
+    assert "| D | `timeout` | seconds | `5.0` | 请求默认超时时间 |" in written

@@ -294,7 +294,7 @@ class TestMisuse:
             (lambda: kw._key_new_driver("chrome", f"http://127.0.0.1:{closed_port}"),
              RuntimeError, f"WebDriver hub http://127.0.0.1:{closed_port} does not answer"),
             (lambda: kw._key_sleep("soon"), ValueError,
-             "sleep: times must be a number of seconds such as 2 or 0.5, not 'soon'"),
+             "sleep: times must be a number of seconds such as 5 or 0.5, not 'soon'"),
             (lambda: kw._key_sleep(-1), ValueError, "sleep: times must be a number of seconds such"),
             (lambda: kw._key_move("x", "left"), TypeError,
              "move: x must be a number of pixels, not 'left'"),

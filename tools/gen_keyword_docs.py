@@ -32,6 +32,21 @@ Every keyword of `KeyWord` (the default `[lumox] keyword_type = all`), grouped b
 that brings it. In a workbook, the keyword goes into column C and its arguments into the
 columns shown, from D on; arguments with a default may be left out.
 `KeyWord.print_key_doc()` prints the same texts.
+
+The kind of a parameter says what its cell may hold; the text of a cell is converted before
+the keyword runs, and a value that does not fit fails the row naming the keyword and the
+parameter. An empty cell gives the default.
+
+| Kind | A cell holds |
+|---|---|
+| locator | `value ;; by ;; index` (see `show`) |
+| text | any text; numbers are typed as written |
+| seconds | a number of seconds, `2` or `0.5` |
+| whole number | `3`, `-1` (a number or its text) |
+| truth value | `true`/`false`, `yes`/`no`, `on`/`off`, `1`/`0`, `是`/`否` |
+| JSON, JSON object, JSON list | JSON text: `{"a": 1}`, `[1, 2]` |
+| variable name | the name a later `{name}` reads |
+| file path | a path; `~` is the home folder, relative paths start at the run's folder |
 """
 
 
@@ -87,10 +102,13 @@ def keyword_section(name):
         lines += [" ".join(summary), ""]
     params = parameters(method, documented)
     if params:
-        lines += ["| Column | Parameter | Default | Meaning |", "|---|---|---|---|"]
+        kinds = getattr(method, "param_kinds", {})
+        lines += ["| Column | Parameter | Kind | Default | Meaning |", "|---|---|---|---|---|"]
         for column, (param, default) in zip(ARGUMENT_COLUMNS, params):
             meaning = documented.get(param, "").replace("|", "\\|")
-            lines.append(f"| {column} | `{param}` | {default} | {meaning} |")
+            kind = kinds.get(param, "any")
+            kind = "" if kind == "any" else kind
+            lines.append(f"| {column} | `{param}` | {kind} | {default} | {meaning} |")
         lines.append("")
     return lines
 

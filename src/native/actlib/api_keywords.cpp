@@ -23,6 +23,7 @@ namespace {
 
 using py_helpers::add_keyword;
 using py_helpers::KeywordArgs;
+using Kind = py_helpers::ParamKind;
 using py_helpers::method;
 using py_helpers::static_method;
 using py_helpers::to_str;
@@ -32,9 +33,6 @@ constexpr const char *kNoResponse = "尚未发送请求，请使用send_http关�
 constexpr const char *kBodyNotJson = "响应内容不是json格式，无法筛选";
 
 py::module_ httpx() { return py::module_::import("httpx"); }
-
-// JSON text given by the tester, parsed by Python's json module (its errors propagate).
-py::object parse_json(py::handle text) { return json().attr("loads")(text); }
 
 // JSON text in json.dumps' default form: ASCII only, ", " and ": " separators.
 py::object dump_json(py::handle value) { return json().attr("dumps")(value); }
@@ -309,66 +307,63 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "new_client",
                  .title = "启动接口客户端",
-                 .doc = "关键字：new_client\n启动接口客户端\n:param timeout: 请求默认超时时间",
-                 .params = {{"timeout", kDefaultClientTimeout}},
+                 .summary = "启动接口客户端",
+                 .params = {{"timeout", Kind::seconds, "请求默认超时时间",
+                             kDefaultClientTimeout}},
                  .body = new_client});
     add_keyword(module, ns,
                 {.name = "set_baseurl",
                  .title = "设置baseurl",
-                 .doc = "关键字：set_baseurl\n设置base url\n:param url: 本次会话base url地址",
-                 .params = {"url"},
+                 .summary = "设置base url",
+                 .params = {{"url", Kind::text, "本次会话base url地址"}},
                  .body = [](const KeywordArgs &call) {
                      call.self.attr("client").attr("base_url") = call["url"];
                  }});
     add_keyword(module, ns,
                 {.name = "set_follow_redirects",
                  .title = "设置是否允许重定向",
-                 .doc = "关键字：set_follow_redirects\n设置是否允许重定向\n"
-                        ":param follow: 是否允许重定向，默认为False",
-                 .params = {{"follow", false}},
+                 .summary = "设置是否允许重定向",
+                 // Python's truth value, as stored suites expect: any non-empty text,
+                 // "false" included, allows them.
+                 .params = {{"follow", Kind::any, "是否允许重定向，默认为False", false}},
                  .body = [](const KeywordArgs &call) {
-                     // Plain truth value: any non-empty text, "false" included, allows them.
                      call.self.attr("client").attr("follow_redirects") = py::bool_(call["follow"]);
                  }});
     add_keyword(module, ns,
                 {.name = "set_headers",
                  .title = "设置通用请求头",
-                 .doc = "关键字：set_headers\n设置通用请求头，所有请求共享\n"
-                        ":param headers: json格式的请求头",
-                 .params = {"headers"},
+                 .summary = "设置通用请求头，所有请求共享",
+                 .params = {{"headers", Kind::json_value, "json格式的请求头"}},
                  .body = [](const KeywordArgs &call) {
-                     py::object headers = httpx().attr("Headers")(parse_json(call["headers"]));
+                     py::object headers = httpx().attr("Headers")(call["headers"]);
                      call.self.attr("client").attr("headers") = headers;
                  }});
     add_keyword(module, ns,
                 {.name = "set_cookies",
                  .title = "设置通用请求cookies",
-                 .doc = "关键字：set_cookies\n设置通用请求cookies，所有请求共享\n"
-                        ":param cookies: json格式的cookies",
-                 .params = {"cookies"},
+                 .summary = "设置通用请求cookies，所有请求共享",
+                 .params = {{"cookies", Kind::json_value, "json格式的cookies"}},
                  .body = [](const KeywordArgs &call) {
-                     py::object cookies = httpx().attr("Cookies")(parse_json(call["cookies"]));
+                     py::object cookies = httpx().attr("Cookies")(call["cookies"]);
                      call.self.attr("client").attr("cookies") = cookies;
                  }});
     add_keyword(module, ns,
                 {.name = "set_params",
                  .title = "设置通用查询参数",
-                 .doc = "关键字：set_params\n设置通用查询参数，所有请求共享\n"
-                        ":param params: json格式的查询参数（位于URL中的GET参数）",
-                 .params = {"params"},
+                 .summary = "设置通用查询参数，所有请求共享",
+                 .params = {{"params", Kind::json_value,
+                             "json格式的查询参数（位于URL中的GET参数）"}},
                  .body = [](const KeywordArgs &call) {
-                     py::object params = httpx().attr("QueryParams")(parse_json(call["params"]));
+                     py::object params = httpx().attr("QueryParams")(call["params"]);
                      call.self.attr("client").attr("params") = params;
                  }});
     add_keyword(module, ns,
                 {.name = "set_json",
                  .title = "设置json参数",
-                 .doc = "关键字：set_json\n"
-                        "添加一个json参数，只对本次请求有效，不可与add_form同时使用\n"
-                        ":param _json: json字符串",
-                 .params = {"_json"},
+                 .summary = "添加一个json参数，只对本次请求有效，不可与add_form同时使用",
+                 .params = {{"_json", Kind::json_value, "json字符串"}},
                  .body = [](const KeywordArgs &call) {
-                     py::object value = parse_json(call["_json"]);
+                     py::object value = call["_json"];
                      py::object record = call.self.attr("current_request");
                      record.attr("json") = value;
                      call.self.attr("_json_request") = record;
@@ -376,50 +371,46 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "set_form",
                  .title = "设置表单参数",
-                 .doc = "关键字：set_form\n"
-                        "设置表单参数，只对本次请求有效，替换add_form已添加的字段\n"
-                        ":param from_dict: json格式的表单参数",
-                 .params = {"from_dict"},
+                 .summary = "设置表单参数，只对本次请求有效，替换add_form已添加的字段",
+                 .params = {{"from_dict", Kind::json_value, "json格式的表单参数"}},
                  .body = [](const KeywordArgs &call) {
-                     py::object value = parse_json(call["from_dict"]);
+                     py::object value = call["from_dict"];
                      call.self.attr("current_request").attr("data") = value;
                  }});
     add_keyword(module, ns,
                 {.name = "add_header",
                  .title = "添加请求头",
-                 .doc = "关键字：add_header\n添加一个请求头，只对本次请求有效\n"
-                        ":param key: 请求头key\n:param value: 请求头value",
-                 .params = {"key", "value"},
+                 .summary = "添加一个请求头，只对本次请求有效",
+                 .params = {{"key", Kind::text, "请求头key"},
+                             {"value", Kind::any, "请求头value"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "headers", true); }});
     add_keyword(module, ns,
                 {.name = "add_cookie",
                  .title = "添加Cookie",
-                 .doc = "关键字：add_cookie\n添加一个Cookie，只对本次请求有效\n"
-                        ":param key: Cookie名\n:param value: Cookie值",
-                 .params = {"key", "value"},
+                 .summary = "添加一个Cookie，只对本次请求有效",
+                 .params = {{"key", Kind::text, "Cookie名"},
+                             {"value", Kind::any, "Cookie值"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "cookies", true); }});
     add_keyword(module, ns,
                 {.name = "add_query",
                  .title = "添加通用查询参数",
-                 .doc = "关键字：add_query\n添加一个查询参数，只对本次请求有效\n"
-                        ":param key: 查询参数key\n:param value: 查询参数value",
-                 .params = {"key", "value"},
+                 .summary = "添加一个查询参数，只对本次请求有效",
+                 .params = {{"key", Kind::text, "查询参数key"},
+                             {"value", Kind::any, "查询参数value"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "params"); }});
     add_keyword(module, ns,
                 {.name = "add_form",
                  .title = "添加表单参数",
-                 .doc = "关键字：add_form\n"
-                        "添加一个表单参数，只对本次请求有效，不可与set_json同时使用\n"
-                        ":param key: 表单参字段名\n:param value: 表单参数值",
-                 .params = {"key", "value"},
+                 .summary = "添加一个表单参数，只对本次请求有效，不可与set_json同时使用",
+                 .params = {{"key", Kind::text, "表单参字段名"},
+                             {"value", Kind::any, "表单参数值"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "data"); }});
     add_keyword(module, ns,
                 {.name = "add_file",
                  .title = "添加文件上传参数",
-                 .doc = "关键字：add_file\n"
-                        "添加一个文件上传参数，只对本次请求有效，文件在请求发送后关闭\n"
-                        ":param key: 文件上传字段名\n:param value: 文件的绝对路径",
-                 .params = {"key", "value"},
+                 .summary = "添加一个文件上传参数，只对本次请求有效，文件在请求发送后关闭",
+                 .params = {{"key", Kind::text, "文件上传字段名"},
+                             {"value", Kind::file_path, "文件的绝对路径"}},
                  .body = [](const KeywordArgs &call) {
                      // Opened first: a path that cannot be opened fails here and changes
                      // nothing.
@@ -431,15 +422,15 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "send_http",
                  .title = "发送接口请求",
-                 .doc = "关键字：send_http\n发送接口请求，自动使用set_*参数及add_*参数\n"
-                        ":param method: 请求方法\n:param url: 接口地址",
-                 .params = {"method", "url"},
+                 .summary = "发送接口请求，自动使用set_*参数及add_*参数",
+                 .params = {{"method", Kind::text, "请求方法"},
+                             {"url", Kind::text, "接口地址"}},
                  .body = send_http});
     add_keyword(module, ns,
                 {.name = "save_code",
                  .title = "保存[状态码]",
-                 .doc = "关键字：save_code\n保存响应状态码\n:param var_name: 要保存的变量名",
-                 .params = {"var_name"},
+                 .summary = "保存响应状态码",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"}},
                  .body = [](const KeywordArgs &call) {
                      py::object response = call.self.attr("current_response");
                      call.self.attr("set_vars")(call["var_name"], response.attr("status_code"));
@@ -447,8 +438,8 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "save_headers",
                  .title = "保存[响应头]",
-                 .doc = "关键字：save_headers\n保存响应头\n:param var_name: 要保存的变量名",
-                 .params = {"var_name"},
+                 .summary = "保存响应头",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"}},
                  .body = [](const KeywordArgs &call) {
                      py::object response = call.self.attr("current_response");
                      // items() joins the values of a repeated header with ", ".
@@ -458,9 +449,8 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "save_body",
                  .title = "保存[响应正文]",
-                 .doc = "关键字：save_body\n保存响应正文（按文本解码）\n"
-                        ":param var_name: 要保存的变量名",
-                 .params = {"var_name"},
+                 .summary = "保存响应正文（按文本解码）",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"}},
                  .body = [](const KeywordArgs &call) {
                      py::object response = call.self.attr("current_response");
                      call.self.attr("set_vars")(call["var_name"], response.attr("text"));
@@ -468,13 +458,16 @@ void add_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "save_jsonpath",
                  .title = "保存[响应值]",
-                 .doc = "关键字：save_jsonpath\n根据JsonPath，从响应正文中筛选数据进行保存\n"
-                        ":param var_name: 要保存的变量名\n"
-                        ":param value: JsonPath表达式，如 $.data.token；"
-                        "保存全部匹配结果的json列表，没有匹配时保存false\n"
-                        ":param index: 可选，第几个匹配结果（从 0 开始，-1 为最后一个）；"
-                        "给出时只保存这一个值本身，如 token 文本",
-                 .params = {"var_name", "value", {"index", py::none()}},
+                 .summary = "根据JsonPath，从响应正文中筛选数据进行保存",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"},
+                             {"value", Kind::text,
+                              "JsonPath表达式，如 $.data.token；"
+                              "保存全部匹配结果的json列表，没有匹配时保存false"},
+                             // whole numbers, also 1.0 and "-1": read by match_index
+                             {"index", Kind::any,
+                              "可选，第几个匹配结果（从 0 开始，-1 为最后一个）；"
+                              "给出时只保存这一个值本身，如 token 文本",
+                              py::none()}},
                  .body = save_jsonpath});
 }
 

@@ -12,6 +12,7 @@
 #include "native/common/truthy.hpp"
 
 #include <string>
+#include <vector>
 
 namespace lumox::actlib {
 
@@ -19,6 +20,8 @@ namespace {
 
 using py_helpers::add_keyword;
 using py_helpers::KeywordArgs;
+using py_helpers::KeywordParam;
+using Kind = py_helpers::ParamKind;
 using py_helpers::raise_error;
 using py_helpers::to_repr;
 using py_helpers::to_str;
@@ -238,46 +241,55 @@ void shake(const KeywordArgs &call) {
     }
 }
 
-constexpr const char *kElementDoc =
-    ":param locator: 元素的定位器字符串，具体格式请参考关键字：show";
-constexpr const char *kCoordinateDoc = ":param x: 坐标的x值\n:param y: 坐标的y值";
+constexpr const char *kElementDoc = "元素的定位器字符串，具体格式请参考关键字：show";
+
+// The parameters of a gesture between two points, and how long it lasts.
+std::vector<KeywordParam> swipe_params(const char *start_x, const char *start_y,
+                                       const char *end_x, const char *end_y, const char *times) {
+    return {{"start_x", Kind::integer, start_x},
+            {"start_y", Kind::integer, start_y},
+            {"end_x", Kind::integer, end_x},
+            {"end_y", Kind::integer, end_y},
+            {"times", Kind::seconds, times, 0.1}};
+}
+
+const std::vector<KeywordParam> kPointParams = {{"x", Kind::integer, "坐标的x值"},
+                                                {"y", Kind::integer, "坐标的y值"}};
 
 void add_device_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "activity",
                  .title = "启动新的Activity",
-                 .doc = "关键字：activity\n启动新会话\n:param activity_name: Activity名\n"
-                        ":param package_name: 包名，默认为当前包",
-                 .params = {"activity_name", {"package_name", py::none()}},
+                 .summary = "启动新会话",
+                 .params = {{"activity_name", Kind::text, "Activity名"},
+                            {"package_name", Kind::text, "包名，默认为当前包", py::none()}},
                  .body = activity});
     add_keyword(module, ns,
                 {.name = "context",
                  .title = "切换上下文",
-                 .doc = "关键字：context\n切换上下文（适用于Appium）\n"
-                        ":param context_name: 上下文的名字，默认值：NATIVE_APP",
-                 .params = {{"context_name", "NATIVE_APP"}},
+                 .summary = "切换上下文（适用于Appium）",
+                 .params = {{"context_name", Kind::text, "上下文的名字，默认值：NATIVE_APP",
+                             "NATIVE_APP"}},
                  .body = context});
     add_keyword(module, ns,
                 {.name = "press",
                  .title = "长按元素",
-                 .doc = "关键字：press\n长按指定的元素（适用于Appium）\n"
-                        ":param locator: 要长按的元素的定位器字符串，具体格式请参考关键字：show\n"
-                        ":param times: 长按的秒数，默认为：1.0",
-                 .params = {"locator", {"times", 1.0}},
+                 .summary = "长按指定的元素（适用于Appium）",
+                 .params = {{"locator", Kind::locator,
+                             "要长按的元素的定位器字符串，具体格式请参考关键字：show"},
+                            {"times", Kind::seconds, "长按的秒数，默认为：1.0", 1.0}},
                  .body = press});
     add_keyword(module, ns,
                 {.name = "swipe",
                  .title = "滑动屏幕",
-                 .doc = "关键字：swipe\n在屏幕上滑动（适用于Appium）\n"
-                        ":param start_x: 起始位置的x坐标\n:param start_y: 起始位置的y坐标\n"
-                        ":param end_x: 终点位置的x坐标值\n:param end_y: 终点位置的y坐标值\n"
-                        ":param times: 滑动持续的秒数，默认为：0.1",
-                 .params = {"start_x", "start_y", "end_x", "end_y", {"times", 0.1}},
+                 .summary = "在屏幕上滑动（适用于Appium）",
+                 .params = swipe_params("起始位置的x坐标", "起始位置的y坐标", "终点位置的x坐标值",
+                                        "终点位置的y坐标值", "滑动持续的秒数，默认为：0.1"),
                  .body = swipe});
     add_keyword(module, ns,
                 {.name = "shake",
                  .title = "模拟手机摇一摇",
-                 .doc = "关键字：shake\n模拟摇晃手机 （适用于Appium +  Android 模拟器）",
+                 .summary = "模拟摇晃手机 （适用于Appium +  Android 模拟器）",
                  .params = {},
                  .body = shake});
 }
@@ -286,7 +298,7 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "ac_new",
                  .title = "创建新的动作链",
-                 .doc = "关键字：ac_new\n创建新的ActionChains （适用于Appium）",
+                 .summary = "创建新的ActionChains （适用于Appium）",
                  .params = {},
                  .body = [](const KeywordArgs &call) {
                      call.self.attr("_ac") = action_chains(driver_of(call));
@@ -294,64 +306,57 @@ void add_chain_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "ac_perform",
                  .title = "执行创建的动作链",
-                 .doc = "关键字：ac_perform\n执行，并移除此前创建的ActionChains（适用于Appium）",
+                 .summary = "执行，并移除此前创建的ActionChains（适用于Appium）",
                  .params = {},
                  .body = ac_perform});
     add_keyword(module, ns,
                 {.name = "ac_new_click",
                  .title = "新的动作：点击元素",
-                 .doc = "关键字：ac_new_click\n使用新指针点击元素（多点触控） （适用于Appium）\n"
-                        ":param locator: 要点击的元素的定位器字符串，具体格式请参考关键字：show\n"
-                        ":param times: 持续的秒数，默认为：0.1",
-                 .params = {"locator", {"times", 0.1}},
+                 .summary = "使用新指针点击元素（多点触控） （适用于Appium）",
+                 .params = {{"locator", Kind::locator,
+                             "要点击的元素的定位器字符串，具体格式请参考关键字：show"},
+                            {"times", Kind::seconds, "持续的秒数，默认为：0.1", 0.1}},
                  .body = ac_new_click});
     add_keyword(module, ns,
                 {.name = "ac_new_swipe",
                  .title = "新的动作：滑动屏幕",
-                 .doc = "关键字：ac_new_swipe\n"
-                        "使用新指针进行滑动（多点触控），也用于坐标值点击（适用于Appium）\n"
-                        ":param start_x: int\n:param start_y: int\n:param end_x: int\n"
-                        ":param end_y: int\n:param times: float = 0.1",
-                 .params = {"start_x", "start_y", "end_x", "end_y", {"times", 0.1}},
+                 .summary = "使用新指针进行滑动（多点触控），也用于坐标值点击（适用于Appium）",
+                 .params = swipe_params("int", "int", "int", "int", "float = 0.1"),
                  .body = ac_new_swipe});
     add_keyword(module, ns,
                 {.name = "ac_touch_down",
                  .title = "新的动作：按下指针",
-                 .doc = std::string("关键字：ac_touch_down\n使指针在指定坐标按下 （适用于Appium）\n") +
-                        kCoordinateDoc,
-                 .params = {"x", "y"},
+                 .summary = "使指针在指定坐标按下 （适用于Appium）",
+                 .params = kPointParams,
                  .body = ac_touch_down});
     add_keyword(module, ns,
                 {.name = "ac_ele_down",
                  .title = "新的动作：按下元素",
-                 .doc = std::string("关键字：ac_ele_down\n使指针在指定元素上按下 （适用于Appium）\n") +
-                        kElementDoc,
-                 .params = {"locator"},
+                 .summary = "使指针在指定元素上按下 （适用于Appium）",
+                 .params = {{"locator", Kind::locator, kElementDoc}},
                  .body = ac_ele_down});
     add_keyword(module, ns,
                 {.name = "ac_touch_move",
                  .title = "新的动作：移动指针",
-                 .doc = std::string("关键字：ac_touch_move\n使指针移动到指定坐标 （适用于Appium）\n") +
-                        kCoordinateDoc,
-                 .params = {"x", "y"},
+                 .summary = "使指针移动到指定坐标 （适用于Appium）",
+                 .params = kPointParams,
                  .body = ac_touch_move});
     add_keyword(module, ns,
                 {.name = "ac_ele_move",
                  .title = "新的动作：移动元素",
-                 .doc = std::string("关键字：ac_ele_move\n使指针移动到指定元素 （适用于Appium）\n") +
-                        kElementDoc,
-                 .params = {"locator"},
+                 .summary = "使指针移动到指定元素 （适用于Appium）",
+                 .params = {{"locator", Kind::locator, kElementDoc}},
                  .body = ac_ele_move});
     add_keyword(module, ns,
                 {.name = "ac_touch_up",
                  .title = "新的动作：释放指针",
-                 .doc = "关键字：ac_touch_up\n释放按下的指针 （适用于Appium）",
+                 .summary = "释放按下的指针 （适用于Appium）",
                  .params = {},
                  .body = ac_touch_up});
     add_keyword(module, ns,
                 {.name = "ac_ele_up",
                  .title = "新的动作：释放指针",
-                 .doc = "关键字：ac_ele_up\n释放按下的指针 （适用于Appium）",
+                 .summary = "释放按下的指针 （适用于Appium）",
                  .params = {},
                  // Through the keyword method, so that it is a report step of its own.
                  .body = [](const KeywordArgs &call) { call.self.attr("key_ac_touch_up")(); }});

@@ -9,6 +9,7 @@
 #include "native/common/truthy.hpp"
 
 #include <string>
+#include <vector>
 
 namespace lumox::actlib {
 
@@ -16,26 +17,19 @@ namespace {
 
 using py_helpers::add_keyword;
 using py_helpers::KeywordArgs;
+using py_helpers::KeywordParam;
+using Kind = py_helpers::ParamKind;
 using py_helpers::raise_error;
 using py_helpers::to_repr;
 using py_helpers::to_str;
 using py_helpers::truthy;
 
-constexpr const char *kTimeoutDoc = ":param timeout: 最长等待的秒数，默认为lumox_ui.wait_max";
+constexpr const char *kTimeoutDoc = "最长等待的秒数，默认为lumox_ui.wait_max";
 
 // The row's `timeout` in seconds: lumox_ui.wait_max when the cell is empty.
-double row_timeout(const KeywordArgs &call, const char *keyword) {
+double row_timeout(const KeywordArgs &call) {
     py::object value = call["timeout"];
-    if (value.is_none() || (py::isinstance<py::str>(value) && to_str(value).empty())) {
-        return wait_seconds();
-    }
-    const auto seconds = seconds_of(value);
-    if (!seconds) {
-        raise_error(PyExc_ValueError, std::string(keyword) +
-                                          ": timeout must be a number of seconds such as 5 "
-                                          "or 0.5, not " + to_repr(value));
-    }
-    return *seconds;
+    return value.is_none() ? wait_seconds() : value.cast<double>();
 }
 
 // What the locator matches as the page is now (no wait): the parsed locator and its
@@ -105,9 +99,9 @@ std::string text_of(py::handle element) { return to_str(element.attr("text")); }
 // A wait of one row: logs `announce` with the row's timeout, then asks `holds` until it is
 // true; when the time is up, fails with TimeoutException and failure(seconds as text).
 template <typename Holds, typename Failure>
-void wait_for(const KeywordArgs &call, const char *keyword, const std::string &announce,
+void wait_for(const KeywordArgs &call, const std::string &announce,
               Holds holds, Failure failure) {
-    const double seconds = row_timeout(call, keyword);
+    const double seconds = row_timeout(call);
     actlib_log().info(announce + ", timeout=" + seconds_text(seconds));
     if (!holds_within(seconds, holds)) {
         raise_error(py::module_::import("selenium.common.exceptions").attr("TimeoutException"),
@@ -125,7 +119,7 @@ void wait_visible(const KeywordArgs &call) {
     py::object driver = driver_of(call);
     py::object locator = call["locator"];
     wait_for(
-        call, "wait_visible", "等待元素可见: locator=" + to_str(locator),
+        call, "等待元素可见: locator=" + to_str(locator),
         [&] {
             py::object element = element_now(call, locator);
             return !element.is_none() && shown(driver, element);
@@ -139,7 +133,7 @@ void wait_not_visible(const KeywordArgs &call) {
     py::object driver = driver_of(call);
     py::object locator = call["locator"];
     wait_for(
-        call, "wait_not_visible", "等待元素不可见: locator=" + to_str(locator),
+        call, "等待元素不可见: locator=" + to_str(locator),
         [&] {
             py::object element = element_now(call, locator);
             return element.is_none() || !shown(driver, element);
@@ -152,7 +146,7 @@ void wait_not_visible(const KeywordArgs &call) {
 void wait_gone(const KeywordArgs &call) {
     py::object locator = call["locator"];
     wait_for(
-        call, "wait_gone", "等待元素消失: locator=" + to_str(locator),
+        call, "等待元素消失: locator=" + to_str(locator),
         [&] { return element_now(call, locator).is_none(); },
         [&](const std::string &seconds) {
             return named(call) + " is still on the page after " + seconds + " s (shown or not)";
@@ -164,7 +158,7 @@ void wait_text(const KeywordArgs &call) {
     const std::string wanted = to_str(py::str(call["text"]));
     std::string last = "(no such element)";
     wait_for(
-        call, "wait_text", "等待元素文本: locator=" + to_str(locator) + ", text=" + wanted,
+        call, "等待元素文本: locator=" + to_str(locator) + ", text=" + wanted,
         [&] {
             py::object element = element_now(call, locator);
             if (element.is_none()) {
@@ -247,7 +241,7 @@ void wait_page_value(const KeywordArgs &call, const char *keyword, const char *w
     }
     std::string last;
     wait_for(
-        call, keyword, std::string("等待页面") + what + ": " + mode + " " + wanted,
+        call, std::string("等待页面") + what + ": " + mode + " " + wanted,
         [&] {
             last = read();
             return mode == "equal" ? last == wanted : last.find(wanted) != std::string::npos;
@@ -259,94 +253,85 @@ void wait_page_value(const KeywordArgs &call, const char *keyword, const char *w
         });
 }
 
-std::string doc(const char *name, const char *what, const std::string &params) {
-    return std::string("关键字：") + name + "\n" + what + "\n" + params;
-}
-
 } // namespace
 
 void add_check_keywords(py::module_ &module, py::dict ns) {
     const py::object none = py::none();
-    const std::string locator_timeout = std::string(kLocatorDoc) + "\n" + kTimeoutDoc;
+    const KeywordParam locator{"locator", Kind::locator};
+    const KeywordParam timeout{"timeout", Kind::seconds, kTimeoutDoc, none};
+    const KeywordParam text{"text", Kind::text, "要包含的文本，支持变量引用"};
     add_keyword(module, ns,
                 {.name = "wait_visible",
                  .title = "等待元素可见",
-                 .doc = doc("wait_visible", "等待元素出现并可见", locator_timeout),
-                 .params = {"locator", {"timeout", none}},
+                 .summary = "等待元素出现并可见",
+                 .params = {locator, timeout},
                  .body = wait_visible});
     add_keyword(module, ns,
                 {.name = "wait_not_visible",
                  .title = "等待元素不可见",
-                 .doc = doc("wait_not_visible", "等待元素隐藏或消失", locator_timeout),
-                 .params = {"locator", {"timeout", none}},
+                 .summary = "等待元素隐藏或消失",
+                 .params = {locator, timeout},
                  .body = wait_not_visible});
     add_keyword(module, ns,
                 {.name = "wait_gone",
                  .title = "等待元素消失",
-                 .doc = doc("wait_gone", "等待元素从页面上移除", locator_timeout),
-                 .params = {"locator", {"timeout", none}},
+                 .summary = "等待元素从页面上移除",
+                 .params = {locator, timeout},
                  .body = wait_gone});
     add_keyword(module, ns,
                 {.name = "wait_text",
                  .title = "等待元素文本",
-                 .doc = doc("wait_text", "等待元素的文本包含指定内容",
-                            std::string(kLocatorDoc) +
-                                "\n:param text: 要包含的文本，支持变量引用\n" + kTimeoutDoc),
-                 .params = {"locator", "text", {"timeout", none}},
+                 .summary = "等待元素的文本包含指定内容",
+                 .params = {locator, text, timeout},
                  .body = wait_text});
     add_keyword(module, ns,
                 {.name = "should_be_visible",
                  .title = "检查元素可见",
-                 .doc = doc("should_be_visible", "检查元素可见，否则用例失败", kLocatorDoc),
-                 .params = {"locator"},
+                 .summary = "检查元素可见，否则用例失败",
+                 .params = {locator},
                  .body = should_be_visible});
     add_keyword(module, ns,
                 {.name = "should_not_be_visible",
                  .title = "检查元素不可见",
-                 .doc = doc("should_not_be_visible", "检查元素此刻隐藏或不存在，否则用例失败（不等待）",
-                            kLocatorDoc),
-                 .params = {"locator"},
+                 .summary = "检查元素此刻隐藏或不存在，否则用例失败（不等待）",
+                 .params = {locator},
                  .body = should_not_be_visible});
     add_keyword(module, ns,
                 {.name = "should_be_enabled",
                  .title = "检查元素可用",
-                 .doc = doc("should_be_enabled", "检查元素可用（未禁用），否则用例失败",
-                            kLocatorDoc),
-                 .params = {"locator"},
+                 .summary = "检查元素可用（未禁用），否则用例失败",
+                 .params = {locator},
                  .body = should_be_enabled});
     add_keyword(module, ns,
                 {.name = "should_contain",
                  .title = "检查元素文本",
-                 .doc = doc("should_contain", "检查元素的文本包含指定内容，否则用例失败",
-                            std::string(kLocatorDoc) + "\n:param text: 要包含的文本，支持变量引用"),
-                 .params = {"locator", "text"},
+                 .summary = "检查元素的文本包含指定内容，否则用例失败",
+                 .params = {locator, text},
                  .body = should_contain});
     add_keyword(module, ns,
                 {.name = "should_have_value",
                  .title = "检查输入框的值",
-                 .doc = doc("should_have_value", "检查输入框的值等于指定内容，否则用例失败",
-                            std::string(kLocatorDoc) + "\n:param value: 预期的值，支持变量引用"),
-                 .params = {"locator", "value"},
+                 .summary = "检查输入框的值等于指定内容，否则用例失败",
+                 .params = {locator, {"value", Kind::text, "预期的值，支持变量引用"}},
                  .body = should_have_value});
     add_keyword(module, ns,
                 {.name = "should_not_exist",
                  .title = "检查元素不存在",
-                 .doc = doc("should_not_exist", "检查元素此刻不在页面上，否则用例失败（不等待）",
-                            kLocatorDoc),
-                 .params = {"locator"},
+                 .summary = "检查元素此刻不在页面上，否则用例失败（不等待）",
+                 .params = {locator},
                  .body = should_not_exist});
 }
 
 void add_page_wait_keywords(py::module_ &module, py::dict ns) {
-    const py::object none = py::none();
-    const std::string params = std::string(":param text: 预期的内容，支持变量引用\n"
-                                           ":param mode: contains（包含，默认）或 equal（等于）\n") +
-                               kTimeoutDoc;
+    const std::vector<KeywordParam> params = {
+        {"text", Kind::text, "预期的内容，支持变量引用"},
+        {"mode", Kind::text, "contains（包含，默认）或 equal（等于）", "contains"},
+        {"timeout", Kind::seconds, kTimeoutDoc, py::none()}};
     add_keyword(module, ns,
                 {.name = "wait_url",
                  .title = "等待网址",
-                 .doc = doc("wait_url", "等待当前网址包含或等于指定内容", params),
-                 .params = {"text", {"mode", "contains"}, {"timeout", none}},
+                 .summary = "等待当前网址包含或等于指定内容",
+                 .params = params,
                  .body = [](const KeywordArgs &call) {
                      wait_page_value(call, "wait_url", "网址", [&] {
                          return to_str(driver_of(call).attr("current_url"));
@@ -355,8 +340,8 @@ void add_page_wait_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "wait_title",
                  .title = "等待标题",
-                 .doc = doc("wait_title", "等待页面标题包含或等于指定内容", params),
-                 .params = {"text", {"mode", "contains"}, {"timeout", none}},
+                 .summary = "等待页面标题包含或等于指定内容",
+                 .params = params,
                  .body = [](const KeywordArgs &call) {
                      wait_page_value(call, "wait_title", "标题", [&] {
                          return to_str(driver_of(call).attr("title"));

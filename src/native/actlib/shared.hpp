@@ -14,8 +14,4 @@ inline const py_helpers::Logger &actlib_log() { return py_helpers::get_logger("l
 
 inline py::module_ json() { return py::module_::import("json"); }
 
-// The documentation line of a keyword's `locator` parameter.
-inline constexpr const char *kLocatorDoc =
-    ":param locator: 定位器字符串，具体格式请参考关键字：show";
-
 } // namespace lumox::actlib

@@ -24,6 +24,7 @@ namespace {
 using py_helpers::add_keyword;
 using py_helpers::in_step;
 using py_helpers::KeywordArgs;
+using Kind = py_helpers::ParamKind;
 using py_helpers::raise_error;
 using py_helpers::to_repr;
 using py_helpers::to_str;
@@ -301,21 +302,7 @@ void move(const KeywordArgs &call) {
 }
 
 py::object shell(const KeywordArgs &call) {
-    py::object text = call["scrip_args"];
-    py::object args = text;
-    // A number or truth value typed into a cell is already the JSON value it stands for.
-    if (py::isinstance<py::str>(text)) {
-        try {
-            args = json().attr("loads")(text);
-        } catch (py::error_already_set &error) {
-            if (!error.matches(PyExc_ValueError)) {
-                throw;
-            }
-            py_helpers::raise_from(error, PyExc_ValueError,
-                                   "shell: scrip_args is not valid JSON: " + to_repr(text) + " (" +
-                                       to_str(error.value()) + ")");
-        }
-    }
+    py::object args = call["scrip_args"]; // parsed from its JSON text
     py::object driver = driver_of(call);
     py::object script = call["scrip"];
     // The tester's script reads the page as the page left it: lumox's highlight comes off
@@ -422,63 +409,63 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "goto",
                  .title = "跳转到指定页面",
-                 .doc = "关键字：goto\n跳转到指定页面\n:param url: 指定页面的url",
-                 .params = {"url"},
+                 .summary = "跳转到指定页面",
+                 .params = {{"url", Kind::text, "指定页面的url"}},
                  .body = goto_page});
     add_keyword(module, ns,
                 {.name = "touch",
                  .title = "聚焦元素",
-                 .doc = std::string("关键字：touch\n聚焦指定元素\n") + kLocatorDoc,
-                 .params = {"locator"},
+                 .summary = "聚焦指定元素",
+                 .params = {{"locator", Kind::locator}},
                  .body = touch});
     add_keyword(module, ns,
                 {.name = "chosen",
                  .title = "处理下拉选择",
-                 .doc = std::string("关键字: chosen\n适用于jquery-chosen的下拉选择\n") +
-                        kLocatorDoc + "\n:param value: 要输入的值，支持变量引用",
-                 .params = {"locator", "value"},
-                 .body = chosen});
+                 .summary = "适用于jquery-chosen的下拉选择",
+                 .params = {{"locator", Kind::locator},
+                            {"value", Kind::text, "要输入的值，支持变量引用"}},
+                 .body = chosen,
+                 .label = "关键字: "});
     add_keyword(module, ns,
                 {.name = "sleep",
                  .title = "强制等待",
-                 .doc = "关键字：sleep\n用例强制等待x 秒\n:param times: 等待的秒数，可以有小数点",
-                 .params = {"times"},
+                 .summary = "用例强制等待x 秒",
+                 .params = {{"times", Kind::seconds, "等待的秒数，可以有小数点"}},
                  .body = sleep});
     add_keyword(module, ns,
                 {.name = "show",
                  .title = "展示元素",
-                 .doc = "关键字：show\n滚动画面使指定元素可见\n"
-                        ":param locator: 定位器字符串，格式为 value ;; by ;; index，by 和 index "
-                        "可以省略\n"
-                        "    value: 定位表达式，如 xpath、css 选择器、id\n"
-                        "    by: 定位策略，大写的策略名，默认为 XPATH（另有 CSS_SELECTOR、ID、"
-                        "NAME、LINK_TEXT 等）\n"
-                        "    index: 使用第几个匹配的元素，从 0 开始，默认为 0\n"
-                        "    value 中的 ;; 写作 \\;;\n"
-                        "    例如：//form//input\n"
-                        "    例如：kw ;; ID\n"
-                        "    例如：//ul[@class='items']/li ;; XPATH ;; 2",
-                 .params = {"locator"},
+                 .summary = "滚动画面使指定元素可见",
+                 .params = {{"locator", Kind::locator,
+                             "定位器字符串，格式为 value ;; by ;; index，by 和 index 可以省略\n"
+                             "    value: 定位表达式，如 xpath、css 选择器、id\n"
+                             "    by: 定位策略，大写的策略名，默认为 XPATH（另有 CSS_SELECTOR、ID、"
+                             "NAME、LINK_TEXT 等）\n"
+                             "    index: 使用第几个匹配的元素，从 0 开始，默认为 0\n"
+                             "    value 中的 ;; 写作 \\;;\n"
+                             "    例如：//form//input\n"
+                             "    例如：kw ;; ID\n"
+                             "    例如：//ul[@class='items']/li ;; XPATH ;; 2"}},
                  .body = show});
     add_keyword(module, ns,
                 {.name = "move",
                  .title = "鼠标悬停",
-                 .doc = std::string("关键字：move\n鼠标移动指定元素的相对位置\n") + kLocatorDoc +
-                        "\n:param x: 相对元素中心的水平位置，偏移x像素"
-                        "\n:param y: 相对元素中心的垂直位置，偏移y像素",
-                 .params = {"locator", {"x", 0}, {"y", 0}},
+                 .summary = "鼠标移动指定元素的相对位置",
+                 .params = {{"locator", Kind::locator},
+                            {"x", Kind::any, "相对元素中心的水平位置，偏移x像素", 0},
+                            {"y", Kind::any, "相对元素中心的垂直位置，偏移y像素", 0}},
                  .body = move});
     add_keyword(module, ns,
                 {.name = "shell",
                  .title = "执行脚本命令",
-                 .doc = "关键字：shell\n执行脚本命令\n:param scrip: 脚本命令\n"
-                        ":param scrip_args: 参数，支持json字符串",
-                 .params = {"scrip", {"scrip_args", "null"}},
+                 .summary = "执行脚本命令",
+                 .params = {{"scrip", Kind::text, "脚本命令"},
+                            {"scrip_args", Kind::json_value, "参数，支持json字符串", "null"}},
                  .body = shell});
     add_keyword(module, ns,
                 {.name = "debugger",
                  .title = "进入调试",
-                 .doc = "关键字：debugger\n进入调试模式",
+                 .summary = "进入调试模式",
                  .params = {},
                  .body = debugger});
 }
@@ -487,14 +474,14 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "frame_enter",
                  .title = "进入frame",
-                 .doc = "关键字：frame_enter\n进入指定的iframe\n"
-                        ":param locator: iframe元素的定位器字符串，具体格式请参考关键字：show",
-                 .params = {"locator"},
+                 .summary = "进入指定的iframe",
+                 .params = {{"locator", Kind::locator,
+                             "iframe元素的定位器字符串，具体格式请参考关键字：show"}},
                  .body = frame_enter});
     add_keyword(module, ns,
                 {.name = "frame_exit",
                  .title = "返回上一层frame",
-                 .doc = "关键字：frame_exit\n退出iframe",
+                 .summary = "退出iframe",
                  .params = {},
                  .body = [](const KeywordArgs &call) {
                      actlib_log().info("返回上一层frame");
@@ -503,7 +490,7 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "frame_top",
                  .title = "返回顶层frame",
-                 .doc = "关键字：frame_top\n返回到顶层frame",
+                 .summary = "返回到顶层frame",
                  .params = {},
                  .body = [](const KeywordArgs &call) {
                      actlib_log().info("返回顶层frame");
@@ -512,36 +499,36 @@ void add_frame_and_value_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "alert_ok",
                  .title = "对话框[确定]",
-                 .doc = "关键字：alert_ok\n为alert点击确定\n:param text: 如果输入的内容（可选）",
-                 .params = {{"text", py::none()}},
+                 .summary = "为alert点击确定",
+                 .params = {{"text", Kind::text, "如果输入的内容（可选）", py::none()}},
                  .body = alert_ok});
     add_keyword(module, ns,
                 {.name = "alert_cancel",
                  .title = "对话框[取消]",
-                 .doc = "关键字：alert_cancel\n为alert点击取消",
+                 .summary = "为alert点击取消",
                  .params = {},
                  .body = alert_cancel});
     add_keyword(module, ns,
                 {.name = "save",
                  .title = "保存[变量]",
-                 .doc = "关键字：save\n保存变量\n"
-                        "变量应该是一个字符串，在字符串中使用`{}`标签将自动引用已有变量\n"
-                        ":param var_name: 变量名\n:param value: 变量值（字符串）",
-                 .params = {"var_name", "value"},
+                 .summary = "保存变量\n"
+                            "变量应该是一个字符串，在字符串中使用`{}`标签将自动引用已有变量",
+                 .params = {{"var_name", Kind::var_name, "变量名"},
+                            {"value", Kind::any, "变量值（字符串）"}},
                  .body = save});
     add_keyword(module, ns,
                 {.name = "save_title",
                  .title = "保存[页面标题]",
-                 .doc = "关键字：save_title\n保存网页标题\n:param var_name: 要保存的变量名",
-                 .params = {"var_name"},
+                 .summary = "保存网页标题",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"}},
                  .body = [](const KeywordArgs &call) {
                      call.self.attr("set_vars")(call["var_name"], driver_of(call).attr("title"));
                  }});
     add_keyword(module, ns,
                 {.name = "save_url",
                  .title = "保存[URL]",
-                 .doc = "关键字：save_url\n保存当前网址\n:param var_name: 要保存的变量名",
-                 .params = {"var_name"},
+                 .summary = "保存当前网址",
+                 .params = {{"var_name", Kind::var_name, "要保存的变量名"}},
                  .body = [](const KeywordArgs &call) {
                      call.self.attr("set_vars")(call["var_name"],
                                                 driver_of(call).attr("current_url"));
@@ -558,37 +545,37 @@ void add_element_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "click",
                  .title = "点击元素",
-                 .doc = std::string("关键字：click\n点击指定的元素，自动等待元素可交互， "
-                                    "也可以选择强制点击\n") +
-                        kLocatorDoc + "\n:param force: 是否强制点击，默认为False",
-                 .params = {"locator", {"force", py::object(module.attr("DEFAULT_FORCE_CLICK"))}},
+                 .summary = "点击指定的元素，自动等待元素可交互， 也可以选择强制点击",
+                 .params = {{"locator", Kind::locator},
+                            {"force", Kind::truth, "是否强制点击，默认为False",
+                             py::object(module.attr("DEFAULT_FORCE_CLICK"))}},
                  .body = click});
-    add_keyword(
-        module, ns,
-        {.name = "input",
-         .title = "输入内容",
-         .doc = std::string("关键字：input\n在指定元素内容输入内容，自动等待元素可交互，\n") +
-                kLocatorDoc +
-                "\n:param content: 要输入的内容，支持变量引用"
-                "\n:param clear: 清除原有内容，默认为True",
-         .params = {"locator", "content", {"clear", true}},
-         .body = input});
+    add_keyword(module, ns,
+                {.name = "input",
+                 .title = "输入内容",
+                 .summary = "在指定元素内容输入内容，自动等待元素可交互，",
+                 .params = {{"locator", Kind::locator},
+                            {"content", Kind::text, "要输入的内容，支持变量引用"},
+                            {"clear", Kind::truth, "清除原有内容，默认为True", true}},
+                 .body = input});
     add_keyword(module, ns,
                 {.name = "save_text",
                  .title = "保存[文本]",
-                 .doc = std::string("关键字：save_text\n保存页面上text内容\n"
-                                    ":param var_name: 要保存的变量名\n") +
-                        kLocatorDoc + "\n:param allow_empty: 是否允许为空，默认为Ture",
-                 .params = {"locator", "var_name", {"allow_empty", true}},
-                 .body = save_text});
+                 .summary = "保存页面上text内容",
+                 .params = {{"locator", Kind::locator},
+                            {"var_name", Kind::var_name, "要保存的变量名"},
+                            {"allow_empty", Kind::truth, "是否允许为空，默认为Ture", true}},
+                 .body = save_text,
+                 .doc_order = {"var_name", "locator", "allow_empty"}});
     add_keyword(module, ns,
                 {.name = "save_attr",
                  .title = "保存[元素属性]",
-                 .doc = std::string("关键字：save_attr\n保存元素属性\n"
-                                    ":param var_name: 要保存的变量名\n") +
-                        kLocatorDoc + "\n:param attr_name: 属性名",
-                 .params = {"locator", "var_name", "attr_name"},
-                 .body = save_attr});
+                 .summary = "保存元素属性",
+                 .params = {{"locator", Kind::locator},
+                            {"var_name", Kind::var_name, "要保存的变量名"},
+                            {"attr_name", Kind::text, "属性名"}},
+                 .body = save_attr,
+                 .doc_order = {"var_name", "locator", "attr_name"}});
 }
 
 void add_session_keywords(py::module_ &module, py::dict ns) {
@@ -602,14 +589,14 @@ void add_session_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "new_driver",
                  .title = "启动新设备",
-                 .doc =
-                     "关键字：new_driver\n启动新driver，注意：用例执行时，请确保已经启动了driver\n"
-                     ":param browser: 设备类型，如： chrome、firefox、android、ios\n"
-                     ":param hub: hub地址，如果使用grid或appiu可以输入hub地址\n"
-                     ":param capabilities: 如果使用grid可以传递参数，默认为空",
-                 .params = {{"browser", py::object(actlib.attr("DEFAULT_BROWSER"))},
-                            {"hub", py::object(actlib.attr("DEFAULT_HUB"))},
-                            {"capabilities", ""}},
+                 .summary = "启动新driver，注意：用例执行时，请确保已经启动了driver",
+                 .params = {{"browser", Kind::any, "设备类型，如： chrome、firefox、android、ios",
+                             py::object(actlib.attr("DEFAULT_BROWSER"))},
+                            {"hub", Kind::text, "hub地址，如果使用grid或appiu可以输入hub地址",
+                             py::object(actlib.attr("DEFAULT_HUB"))},
+                            // JSON text, parsed by new_driver itself (a non-text value is
+                            // refused there)
+                            {"capabilities", Kind::text, "如果使用grid可以传递参数，默认为空", ""}},
                  .body = new_driver});
 }
 

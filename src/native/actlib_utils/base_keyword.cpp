@@ -24,6 +24,7 @@ namespace {
 using py_helpers::add_keyword;
 using py_helpers::in_step;
 using py_helpers::KeywordArgs;
+using Kind = py_helpers::ParamKind;
 using py_helpers::method;
 using py_helpers::to_repr;
 using py_helpers::to_str;
@@ -420,23 +421,21 @@ py::object define_base_keyword(py::module_ &module) {
                 {
                     .name = "set_driver",
                     .title = "从fixtures请求浏览器",
-                    .doc = "关键字：set_driver\n"
-                           "从fixtures请求浏览器\n"
-                           ":param fixture_name: 浏览器fixture的名称，如：chrome、new_chrome",
-                    .params = {"fixture_name"},
+                    .summary = "从fixtures请求浏览器",
+                    .params = {{"fixture_name", Kind::text,
+                                "浏览器fixture的名称，如：chrome、new_chrome"}},
                     .body = &set_driver,
                 });
     add_keyword(module, ns,
                 {
                     .name = "assert",
                     .title = "执行断言",
-                    .doc = "关键字：assert\n"
-                           "执行断言，断言失败时用例失败\n"
-                           ":param value: 预期值\n"
-                           ":param assert_name: 断言方法：equal（等于）、contains（包含）、"
-                           "in（被包含）、re（正则匹配）、scheme（符合JSON结构）\n"
-                           ":param actual_value: 实际值，默认为空字符串",
-                    .params = {"value", "assert_name", {"actual_value", ""}},
+                    .summary = "执行断言，断言失败时用例失败",
+                    .params = {{"value", Kind::any, "预期值"},
+                               {"assert_name", Kind::text,
+                                "断言方法：equal（等于）、contains（包含）、in（被包含）、"
+                                "re（正则匹配）、scheme（符合JSON结构）"},
+                               {"actual_value", Kind::any, "实际值，默认为空字符串", ""}},
                     .body = &assert_keyword,
                 });
     return py_helpers::make_class(module, "BaseKeyWord", py::tuple(), ns,

@@ -1,10 +1,15 @@
 #include "keyword.hpp"
 
+#include "errors.hpp"
 #include "pyclass.hpp"
 #include "secrets.hpp"
 #include "step.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <memory>
+#include <stdexcept>
 
 namespace lumox::py_helpers {
 
@@ -13,6 +18,224 @@ py::object KeywordArgs::operator[](const char *name) const { return values[py::s
 namespace {
 
 constexpr const char *kMethodType = "KeywordMethod";
+constexpr const char *kLocatorDoc = "定位器字符串，具体格式请参考关键字：show";
+
+std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
+std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string stripped(const std::string &text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The argument `value` of `param` as its kind wants it.
+class Conversion {
+  public:
+    Conversion(const KeywordSpec &keyword, const KeywordParam &param, py::object value)
+        : keyword_(keyword), param_(param), value_(std::move(value)) {}
+
+    py::object run() {
+        if (value_.is_none() || param_.kind == ParamKind::any ||
+            param_.kind == ParamKind::locator || param_.kind == ParamKind::text) {
+            return value_;
+        }
+        if (blank(value_)) {
+            if (param_.required()) {
+                fail(PyExc_ValueError, "is empty");
+            }
+            value_ = param_.fallback; // an empty cell: the default
+            if (value_.is_none() || blank(value_)) {
+                return value_;
+            }
+        }
+        const bool is_text = py::isinstance<py::str>(value_);
+        switch (param_.kind) {
+        case ParamKind::seconds: {
+            const double seconds = number("a number of seconds such as 5 or 0.5");
+            if (seconds < 0) {
+                fail(PyExc_ValueError, "must be a number of seconds such as 5 or 0.5, not " +
+                                           repr_of(value_));
+            }
+            return py::float_(seconds);
+        }
+        case ParamKind::number:
+            return py::float_(number("a number such as 3 or 2.5"));
+        case ParamKind::integer:
+            return whole_number();
+        case ParamKind::truth:
+            return py::bool_(truth());
+        case ParamKind::json_value:
+            return is_text ? parsed_json() : value_;
+        case ParamKind::json_object:
+            return json_of<py::dict>("a JSON object such as {\"name\": \"value\"}");
+        case ParamKind::json_list:
+            return json_of<py::list>("a JSON list such as [1, 2]");
+        case ParamKind::var_name:
+            return py::str(stripped(text("a variable name")));
+        case ParamKind::file_path:
+            return py::module_::import("os.path")
+                .attr("expanduser")(py::str(stripped(text("a file path"))));
+        default:
+            return value_;
+        }
+    }
+
+  private:
+    static bool blank(py::handle value) {
+        return py::isinstance<py::str>(value) && stripped(text_of(value)).empty();
+    }
+
+    [[noreturn]] void fail(py::handle type, const std::string &what) const {
+        raise_error(type, keyword_.name + ": " + param_.name + " " + what);
+    }
+
+    std::string text(const char *expected) const {
+        if (!py::isinstance<py::str>(value_)) {
+            fail(PyExc_TypeError, std::string("must be ") + expected + " (text), not " +
+                                      repr_of(value_));
+        }
+        return text_of(value_);
+    }
+
+    double number(const char *expected) const {
+        if (!PyBool_Check(value_.ptr())) {
+            try {
+                const double result =
+                    py::module_::import("builtins").attr("float")(value_).cast<double>();
+                if (std::isfinite(result)) {
+                    return result;
+                }
+            } catch (py::error_already_set &error) {
+                if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+                    throw;
+                }
+            }
+        }
+        fail(PyExc_ValueError, std::string("must be ") + expected + ", not " + repr_of(value_));
+    }
+
+    // An int, or the text of one ("12", " -1 "); other values (2.0, True) are refused as
+    // Python refuses them where an int is due.
+    py::object whole_number() const {
+        if (py::isinstance<py::int_>(value_) && !PyBool_Check(value_.ptr())) {
+            return value_;
+        }
+        if (py::isinstance<py::str>(value_)) {
+            const std::string text = stripped(text_of(value_));
+            const std::size_t digits = text.rfind('-', 0) == 0 ? 1 : 0;
+            if (text.size() > digits && text.size() < 19 + digits &&
+                text.find_first_not_of("0123456789", digits) == std::string::npos) {
+                return py::int_(std::stoll(text));
+            }
+        }
+        raise_argument_type("key_" + keyword_.name + "()", param_.name.c_str(), "int", value_);
+    }
+
+    bool truth() const {
+        if (PyBool_Check(value_.ptr())) {
+            return value_.ptr() == Py_True;
+        }
+        if (py::isinstance<py::int_>(value_) || py::isinstance<py::float_>(value_)) {
+            const double number = value_.cast<double>();
+            if (number == 0 || number == 1) {
+                return number == 1;
+            }
+        } else if (py::isinstance<py::str>(value_)) {
+            const std::string word = lowered(stripped(text_of(value_)));
+            for (const char *yes : {"true", "yes", "on", "1", "y", "是"}) {
+                if (word == yes) {
+                    return true;
+                }
+            }
+            for (const char *no : {"false", "no", "off", "0", "n", "否"}) {
+                if (word == no) {
+                    return false;
+                }
+            }
+        }
+        fail(PyExc_ValueError, "must be a truth value (true or false, yes or no, 1 or 0), not " +
+                                   repr_of(value_));
+    }
+
+    // JSON text parsed; a fault is a JSONDecodeError whose message names the argument.
+    py::object parsed_json() const {
+        py::module_ json = py::module_::import("json");
+        try {
+            return json.attr("loads")(value_);
+        } catch (py::error_already_set &error) {
+            if (!error.matches(json.attr("JSONDecodeError"))) {
+                throw;
+            }
+            py::object cause = error.value();
+            py::object decode_error = json.attr("JSONDecodeError")(
+                py::str(keyword_.name + ": " + param_.name + " is not valid JSON: " +
+                        repr_of(value_) + " (" + text_of(cause.attr("msg")) + ")"),
+                cause.attr("doc"), cause.attr("pos"));
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(decode_error.ptr())), decode_error.ptr());
+            PyException_SetCause(decode_error.ptr(), cause.release().ptr());
+            throw py::error_already_set();
+        }
+    }
+
+    template <typename Wanted> py::object json_of(const char *expected) const {
+        py::object value = py::isinstance<py::str>(value_) ? parsed_json() : value_;
+        if (!py::isinstance<Wanted>(value)) {
+            fail(PyExc_ValueError, std::string("must be ") + expected + ", not " +
+                                       repr_of(value_));
+        }
+        return value;
+    }
+
+    const KeywordSpec &keyword_;
+    const KeywordParam &param_;
+    py::object value_;
+};
+
+void convert_arguments(const KeywordSpec &keyword, py::dict &values) {
+    for (const KeywordParam &param : keyword.params) {
+        py::str key(param.name);
+        values[key] = Conversion(keyword, param, values[key]).run();
+    }
+}
+
+const KeywordParam *param_named(const KeywordSpec &keyword, const std::string &name) {
+    for (const KeywordParam &param : keyword.params) {
+        if (param.name == name) {
+            return &param;
+        }
+    }
+    return nullptr;
+}
+
+// A declaration with an undocumented parameter, or a documentation order that does not
+// name each parameter once, is a fault of the library: found when the module loads.
+void check_declaration(const KeywordSpec &keyword) {
+    for (const KeywordParam &param : keyword.params) {
+        if (param.doc.empty() && param.kind != ParamKind::locator) {
+            throw std::logic_error("keyword " + keyword.name + ": parameter " + param.name +
+                                   " has no documentation");
+        }
+    }
+    if (!keyword.doc_order.empty()) {
+        bool complete = keyword.doc_order.size() == keyword.params.size();
+        for (const std::string &name : keyword.doc_order) {
+            complete = complete && param_named(keyword, name) != nullptr;
+        }
+        if (!complete) {
+            throw std::logic_error("keyword " + keyword.name +
+                                   ": doc_order must name each parameter once");
+        }
+    }
+}
 
 std::string method_name(const KeywordSpec &keyword) { return "key_" + keyword.name; }
 
@@ -59,7 +282,12 @@ py::object call_keyword(const KeywordSpec &keyword, py::args args, py::kwargs kw
             step_params[name] = step_param(value);
         }
     }
-    return in_step(keyword.title, step_params, [&] { return keyword.body(call); });
+    // Converted inside the step: the report shows the argument as written and the row's
+    // failure says which one did not fit.
+    return in_step(keyword.title, step_params, [&] {
+        convert_arguments(keyword, call.values);
+        return keyword.body(call);
+    });
 }
 
 // (self, <declared>, *args, **kwargs) as an inspect.Signature.
@@ -124,7 +352,43 @@ py::object keyword_method_type(py::module_ &module) {
 
 } // namespace
 
+const char *kind_name(ParamKind kind) {
+    switch (kind) {
+    case ParamKind::locator: return "locator";
+    case ParamKind::text: return "text";
+    case ParamKind::seconds: return "seconds";
+    case ParamKind::integer: return "whole number";
+    case ParamKind::number: return "number";
+    case ParamKind::truth: return "truth value";
+    case ParamKind::json_value: return "JSON";
+    case ParamKind::json_object: return "JSON object";
+    case ParamKind::json_list: return "JSON list";
+    case ParamKind::var_name: return "variable name";
+    case ParamKind::file_path: return "file path";
+    default: return "any";
+    }
+}
+
+std::string keyword_doc(const KeywordSpec &keyword) {
+    std::string doc = keyword.label + keyword.name;
+    if (!keyword.summary.empty()) {
+        doc += "\n" + keyword.summary;
+    }
+    const auto line = [&](const KeywordParam &param) {
+        doc += "\n:param " + param.name + ": " + (param.doc.empty() ? kLocatorDoc : param.doc);
+    };
+    if (keyword.doc_order.empty()) {
+        std::for_each(keyword.params.begin(), keyword.params.end(), line);
+    } else {
+        for (const std::string &name : keyword.doc_order) {
+            line(*param_named(keyword, name));
+        }
+    }
+    return doc;
+}
+
 py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec declared) {
+    check_declaration(declared);
     auto shared = std::make_shared<const KeywordSpec>(std::move(declared));
     const std::string name = method_name(*shared);
 
@@ -137,7 +401,12 @@ py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec declared) {
     method.attr("__name__") = name;
     method.attr("__qualname__") = name;
     method.attr("__module__") = module.attr("__name__");
-    method.attr("__doc__") = shared->doc;
+    method.attr("__doc__") = keyword_doc(*shared);
+    py::dict kinds;
+    for (const KeywordParam &param : shared->params) {
+        kinds[py::str(param.name)] = kind_name(param.kind);
+    }
+    method.attr("param_kinds") = kinds;
     method.attr("__signature__") = make_signature(*shared);
     method.attr("keyword") = shared->name;
     method.attr("title") = shared->title;
