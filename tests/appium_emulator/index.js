@@ -10,6 +10,11 @@ const { errors } = require('appium/driver');
 const DEFAULT_PACKAGE = 'io.lumox.demo';
 const DEFAULT_ACTIVITY = '.MainActivity';
 
+// Android's app states, as `mobile: queryAppState` answers them.
+const NOT_INSTALLED = 0;
+const NOT_RUNNING = 1;
+const RUNNING_IN_FOREGROUND = 4;
+
 // Added to the screen once the device has been shaken often enough.
 const SHAKEN_XML =
   '<MockText id="shaken" left="40" top="1600" width="1000" height="80">shaken</MockText>';
@@ -31,18 +36,44 @@ function capability(caps, name) {
   return caps[`appium:${name}`] ?? caps[name];
 }
 
+// Capability lumoxFiles, {remotePath: base64}: files the device has before the session starts.
+function preloadedFiles(caps) {
+  // No prototype: a remote path such as `__proto__` is a file like any other.
+  const files = Object.create(null);
+  const given = capability(caps, 'lumoxFiles');
+  if (given && typeof given === 'object') {
+    for (const [remotePath, payload] of Object.entries(given)) {
+      if (typeof payload === 'string') {
+        files[remotePath] = payload;
+      }
+    }
+  }
+  return files;
+}
+
 function newEntry(sessionId, caps) {
   const limit = Number.parseInt(capability(caps, 'lumoxShakeChangesAfter') ?? 0, 10);
+  const pkg = capability(caps, 'appPackage') ?? DEFAULT_PACKAGE;
   return {
     record: {
       sessionId,
       capabilities: caps,
       actions: [],
       emulator: [],
-      package: capability(caps, 'appPackage') ?? DEFAULT_PACKAGE,
+      package: pkg,
       activity: capability(caps, 'appActivity') ?? DEFAULT_ACTIVITY,
+      // The app under test is running once the session has started.
+      state: Object.assign(Object.create(null), { [pkg]: RUNNING_IN_FOREGROUND }),
+      keyboardShown: capability(caps, 'lumoxKeyboardShown') === true,
+      keys: [],
+      installed: [],
+      backgrounded: [],
+      pushed: [],
+      back: 0,
+      orientations: [],
       ended: false,
     },
+    files: preloadedFiles(caps),
     shakes: 0,
     shakeLimit: Number.isFinite(limit) && limit > 0 ? limit : 0,
   };
@@ -72,6 +103,37 @@ function requireString(params, name) {
   const value = params[name];
   if (typeof value !== 'string' || !value) {
     throw new errors.InvalidArgumentError(`'${name}' must be a non-empty string`);
+  }
+  return value;
+}
+
+function requireInteger(params, name, { optional = false } = {}) {
+  const value = params[name];
+  if (optional && value === undefined) {
+    return undefined;
+  }
+  if (!Number.isInteger(value)) {
+    throw new errors.InvalidArgumentError(`'${name}' must be an integer, not ${JSON.stringify(value)}`);
+  }
+  return value;
+}
+
+function requireNumber(params, name) {
+  const value = params[name];
+  if (typeof value !== 'number' || !Number.isFinite(value)) {
+    throw new errors.InvalidArgumentError(`'${name}' must be a number, not ${JSON.stringify(value)}`);
+  }
+  return value;
+}
+
+// Buffer.from(..., 'base64') drops what is not base64 without a word: refuse it instead, as
+// a payload the device could not decode.
+function requireBase64(params, name) {
+  const value = params[name];
+  // Line breaks are fine, as in base64 written 76 characters a line.
+  const bare = typeof value === 'string' ? value.replace(/\s+/g, '') : null;
+  if (bare === null || !/^[A-Za-z0-9+/]*={0,2}$/.test(bare) || bare.length % 4 === 1) {
+    throw new errors.InvalidArgumentError(`'${name}' must be a base64 string`);
   }
   return value;
 }
@@ -167,11 +229,83 @@ function execEmuConsoleCommand(entry, params, driver) {
   return '';
 }
 
+function hideKeyboard(entry) {
+  entry.record.keyboardShown = false;
+  return true;
+}
+
+function pressKey(entry, params) {
+  const keycode = requireInteger(params, 'keycode');
+  const metastate = requireInteger(params, 'metastate', { optional: true });
+  requireInteger(params, 'flags', { optional: true });
+  // null, not left out: a test tells "no metastate sent" from metastate 0.
+  entry.record.keys.push({ keycode, metastate: metastate ?? null });
+  return null;
+}
+
+function installApp(entry, params) {
+  entry.record.installed.push(requireString(params, 'appPath'));
+  return null;
+}
+
+function activateApp(entry, params) {
+  const appId = requireString(params, 'appId');
+  entry.record.package = appId;
+  entry.record.state[appId] = RUNNING_IN_FOREGROUND;
+  return null;
+}
+
+function appState(entry, appId) {
+  return entry.record.state[appId] ?? NOT_INSTALLED;
+}
+
+function terminateApp(entry, params) {
+  const appId = requireString(params, 'appId');
+  const wasRunning = appState(entry, appId) > NOT_RUNNING;
+  entry.record.state[appId] = NOT_RUNNING;
+  return wasRunning;
+}
+
+function queryAppState(entry, params) {
+  return appState(entry, requireString(params, 'appId'));
+}
+
+function backgroundApp(entry, params) {
+  entry.record.backgrounded.push(requireNumber(params, 'seconds'));
+  return null;
+}
+
+function pushFile(entry, params) {
+  const remotePath = requireString(params, 'remotePath');
+  const payload = requireBase64(params, 'payload');
+  entry.files[remotePath] = payload;
+  entry.record.pushed.push({ remotePath, bytes: Buffer.from(payload, 'base64').length });
+  return null;
+}
+
+function pullFile(entry, params) {
+  const remotePath = requireString(params, 'remotePath');
+  if (!(remotePath in entry.files)) {
+    throw new errors.UnknownError(`no file at ${remotePath}`);
+  }
+  return entry.files[remotePath];
+}
+
 const EMULATOR = {
   'mobile: startActivity': startActivity,
   'mobile: getCurrentPackage': (entry) => entry.record.package,
   'mobile: getCurrentActivity': (entry) => entry.record.activity,
   'mobile: execEmuConsoleCommand': execEmuConsoleCommand,
+  'mobile: hideKeyboard': hideKeyboard,
+  'mobile: isKeyboardShown': (entry) => entry.record.keyboardShown,
+  'mobile: pressKey': pressKey,
+  'mobile: installApp': installApp,
+  'mobile: activateApp': activateApp,
+  'mobile: terminateApp': terminateApp,
+  'mobile: queryAppState': queryAppState,
+  'mobile: backgroundApp': backgroundApp,
+  'mobile: pushFile': pushFile,
+  'mobile: pullFile': pullFile,
 };
 
 function keepActionLog(entry, driver) {
@@ -216,6 +350,18 @@ class LumoxEmulatorPlugin extends BasePlugin {
 
   async performActions(next, driver, actions) {
     entryFor(driver).record.actions.push(copy(actions));
+    return await next();
+  }
+
+  // The fake driver has no `back`: answer it here, without next().
+  async back(next, driver) {
+    entryFor(driver).record.back += 1;
+    return null;
+  }
+
+  // What was asked, refused ones too; the fake driver keeps and checks the orientation.
+  async setOrientation(next, driver, orientation) {
+    entryFor(driver).record.orientations.push(orientation);
     return await next();
   }
 

@@ -1,8 +1,10 @@
 #include "app_keywords.hpp"
 
-#include "shared.hpp"
 #include "check_keywords.hpp"
+#include "device_keywords.hpp"
 #include "driver_session.hpp"
+#include "page_keywords.hpp"
+#include "shared.hpp"
 #include "web_keywords.hpp"
 
 #include "native/common/errors.hpp"
@@ -377,6 +379,8 @@ py::object define_app_keyword(py::module_ &module, py::object base_keyword) {
         "True when ac_new has started a chain; otherwise logs the error and raises ValueError.");
     add_device_keywords(module, ns);
     add_chain_keywords(module, ns);
+    add_screen_keywords(module, ns);
+    add_device_action_keywords(module, ns);
     return py_helpers::make_class(module, "AppKeyWord", py::make_tuple(base_keyword), ns,
                                   "Keyword library for mobile app tests over Appium.");
 }

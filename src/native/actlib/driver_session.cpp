@@ -1,6 +1,9 @@
 #include "driver_session.hpp"
 
+#include "shared.hpp"
+
 #include "native/common/errors.hpp"
+#include "native/common/step.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -79,6 +82,45 @@ std::optional<double> seconds_of(py::handle value) {
         return std::nullopt;
     }
     return number;
+}
+
+py::object wait_of(const py_helpers::KeywordArgs &call) {
+    py::object wait = call.self.attr("wait");
+    if (wait.is_none()) {
+        driver_of(call);
+        py_helpers::raise_error(PyExc_RuntimeError,
+                                "the keyword object has a driver but no element wait: start the "
+                                "session with new_driver or set_driver");
+    }
+    return wait;
+}
+
+std::string waited(py::handle wait) {
+    return "after " + py_helpers::to_str(py::getattr(wait, "_timeout", py::str("?"))) +
+           " s (lumox_ui.wait_max)";
+}
+
+py::object ready_element(const py_helpers::KeywordArgs &call, py::handle locator) {
+    py::object self = call.self;
+    py::object element = find(call, locator);
+    wait_until(
+        call, [self, element]() -> py::object { return self.attr("can_interactive")(element); },
+        "element " + py_helpers::to_str(locator) +
+            " was found but never became usable (displayed, enabled, not read-only)");
+    return element;
+}
+
+void act_on_ready(const py_helpers::KeywordArgs &call, const std::string &announce,
+                  const std::function<void(py::object)> &action) {
+    py::object locator = call["locator"];
+    on_fresh_element(
+        [&] { return ready_element(call, locator); },
+        [&](py::object element) {
+            actlib_log().info(announce + py_helpers::to_str(element.attr("id")));
+            py_helpers::in_step("操作元素", py::dict(), [&] { action(element); });
+            return py::object(py::none());
+        },
+        is_app_session(driver_of(call)));
 }
 
 } // namespace lumox::actlib

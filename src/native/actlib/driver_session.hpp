@@ -6,6 +6,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -63,6 +64,31 @@ py::object on_fresh_element(Find find_element, Act act, bool app_session = false
         pause_one_poll();
     }
 }
+
+// The element wait of the keyword object (self.wait); a clear error while there is none.
+py::object wait_of(const py_helpers::KeywordArgs &call);
+
+// "after 10 s (lumox_ui.wait_max)": how long `wait` gave, for time-out messages.
+std::string waited(py::handle wait);
+
+// wait.until(condition) with `message` on time-out; `condition` takes no argument.
+template <typename F>
+py::object wait_until(const py_helpers::KeywordArgs &call, F condition,
+                      const std::string &message) {
+    py::object wait = wait_of(call);
+    py::cpp_function poll([condition](py::object /*driver*/) -> py::object { return condition(); });
+    return wait.attr("until")(poll, message + " " + waited(wait));
+}
+
+// The element of `locator` once can_interactive says it takes input (displayed, enabled,
+// writable).
+py::object ready_element(const py_helpers::KeywordArgs &call, py::handle locator);
+
+// Runs `action` on the element of the row's `locator` once it is usable, as the report step
+// "操作元素", after logging `announce` + the element's id; an element the page replaced
+// meanwhile (or, in apps, one not on screen yet) is found again.
+void act_on_ready(const py_helpers::KeywordArgs &call, const std::string &announce,
+                  const std::function<void(py::object)> &action);
 
 // A duration typed into a row (a number or numeric text) as seconds: finite and not
 // negative; nothing for anything else (truth values included).

@@ -1,8 +1,10 @@
 #include "web_keywords.hpp"
 
-#include "shared.hpp"
+#include "browser_keywords.hpp"
 #include "check_keywords.hpp"
 #include "driver_session.hpp"
+#include "page_keywords.hpp"
+#include "shared.hpp"
 
 #include "core/notice_text.hpp"
 #include "core/xpath.hpp"
@@ -31,42 +33,7 @@ using py_helpers::to_str;
 using py_helpers::truthy;
 
 
-// ---- the session and its wait ---------------------------------------------------------
-
-py::object wait_of(const KeywordArgs &call) {
-    py::object wait = call.self.attr("wait");
-    if (wait.is_none()) {
-        driver_of(call);
-        raise_error(PyExc_RuntimeError, "the keyword object has a driver but no element wait: "
-                                        "start the session with new_driver or set_driver");
-    }
-    return wait;
-}
-
-// "after 10 s": how long the wait gave, for time-out messages.
-std::string waited(py::handle wait) {
-    return "after " + to_str(py::getattr(wait, "_timeout", py::str("?"))) +
-           " s (lumox_ui.wait_max)";
-}
-
-// wait.until(condition) with `message` on time-out; `condition` takes no argument.
-template <typename F>
-py::object wait_until(const KeywordArgs &call, F condition, const std::string &message) {
-    py::object wait = wait_of(call);
-    py::cpp_function poll([condition](py::object /*driver*/) -> py::object { return condition(); });
-    return wait.attr("until")(poll, message + " " + waited(wait));
-}
-
-// The element once can_interactive says it takes input (displayed, enabled, writable).
-py::object ready_element(const KeywordArgs &call) {
-    py::object self = call.self;
-    py::object element = find(call, call["locator"]);
-    wait_until(
-        call, [self, element]() -> py::object { return self.attr("can_interactive")(element); },
-        "element " + to_str(call["locator"]) +
-            " was found but never became usable (displayed, enabled, not read-only)");
-    return element;
-}
+// ---- dialogs and texts ---------------------------------------------------------------
 
 py::object current_alert(const KeywordArgs &call) {
     py::object condition = call.self.attr("_wait_alert");
@@ -209,21 +176,6 @@ void goto_page(const KeywordArgs &call) {
 void touch(const KeywordArgs &call) {
     py::object element = find(call, call["locator"]);
     in_step("暂存元素", py::dict(), [&] { call.self.attr("_activate_ele") = element; });
-}
-
-// Runs `action` on the element of the row's locator once it is usable, as the report step
-// "操作元素"; an element the page replaced meanwhile is found again.
-template <typename F> void act_on_ready(const KeywordArgs &call, const char *announce, F action) {
-    // An app element not on screen yet is refused by the server: tried again, as in a
-    // browser the usability check waits for it.
-    on_fresh_element(
-        [&] { return ready_element(call); },
-        [&](py::object element) {
-            actlib_log().info(announce + to_str(element.attr("id")));
-            in_step("操作元素", py::dict(), [&] { action(element); });
-            return py::object(py::none());
-        },
-        is_app_session(driver_of(call)));
 }
 
 void click(const KeywordArgs &call) {
@@ -608,6 +560,10 @@ py::object define_web_keyword(py::module_ &module, py::object base_keyword) {
     add_page_wait_keywords(module, ns);
     add_page_keywords(module, ns);
     add_frame_and_value_keywords(module, ns);
+    add_screen_keywords(module, ns);
+    add_form_keywords(module, ns);
+    add_pointer_and_key_keywords(module, ns);
+    add_window_keywords(module, ns);
     return py_helpers::make_class(module, "WebKeyWord", py::make_tuple(base_keyword), ns,
                                   "Keyword library for browser tests over WebDriver.");
 }
