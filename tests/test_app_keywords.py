@@ -94,9 +94,36 @@ def test_every_app_keyword_runs_on_the_appium_server(pytester, appium_server):
             [8, "", "should_have_value", "user ;; ID", "alice"],
             [9, "", "should_not_exist", "nothing ;; ID"],
             [10, "", "wait_gone", "nothing ;; ID", 0.5]],
+        "device actions": [
+            HEADER, [1, "", "new_driver", "android", server,
+                     caps_text(app, "io.lumox.device", lumoxKeyboardShown=True)],
+            [2, "", "hide_keyboard"],
+            [3, "", "press_keycode", 66],
+            [4, "", "press_keycode", "4", "1"],
+            [5, "", "back"],
+            [6, "", "swipe_by_percent", 50, 80, "50", 20],
+            [7, "", "scroll_to", "login ;; ID"],  # already on screen: no swipe
+            [8, "", "save_rect", "login ;; ID", "rect"],
+            [9, "", "save_window_size", "size"],
+            [10, "", "install_app", "/apps/other.apk"],
+            [11, "", "activate_app", "io.lumox.other"],
+            [12, "", "terminate_app", "io.lumox.other"],
+            [13, "", "background_app", 0.5],
+            [14, "", "orientation", "landscape"],
+            [15, "", "push_file", "/sdcard/a.txt", "local.txt"],
+            [16, "", "pull_file", "/sdcard/a.txt", "pulled/a.txt"],
+            [17, "", "save_context", "context"],
+            [18, "", "save_activity", "activity"],
+            [19, "", "assert", "NATIVE_APP", "equal", "{context}"],
+            [20, "", "assert", ".MainActivity", "equal", "{activity}"],
+            [21, "", "save_count", "//MockListItem", "items"],
+            [22, "", "save_source", "source"],
+            [23, "", "assert", "item1", "in", "{source}"],
+            [24, "", "screenshot", "", "shots/app.png"]],
     })
+    (pytester.path / "local.txt").write_bytes(b"device file\n")
     result = pytester.runpytest_subprocess("-s", "-o", "log_cli=true", "--log-cli-level=INFO")
-    result.assert_outcomes(passed=3)
+    result.assert_outcomes(passed=4)
     out = result.stdout.str()
     # Tag and rect are asked for only because INFO lines are kept here.
     assert "元素定位成功: 【MockText】{'x': 40, 'y': 880, 'width': 1000, 'height': 40}" in out
@@ -132,6 +159,19 @@ def test_every_app_keyword_runs_on_the_appium_server(pytester, appium_server):
     moves = [a["origin"] for a in element_drag[0]["actions"] if a["type"] == "pointerMove"]
     assert len(moves) == 2 and moves[0] != moves[1]  # item1, then item3
 
+    device = session_of(appium_server, "io.lumox.device")
+    assert device["keyboardShown"] is False and device["back"] == 1
+    assert device["keys"] == [{"keycode": 66, "metastate": None}, {"keycode": 4, "metastate": 1}]
+    assert device["installed"] == ["/apps/other.apk"] and device["backgrounded"] == [0.5]
+    assert device["state"]["io.lumox.other"] == 1  # activated, then terminated
+    assert device["orientations"] == ["LANDSCAPE"]
+    assert device["pushed"] == [{"remotePath": "/sdcard/a.txt", "bytes": 12}]
+    assert (pytester.path / "pulled" / "a.txt").read_bytes() == b"device file\n"
+    assert (pytester.path / "shots" / "app.png").read_bytes().startswith(b"\x89PNG")
+    (percent_swipe,) = device["actions"]  # scroll_to found the element without swiping
+    assert [step[:3] for step in gesture(percent_swipe[0])[2] if step[0] == "pointerMove"] == [
+        ("pointerMove", 540, 1536), ("pointerMove", 540, 384)]
+
     still = session_of(appium_server, "io.lumox.still")
     assert len(still["emulator"]) == 2000
     # Counters go to standard output: 0 to 2 for the first case, 0 to 999 for this one.
@@ -165,10 +205,11 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         "refused": [HEADER, [1, "", "new_driver", "android", server, refused]],
         "never shown": case("io.lumox.hidden", ["click", "hidden ;; ID"]),
         "disabled": case("io.lumox.disabled", ["should_be_enabled", "disabled ;; ID"]),
+        "not on screen": case("io.lumox.scroll", ["scroll_to", "hidden ;; ID", "up", 2]),
         "after the failures": case("io.lumox.after", ["press", "login ;; ID", 0.1]),
     })
     result = pytester.runpytest_subprocess("-rf", "--alluredir=allure")
-    result.assert_outcomes(passed=1, failed=10)
+    result.assert_outcomes(passed=1, failed=11)
     result.stdout.fnmatch_lines([
         f"*FAILED test_app.xlsx::no chain - row 3, ac_touch_down: ValueError: {NO_CHAIN}",
         f"*FAILED test_app.xlsx::second perform - row 8, ac_perform: ValueError: {NO_CHAIN}",
@@ -185,7 +226,10 @@ def test_failing_app_rows_name_the_cause_and_the_next_case_runs(
         "*FAILED test_app.xlsx::never shown - row 3, click: *InvalidElementStateException*",
         "*FAILED test_app.xlsx::disabled - row 3, should_be_enabled: AssertionError: element "
         "disabled ;; ID is disabled",
+        "*FAILED test_app.xlsx::not on screen - row 3, scroll_to: AssertionError: scroll_to: "
+        "element hidden ;; ID is not on screen after 2 swipe(s) up",
     ])
+    assert len(session_of(appium_server, "io.lumox.scroll")["actions"]) == 2
     out = result.stdout.str()
     assert "tried again for 1 s (lumox_ui.wait_max): the element kept being replaced, or " \
            "refused the action (not on screen, not editable)" in out

@@ -531,6 +531,122 @@ def test_workbook_cases_drive_the_browser_and_failing_rows_show_the_page(
     assert "\nStacktrace:\n" in (pytester.path / "allure" / stack["source"]).read_text()
 
 
+def page_saw(expression, expected):
+    """A shell row that fails unless the page's `expression` is `expected` (as JSON)."""
+    wanted = json.dumps(expected, separators=(",", ":"))
+    return ["shell", f"var got = JSON.stringify({expression}); "
+                     f"if (got !== {json.dumps(wanted)}) throw new Error('page saw ' + got);"]
+
+
+def controls_case(pages, *rows):
+    return [HEADER, [1, "", "new_driver"], [2, "", "goto", f"{pages}/controls.html"],
+            *[[n, "", *row] for n, row in enumerate(rows, start=3)]]
+
+
+@pytest.mark.usefixtures("wide_terminal")
+def test_forms_mouse_keys_and_windows_are_one_row_each(pytester, test_pages):
+    write_pytest_ini(pytester, """\
+        [pytest]
+        addopts = -p no:cacheprovider
+        [lumox_ui]
+        wait_max = 1
+        wait_poll = 0.1
+        """)
+    (pytester.path / "upload.txt").write_text("hello upload", encoding="utf-8")
+    write_workbook(pytester.path / "test_controls.xlsx", {
+        "forms": controls_case(
+            test_pages,
+            ["select_option", "fruit ;; ID", "Banana"],
+            ["select_option", "fruit ;; ID", "c", "value"],
+            ["select_option", "fruit ;; ID", "Cherry"],  # already chosen: no change event
+            ["save_selected", "fruit ;; ID", "fruit"],
+            ["assert", "Cherry", "equal", "{fruit}"],
+            ["select_option", "many ;; ID", 1, "index"],
+            ["select_option", "many ;; ID", "Z"],
+            ["save_selected", "many ;; ID", "many", "value"],
+            page_saw("{many}", ["y", "z"]),
+            ["check", "agree ;; ID"], ["check", "agree ;; ID"], ["uncheck", "news ;; ID"],
+            ["uncheck", "news ;; ID"], ["check", "large ;; ID"],
+            ["choose_file", "upload ;; ID", "upload.txt"],
+            ["shell_async", "var done = arguments[arguments.length - 1];"
+                            "(function poll() { window.seen.fileText === null ? "
+                            "setTimeout(poll, 20) : done(window.seen.fileText); })();"],
+            page_saw("[window.seen.clicks, window.seen.file.name, window.seen.fileText]",
+                     [{"agree": 1, "news": 1, "large": 1}, "upload.txt", "hello upload"]),
+            page_saw("window.seen.changes.map(function (c) { return c.id + c.value; })",
+                     ["fruitb", "fruitc", "manyy", "manyy"])),
+        "mouse and keys": controls_case(
+            test_pages,
+            ["window_size", 1000, "1000"],
+            ["double_click", "pad ;; ID"],
+            ["right_click", "pad ;; ID"],
+            ["click_at", "pad ;; ID", 50, "-20"],
+            ["drag_to", "handle ;; ID", "bin ;; ID"],
+            page_saw("window.seen.inBin", True),
+            ["drag_by", "handle ;; ID", 0, -150],
+            ["press_keys", "keys ;; ID", "abc"],
+            ["press_keys", "keys ;; ID", 'Ctrl+A Backspace "new text"'],
+            ["should_have_value", "keys ;; ID", "new text"],
+            ["press_keys", "", "Tab End Space x"],  # the page: focus moves on to the notes
+            ["should_have_value", "notes ;; ID", "some old text x"],
+            page_saw("[window.seen.dblclicks, window.seen.contextmenus, window.seen.clickAt, "
+                     "window.seen.inBin, window.seen.keys.filter(function (k) { return k.ctrl "
+                     "&& k.key !== 'Control'; }).map(function (k) { return k.key; })]",
+                     [1, 1, {"x": 50, "y": -20}, False, ["a"]])),
+        "windows and page": controls_case(
+            test_pages,
+            ["save_count", "//option", "options"],
+            page_saw("{options}", 7),
+            ["click", "open-named ;; ID"],
+            ["switch_window", "second"],
+            ["wait_title", "lumox popup second", "equal"],
+            ["switch_window", 0, "index"],
+            ["wait_title", "lumox controls", "equal"],
+            ["new_window", f"{test_pages}/popup.html"],
+            ["wait_title", "lumox popup", "equal"],
+            ["close_window"],
+            ["switch_window", "controls.html", "url"],
+            ["goto", f"{test_pages}/popup.html"],
+            ["back"], ["wait_title", "lumox controls", "equal"],
+            ["forward"], ["wait_title", "lumox popup", "equal"],
+            ["reload"],
+            ["add_browser_cookie", "token", "abc"],
+            ["save_browser_cookie", "token", "cookie"],
+            ["assert", "abc", "equal", "{cookie}"],
+            ["delete_browser_cookie", "token"],
+            page_saw("document.cookie", ""),
+            ["shell_async", "arguments[arguments.length - 1](arguments[0].a + 1)", '{"a": 41}'],
+            ["save_source", "source"],
+            ["assert", "popup-title", "in", "{source}"],
+            ["screenshot", "popup-title ;; ID", "shots/title.png"]),
+        "no option": controls_case(test_pages, ["select_option", "fruit ;; ID", "Kiwi"]),
+        "disabled option": controls_case(test_pages, ["select_option", "fruit ;; ID", "Date"]),
+        "bad keys": controls_case(test_pages, ["press_keys", "", "Hyper+A"]),
+        "no window": controls_case(test_pages, ["switch_window", "nowhere"]),
+    })
+    result = pytester.runpytest_subprocess("-rf", "--alluredir=allure", "-o", "log_cli=true",
+                                           "--log-cli-level=INFO")
+    result.assert_outcomes(passed=3, failed=4)
+    result.stdout.fnmatch_lines([
+        "AssertionError: select_option: element fruit ;; ID has no option with the label "
+        "\"Kiwi\"; its options: Apple (a), Banana (b), Cherry (c), Date (d)",
+        "*AssertionError: select_option: element fruit ;; ID has the option \"Date\" disabled*",
+        "ValueError: press_keys: 'Hyper' in 'Hyper+A' is no modifier (Ctrl, Shift, Alt, Meta, "
+        "Cmd)",
+        "AssertionError: switch_window: no window with the title 'nowhere' after 1 s; the "
+        "windows: 'lumox controls'",
+    ])
+    assert "命令执行结果:res=42" in result.stdout.str()
+    assert (pytester.path / "shots" / "title.png").read_bytes().startswith(b"\x89PNG")
+    results = {r["name"]: r for r in (json.loads(path.read_text(encoding="utf-8"))
+                                      for path in (pytester.path / "allure").glob("*-result.json"))}
+    row = results["windows and page"]["steps"][-1]
+    assert [a["name"] for step in [row, *row.get("steps", [])]
+            for a in step.get("attachments", [])] == ["screenshot"]
+    for failed in ("no option", "bad keys", "no window"):
+        assert "screenshot" in {a["name"] for a in results[failed]["steps"][-1]["attachments"]}
+
+
 @pytest.mark.usefixtures("wide_terminal")
 def test_a_row_failing_after_the_browser_is_gone_reports_its_own_error(pytester, test_pages):
     pytester.makepyfile(gone_keywords="""
