@@ -36,27 +36,8 @@ py::object action_chains(py::handle driver) {
     return py::module_::import("lumox.actlib_utils").attr("MyActionChains")(driver);
 }
 
-// A screen coordinate: a whole number (a truth value is none, although Python counts it
-// as one).
-py::object coordinate(const KeywordArgs &call, const char *keyword, const char *name) {
-    py::object value = call[name];
-    if (!py::isinstance<py::int_>(value) || PyBool_Check(value.ptr())) {
-        py_helpers::raise_argument_type(std::string("key_") + keyword + "()", name, "int", value);
-    }
-    return value;
-}
-
-// A duration in seconds, as W3C pauses need it.
-py::float_ seconds(const KeywordArgs &call, const char *keyword, const char *name = "times") {
-    py::object value = call[name];
-    const auto number = seconds_of(value);
-    if (!number) {
-        raise_error(PyExc_ValueError, std::string(keyword) + ": " + name +
-                                          " must be a number of seconds such as 1 or 0.5, not " +
-                                          to_repr(value));
-    }
-    return py::float_(*number);
-}
+// The pause of a gesture: `times`, already converted to seconds.
+py::float_ pause_of(const KeywordArgs &call) { return py::float_(call["times"]); }
 
 std::string swipe_line(const char *prefix, const KeywordArgs &call) {
     return std::string(prefix) + "start_x=" + to_str(call["start_x"]) +
@@ -127,7 +108,7 @@ void context(const KeywordArgs &call) {
 void press(const KeywordArgs &call) {
     actlib_log().info("长按元素 locator=" + to_str(call["locator"]) +
                       ", times=" + to_str(call["times"]));
-    py::float_ pause = seconds(call, "press");
+    py::float_ pause = pause_of(call);
     py::object element = find(call, call["locator"]);
     py::object chain = action_chains(driver_of(call));
     py::object pointer = chain.attr("w3c_actions").attr("pointer_action");
@@ -139,11 +120,11 @@ void press(const KeywordArgs &call) {
 }
 
 void swipe(const KeywordArgs &call) {
-    py::object start_x = coordinate(call, "swipe", "start_x");
-    py::object start_y = coordinate(call, "swipe", "start_y");
-    py::object end_x = coordinate(call, "swipe", "end_x");
-    py::object end_y = coordinate(call, "swipe", "end_y");
-    py::float_ pause = seconds(call, "swipe");
+    py::object start_x = call["start_x"];
+    py::object start_y = call["start_y"];
+    py::object end_x = call["end_x"];
+    py::object end_y = call["end_y"];
+    py::float_ pause = pause_of(call);
     actlib_log().info(swipe_line("滑动屏幕 ", call));
     py::object driver = driver_of(call);
     py::object touch = py::module_::import("selenium.webdriver.common.actions.pointer_input")
@@ -174,7 +155,7 @@ void ac_perform(const KeywordArgs &call) {
 void ac_new_click(const KeywordArgs &call) {
     actlib_log().info("新的动作：点击元素 locator=" + to_str(call["locator"]));
     required_ac(call.self);
-    py::float_ pause = seconds(call, "ac_new_click");
+    py::float_ pause = pause_of(call);
     py::object element = find(call, call["locator"]);
     py::object pointer = call.self.attr("_ac").attr("new_pointer")();
     pointer.attr("move_to")(element);
@@ -184,21 +165,21 @@ void ac_new_click(const KeywordArgs &call) {
 }
 
 void ac_new_swipe(const KeywordArgs &call) {
-    py::object start_x = coordinate(call, "ac_new_swipe", "start_x");
-    py::object start_y = coordinate(call, "ac_new_swipe", "start_y");
-    py::object end_x = coordinate(call, "ac_new_swipe", "end_x");
-    py::object end_y = coordinate(call, "ac_new_swipe", "end_y");
+    py::object start_x = call["start_x"];
+    py::object start_y = call["start_y"];
+    py::object end_x = call["end_x"];
+    py::object end_y = call["end_y"];
     actlib_log().info(swipe_line("新的动作：滑动屏幕 ", call));
     required_ac(call.self);
     call.self.attr("_ac").attr("touch_by_new_pointer")(start_x, start_y, end_x, end_y,
-                                                       seconds(call, "ac_new_swipe"));
+                                                       pause_of(call));
 }
 
 void ac_touch_down(const KeywordArgs &call) {
     actlib_log().info("新的动作：线下指针x=" + to_str(call["x"]) + ", y=" + to_str(call["y"]));
     py::object pointer = pending_pointer(call);
-    pointer.attr("move_to_location")(coordinate(call, "ac_touch_down", "x"),
-                                     coordinate(call, "ac_touch_down", "y"));
+    pointer.attr("move_to_location")(call["x"],
+                                     call["y"]);
     pointer.attr("pointer_down")();
 }
 
@@ -211,8 +192,8 @@ void ac_ele_down(const KeywordArgs &call) {
 
 void ac_touch_move(const KeywordArgs &call) {
     actlib_log().info("新的动作：移动指针 x=" + to_str(call["x"]) + ", y=" + to_str(call["y"]));
-    pending_pointer(call).attr("move_to_location")(coordinate(call, "ac_touch_move", "x"),
-                                                   coordinate(call, "ac_touch_move", "y"));
+    pending_pointer(call).attr("move_to_location")(call["x"],
+                                                   call["y"]);
 }
 
 void ac_ele_move(const KeywordArgs &call) {

@@ -5,7 +5,6 @@
 #include "native/common/errors.hpp"
 #include "native/common/step.hpp"
 
-#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -64,24 +63,6 @@ double wait_seconds() {
 void pause_one_poll() {
     py::module_::import("time").attr("sleep")(
         py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_poll"));
-}
-
-std::optional<double> seconds_of(py::handle value) {
-    if (PyBool_Check(value.ptr())) {
-        return std::nullopt;
-    }
-    double number = NAN;
-    try {
-        number = py::float_(py::module_::import("builtins").attr("float")(value));
-    } catch (py::error_already_set &error) {
-        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
-            throw;
-        }
-    }
-    if (!std::isfinite(number) || number < 0) {
-        return std::nullopt;
-    }
-    return number;
 }
 
 py::object wait_of(const py_helpers::KeywordArgs &call) {

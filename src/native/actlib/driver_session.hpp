@@ -7,7 +7,6 @@
 #include <pybind11/pybind11.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 
 namespace lumox::actlib {
@@ -89,9 +88,5 @@ py::object ready_element(const py_helpers::KeywordArgs &call, py::handle locator
 // meanwhile (or, in apps, one not on screen yet) is found again.
 void act_on_ready(const py_helpers::KeywordArgs &call, const std::string &announce,
                   const std::function<void(py::object)> &action);
-
-// A duration typed into a row (a number or numeric text) as seconds: finite and not
-// negative; nothing for anything else (truth values included).
-std::optional<double> seconds_of(py::handle value);
 
 } // namespace lumox::actlib

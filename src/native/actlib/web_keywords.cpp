@@ -221,16 +221,9 @@ void chosen(const KeywordArgs &call) {
 }
 
 void sleep(const KeywordArgs &call) {
-    py::object times = call["times"];
     actlib_log().info("强制等待");
-    const auto seconds = seconds_of(times);
-    if (!seconds) {
-        raise_error(PyExc_ValueError,
-                    "sleep: times must be a number of seconds such as 2 or 0.5, not " +
-                        to_repr(times));
-    }
-    // Python's sleep, so that Ctrl-C still stops the run.
-    py::module_::import("time").attr("sleep")(*seconds);
+    // Python's sleep, so that Ctrl-C still stops the run; `times` is seconds already.
+    py::module_::import("time").attr("sleep")(call["times"]);
 }
 
 void show(const KeywordArgs &call) {
