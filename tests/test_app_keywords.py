@@ -102,7 +102,7 @@ def test_every_app_keyword_runs_on_the_appium_server(pytester, appium_server):
             [4, "", "press_keycode", "4", "1"],
             [5, "", "back"],
             [6, "", "swipe_by_percent", 50, 80, "50", 20],
-            [7, "", "scroll_to", "login ;; ID"],  # already on screen: no swipe
+            [7, "", "scroll_to", "login ;; ID", None, 3],  # on screen: no swipe; skipped cell
             [8, "", "save_rect", "login ;; ID", "rect"],
             [9, "", "save_window_size", "size"],
             [10, "", "install_app", "/apps/other.apk"],

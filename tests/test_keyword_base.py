@@ -253,7 +253,8 @@ class TestDeclaredKeywords:
         web.key_sleep(" 0.01 ")  # seconds with blanks, as a cell may hold them
         for call, error, message in [
                 (lambda: api.key_set_json("{bad"), json.JSONDecodeError,
-                 "set_json: _json is not valid JSON: '{bad' (Expecting property name"),
+                 "set_json: _json is not valid JSON (Expecting property name enclosed in double quotes): "
+                 "line 1 column 2 (char 1)"),
                 (lambda: web.key_wait_visible("x ;; ID", "soon"), ValueError,
                  "wait_visible: timeout must be a number of seconds such as 5 or 0.5, not 'soon'"),
                 (lambda: web.key_click("x ;; ID", "maybe"), ValueError,
@@ -265,6 +266,11 @@ class TestDeclaredKeywords:
             with pytest.raises(error) as failure:
                 call()
             assert str(failure.value).startswith(message), message
+        # A secret header typed wrong stays out of the message and of the error's text.
+        with pytest.raises(json.JSONDecodeError) as failure:
+            api.key_set_headers('{"Authorization": "Bearer s3cr3t"')
+        assert "s3cr3t" not in str(failure.value) + failure.value.doc
+        assert str(failure.value).startswith("set_headers: headers is not valid JSON (Expecting")
         # The text "false" no longer forces the click; converted before the body runs.
         with pytest.raises(RuntimeError, match="driver"):
             web.key_click("x ;; ID", " False ")

@@ -587,12 +587,14 @@ def test_forms_mouse_keys_and_windows_are_one_row_each(pytester, test_pages):
             ["press_keys", "keys ;; ID", "abc"],
             ["press_keys", "keys ;; ID", 'Ctrl+A Backspace "new text"'],
             ["should_have_value", "keys ;; ID", "new text"],
+            ["press_keys", "keys ;; ID", "Ctrl+a 1+1"],  # 1+1 is no combination: typed
+            ["should_have_value", "keys ;; ID", "1+1"],
             ["press_keys", "", "Tab End Space x"],  # the page: focus moves on to the notes
             ["should_have_value", "notes ;; ID", "some old text x"],
             page_saw("[window.seen.dblclicks, window.seen.contextmenus, window.seen.clickAt, "
                      "window.seen.inBin, window.seen.keys.filter(function (k) { return k.ctrl "
                      "&& k.key !== 'Control'; }).map(function (k) { return k.key; })]",
-                     [1, 1, {"x": 50, "y": -20}, False, ["a"]])),
+                     [1, 1, {"x": 50, "y": -20}, False, ["a", "a"]])),
         "windows and page": controls_case(
             test_pages,
             ["save_count", "//option", "options"],

@@ -36,7 +36,14 @@ std::string element_named(const KeywordArgs &call) {
 // The choice among `allowed` a row made in `param` ("label", "value", ...).
 std::string one_of(const KeywordArgs &call, const char *keyword, const char *param,
                    const std::vector<std::string> &allowed) {
-    std::string given = to_str(py::str(call[param]).attr("strip")().attr("lower")());
+    py::object value = call[param];
+    if (value.is_none()) {
+        return allowed.front(); // a skipped cell: the default, which comes first
+    }
+    std::string given = to_str(py::str(value).attr("strip")().attr("lower")());
+    if (given.empty()) {
+        return allowed.front();
+    }
     if (std::find(allowed.begin(), allowed.end(), given) != allowed.end()) {
         return given;
     }
@@ -134,12 +141,16 @@ void set_checked(const KeywordArgs &call, bool wanted, const char *keyword) {
         if (truthy(element.attr("is_selected")()) == wanted) {
             return;
         }
+        if (!wanted && to_str(py::str(element.attr("get_attribute")("type"))) == "radio") {
+            raise_error(PyExc_AssertionError,
+                        "uncheck: " + element_named(call) + " is a radio button: it is "
+                        "unchecked by checking another of its group");
+        }
         element.attr("click")();
         if (truthy(element.attr("is_selected")()) != wanted) {
-            raise_error(PyExc_AssertionError,
-                        std::string(keyword) + ": " + element_named(call) +
-                            " was clicked but is still " + (wanted ? "unchecked" : "checked") +
-                            (wanted ? "" : " (a radio button is unchecked by choosing another)"));
+            raise_error(PyExc_AssertionError, std::string(keyword) + ": " + element_named(call) +
+                                                  " was clicked but is still " +
+                                                  (wanted ? "unchecked" : "checked"));
         }
     });
 }
@@ -187,7 +198,9 @@ void pointer_action(const KeywordArgs &call, const std::string &announce, Build 
 }
 
 py::int_ pixels(const KeywordArgs &call, const char *name) {
-    return py::int_(static_cast<long long>(call[name].cast<double>()));
+    // Far beyond any screen, and within what a long long holds.
+    const double value = std::clamp(call[name].cast<double>(), -1e9, 1e9);
+    return py::int_(static_cast<long long>(value));
 }
 
 std::string lowered(std::string text) {
@@ -217,7 +230,8 @@ std::string key_member(const std::string &written) {
         }
     }
     if (word.size() >= 2 && word.size() <= 3 && word[0] == 'f' &&
-        std::all_of(word.begin() + 1, word.end(), ::isdigit)) {
+        std::all_of(word.begin() + 1, word.end(),
+                    [](unsigned char c) { return std::isdigit(c) != 0; })) {
         const int number = std::stoi(word.substr(1));
         if (number >= 1 && number <= 12) {
             return "F" + std::to_string(number);
@@ -267,23 +281,29 @@ std::vector<KeyStep> key_steps(const std::string &written, py::handle keys_class
         }
         const std::string word = written.substr(at, end - at);
         at = end;
-        const std::size_t plus = word.rfind('+');
-        if (plus != std::string::npos && plus > 0 && plus + 1 < word.size()) {
-            KeyStep step;
-            std::size_t from = 0;
-            for (std::size_t next; (next = word.find('+', from)) < plus + 1; from = next + 1) {
-                const std::string member = key_member(word.substr(from, next - from));
-                if (!is_modifier(member)) {
-                    raise_error(PyExc_ValueError,
-                                "press_keys: " + to_repr(py::str(word.substr(from, next - from))) +
-                                    " in " + to_repr(py::str(word)) +
-                                    " is no modifier (Ctrl, Shift, Alt, Meta, Cmd)");
-                }
-                step.held.push_back(character(member));
-                if (next == plus) {
-                    break;
-                }
+        // The last key of a combination follows the last "+" ("Ctrl++" presses Ctrl and +).
+        const bool plus_key = word.size() > 2 && word.compare(word.size() - 2, 2, "++") == 0;
+        const std::size_t plus = plus_key ? word.size() - 2 : word.rfind('+');
+        std::vector<std::string> held;
+        bool combination = plus != std::string::npos && plus > 0 && plus + 1 < word.size();
+        for (std::size_t from = 0; combination && from < plus;) {
+            const std::size_t next = std::min(word.find('+', from), plus);
+            const std::string member = key_member(word.substr(from, next - from));
+            combination = is_modifier(member);
+            if (combination) {
+                held.push_back(character(member));
+            } else if (!member.empty() || std::isupper(static_cast<unsigned char>(word[from]))) {
+                // Hyper+A, Enter+A: meant as a combination, with a key that holds nothing.
+                raise_error(PyExc_ValueError,
+                            "press_keys: " + to_repr(py::str(word.substr(from, next - from))) +
+                                " in " + to_repr(py::str(word)) +
+                                " is no modifier (Ctrl, Shift, Alt, Meta, Cmd)");
             }
+            from = next + 1;
+        }
+        if (combination) {
+            KeyStep step;
+            step.held = held;
             const std::string last = word.substr(plus + 1);
             const std::string member = key_member(last);
             // Ctrl+A means the A key: as a lower-case letter, so Shift is not implied.
@@ -346,35 +366,73 @@ void press_keys(const KeywordArgs &call) {
 
 // ---- windows, the page, cookies, asynchronous scripts ----------------------------------------
 
-// Switches to the window `matches` picks (exact answers first, then containing ones), trying
-// again until lumox_ui.wait_max for a window that is still opening.
+// The window index of a row: a whole number from 0 (a cell may hold 1 or 1.0).
+long long window_index(py::handle written) {
+    py::object number = py::none();
+    try {
+        number = py::module_::import("builtins").attr("float")(written);
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+            throw;
+        }
+    }
+    const double value = number.is_none() ? -1.0 : number.cast<double>();
+    if (PyBool_Check(written.ptr()) || value < 0 || value > 1e6 || value != static_cast<long long>(value)) {
+        raise_error(PyExc_ValueError, "switch_window: window must be an index from 0 when by is "
+                                      "index, not " + to_repr(written));
+    }
+    return static_cast<long long>(value);
+}
+
+bool window_closed(py::error_already_set &error) {
+    return error.matches(
+        py::module_::import("selenium.common.exceptions").attr("NoSuchWindowException"));
+}
+
+// Switches to the window whose title or address is the row's (the same text first, then one
+// that contains it) or to the one at an index, trying again until lumox_ui.wait_max for a
+// window that is still opening. Windows that close meanwhile are passed over; when none
+// fits, the session is back on the window it was on (if that one is still open).
 void switch_window(const KeywordArgs &call) {
     const std::string by = one_of(call, "switch_window", "by", {"title", "url", "index"});
     const std::string wanted = to_str(py::str(call["window"]));
+    const long long index = by == "index" ? window_index(call["window"]) : -1;
     actlib_log().info("切换窗口: " + by + "=" + wanted);
     py::object driver = driver_of(call);
     py::object switch_to = driver.attr("switch_to");
+    py::object original = py::none();
+    try {
+        original = driver.attr("current_window_handle");
+    } catch (py::error_already_set &error) {
+        if (!window_closed(error)) {
+            throw;
+        }
+    }
     std::string seen;
     const double give_up = monotonic_seconds() + wait_seconds();
     for (;;) {
         py::list handles(driver.attr("window_handles"));
         if (by == "index") {
-            const auto index = call["window"];
-            py::object number = py::module_::import("builtins").attr("int")(py::str(index));
-            const long long position = number.cast<long long>();
-            if (position >= 0 && position < static_cast<long long>(handles.size())) {
-                switch_to.attr("window")(handles[static_cast<std::size_t>(position)]);
+            if (index < static_cast<long long>(handles.size())) {
+                switch_to.attr("window")(handles[static_cast<std::size_t>(index)]);
                 return;
             }
             seen = std::to_string(handles.size()) + " window(s)";
         } else {
-            py::object current = driver.attr("current_window_handle");
             py::object containing = py::none();
             seen.clear();
             for (py::handle handle : handles) {
-                switch_to.attr("window")(handle);
-                const std::string value =
-                    to_str(by == "title" ? driver.attr("title") : driver.attr("current_url"));
+                std::string value;
+                try {
+                    switch_to.attr("window")(handle);
+                    value = to_str(by == "title" ? driver.attr("title")
+                                                 : driver.attr("current_url"));
+                } catch (py::error_already_set &error) {
+                    if (!window_closed(error)) {
+                        throw;
+                    }
+                    continue; // closed since the list was read
+                }
                 seen += (seen.empty() ? "" : ", ") + to_repr(py::str(value));
                 if (value == wanted) {
                     return;
@@ -383,11 +441,19 @@ void switch_window(const KeywordArgs &call) {
                     containing = py::reinterpret_borrow<py::object>(handle);
                 }
             }
-            if (!containing.is_none()) {
-                switch_to.attr("window")(containing);
-                return;
+            try {
+                if (!containing.is_none()) {
+                    switch_to.attr("window")(containing);
+                    return;
+                }
+                if (!original.is_none()) {
+                    switch_to.attr("window")(original);
+                }
+            } catch (py::error_already_set &error) {
+                if (!window_closed(error)) {
+                    throw;
+                }
             }
-            switch_to.attr("window")(current);
         }
         if (monotonic_seconds() >= give_up) {
             raise_error(PyExc_AssertionError, "switch_window: no window with the " + by + " " +
@@ -405,19 +471,21 @@ void new_window(const KeywordArgs &call) {
     py::object driver = driver_of(call);
     driver.attr("switch_to").attr("new_window")(kind);
     if (truthy(call["url"])) {
-        driver.attr("get")(call["url"]);
+        driver.attr("get")(page_url(py::str(call["url"])));
     }
 }
 
 void close_window(const KeywordArgs &call) {
     py::object driver = driver_of(call);
     actlib_log().info("关闭窗口: " + to_str(driver.attr("title")));
-    driver.attr("close")();
-    // The most recently opened of those left, as a browser shows it after closing a tab.
-    py::list left(driver.attr("window_handles"));
-    if (!left.empty()) {
-        driver.attr("switch_to").attr("window")(left[left.size() - 1]);
+    // The close answers with the handles left: asking again after the last window went
+    // would fail, as the browser ends the session with it.
+    py::list left(driver.attr("execute")("close")["value"]);
+    if (left.empty()) {
+        actlib_log().info("最后一个窗口已关闭");
+        return;
     }
+    driver.attr("switch_to").attr("window")(left[left.size() - 1]);
 }
 
 void save_browser_cookie(const KeywordArgs &call) {
@@ -451,7 +519,8 @@ void add_form_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "select_option",
                  .title = "选择下拉选项",
-                 .summary = "在原生下拉框（select）中选择一个选项，自动等待元素可交互",
+                 .summary = "在原生下拉框（select）中选择一个选项，自动等待元素可交互；"
+                            "多选下拉框中在已选选项之外再选中它",
                  .params = {locator,
                             {"option", Kind::text, "选项的文字、值或序号，支持变量引用"},
                             {"by", Kind::text,
@@ -586,7 +655,7 @@ void add_window_keywords(py::module_ &module, py::dict ns) {
     add_keyword(module, ns,
                 {.name = "close_window",
                  .title = "关闭窗口",
-                 .summary = "关闭当前窗口，切换到最后打开的其余窗口",
+                 .summary = "关闭当前窗口，切换到其余窗口中的最后一个",
                  .params = {},
                  .body = close_window});
     add_keyword(module, ns,

@@ -32,25 +32,6 @@ double row_timeout(const KeywordArgs &call) {
     return value.is_none() ? wait_seconds() : value.cast<double>();
 }
 
-// What the locator matches as the page is now (no wait): the parsed locator and its
-// matches, searched inside the element `touch` chose when the value starts with "./", as
-// the other keywords do.
-struct Matches {
-    py::object locator;
-    py::list elements;
-};
-
-Matches matches_now(const KeywordArgs &call, py::handle locator) {
-    py::object driver = driver_of(call);
-    py::object parsed = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
-    py::object root = driver;
-    py::object active = call.self.attr("_activate_ele");
-    if (to_str(parsed.attr("value")).rfind("./", 0) == 0 && truthy(active)) {
-        root = active;
-    }
-    return {parsed, py::list(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")))};
-}
-
 // The element the locator names as the page is now, or None.
 py::object element_now(const KeywordArgs &call, py::handle locator) {
     const Matches found = matches_now(call, locator);

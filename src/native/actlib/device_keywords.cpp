@@ -7,6 +7,7 @@
 #include "native/common/keyword.hpp"
 #include "native/common/truthy.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace lumox::actlib {
@@ -28,13 +29,16 @@ py::object mobile(const KeywordArgs &call, const char *command, py::dict args = 
 
 py::dict app_id_args(const KeywordArgs &call) {
     py::dict args;
-    args["appId"] = py::str(call["app_id"]);
+    args["appId"] = py::str(call["app_id"]);    // Android drivers
+    args["bundleId"] = py::str(call["app_id"]); // XCUITest
     return args;
 }
 
 // The screen point at `x_percent`, `y_percent` of a window of `size`.
 py::int_ at_percent(py::handle size, const char *dimension, double percent) {
-    return py::int_(static_cast<long long>(size[dimension].cast<double>() * percent / 100.0));
+    // 100 % is the last pixel on screen, not the first one past it.
+    const double extent = size[dimension].cast<double>();
+    return py::int_(static_cast<long long>(std::min(extent * percent / 100.0, extent - 1)));
 }
 
 void check_percent(const KeywordArgs &call, const char *name) {
@@ -61,14 +65,13 @@ void swipe_by_percent(const KeywordArgs &call) {
 
 // Whether the locator's element is on screen now (no wait).
 bool on_screen(const KeywordArgs &call, py::handle locator) {
-    py::object parsed = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
-    py::list found(driver_of(call).attr("find_elements")(parsed.attr("by"), parsed.attr("value")));
-    const auto index = parsed.attr("index").cast<std::size_t>();
-    if (found.size() <= index) {
+    const Matches found = matches_now(call, locator);
+    const auto index = found.locator.attr("index").cast<std::size_t>();
+    if (found.elements.size() <= index) {
         return false;
     }
     try {
-        return truthy(found[index].attr("is_displayed")());
+        return truthy(found.elements[index].attr("is_displayed")());
     } catch (py::error_already_set &error) {
         if (!element_went_away(error, true)) {
             throw;
@@ -81,7 +84,12 @@ bool on_screen(const KeywordArgs &call, py::handle locator) {
 // times; "up" moves the content up, to what is further down.
 void scroll_to(const KeywordArgs &call) {
     py::object locator = call["locator"];
-    const std::string direction = to_str(py::str(call["direction"]).attr("strip")().attr("lower")());
+    std::string direction = call["direction"].is_none()
+                                ? std::string()
+                                : to_str(py::str(call["direction"]).attr("strip")().attr("lower")());
+    if (direction.empty()) {
+        direction = "up"; // a skipped cell
+    }
     double from_x = 50, from_y = 50, to_x = 50, to_y = 50;
     if (direction == "up") {
         from_y = 75, to_y = 25;
@@ -206,11 +214,12 @@ void add_device_action_keywords(py::module_ &module, py::dict ns) {
                 {.name = "install_app",
                  .title = "安装应用",
                  .summary = "安装应用（apk、ipa 或 app 的路径，位于Appium服务器上）",
-                 .params = {{"app_path", Kind::file_path, "应用文件的路径"}},
+                 .params = {{"app_path", Kind::text, "应用文件在Appium服务器上的路径"}},
                  .body = [](const KeywordArgs &call) {
                      actlib_log().info("安装应用: " + to_str(call["app_path"]));
                      py::dict args;
-                     args["appPath"] = call["app_path"];
+                     args["appPath"] = call["app_path"]; // Android drivers
+                     args["app"] = call["app_path"];     // XCUITest
                      mobile(call, "installApp", args);
                  }});
     add_keyword(module, ns,

@@ -4,6 +4,7 @@
 
 #include "native/common/errors.hpp"
 #include "native/common/step.hpp"
+#include "native/common/truthy.hpp"
 
 #include <cstdio>
 #include <string>
@@ -25,6 +26,30 @@ py::object driver_of(const py_helpers::KeywordArgs &call) {
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator) {
     driver_of(call);
     return call.self.attr("find_element")(locator);
+}
+
+Matches matches_now(const py_helpers::KeywordArgs &call, py::handle locator) {
+    py::object driver = driver_of(call);
+    py::object parsed = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
+    py::object root = driver;
+    py::object active = call.self.attr("_activate_ele");
+    if (py_helpers::to_str(parsed.attr("value")).rfind("./", 0) == 0 &&
+        py_helpers::truthy(active)) {
+        root = active;
+    }
+    return {parsed, py::list(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")))};
+}
+
+py::object page_url(py::object url) {
+    py::module_ parse = py::module_::import("urllib.parse");
+    if (!py_helpers::to_str(parse.attr("urlsplit")(url).attr("scheme")).empty()) {
+        return url;
+    }
+    py::object base = py::module_::import("lumox.settings").attr("lumox_api").attr("base_url");
+    if (!py_helpers::truthy(base)) {
+        return url;
+    }
+    return parse.attr("urljoin")(base, url);
 }
 
 bool is_app_session(py::handle driver) {

@@ -19,6 +19,19 @@ py::object driver_of(const py_helpers::KeywordArgs &call);
 // The element of a locator expression, found through the object's find_element.
 py::object find(const py_helpers::KeywordArgs &call, py::handle locator);
 
+// What a locator matches as the page is now (no wait): the parsed locator and its matches,
+// searched inside the element `touch` chose when the value starts with "./", as the other
+// keywords do.
+struct Matches {
+    py::object locator;
+    py::list elements;
+};
+Matches matches_now(const py_helpers::KeywordArgs &call, py::handle locator);
+
+// A URL without a scheme (/web/login) taken relative to lumox_api.base_url, so API and
+// browser cases of one service share its address.
+py::object page_url(py::object url);
+
 // Whether the session drives an app on an Appium server rather than a browser.
 bool is_app_session(py::handle driver);
 

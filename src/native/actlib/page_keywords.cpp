@@ -33,11 +33,7 @@ void save_rect(const KeywordArgs &call) {
 
 void save_count(const KeywordArgs &call) {
     // No wait: none is a count too (wait_visible first when the elements come later).
-    py::object locator =
-        py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(call["locator"]);
-    py::object driver = driver_of(call);
-    const auto count =
-        py::len(driver.attr("find_elements")(locator.attr("by"), locator.attr("value")));
+    const auto count = matches_now(call, call["locator"]).elements.size();
     actlib_log().info("元素数量: locator=" + to_str(call["locator"]) +
                       ", count=" + std::to_string(count));
     save_value(call, py::int_(count));

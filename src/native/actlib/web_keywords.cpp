@@ -151,20 +151,6 @@ void close_drivers(py::object self) {
     }
 }
 
-// A URL without a scheme (/web/login) is taken relative to lumox_api.base_url, so API and
-// browser cases of one service share its address.
-py::object page_url(py::object url) {
-    py::module_ parse = py::module_::import("urllib.parse");
-    if (!to_str(parse.attr("urlsplit")(url).attr("scheme")).empty()) {
-        return url;
-    }
-    py::object base = py::module_::import("lumox.settings").attr("lumox_api").attr("base_url");
-    if (!truthy(base)) {
-        return url;
-    }
-    return parse.attr("urljoin")(base, url);
-}
-
 void goto_page(const KeywordArgs &call) {
     py::object url = call["url"];
     if (!py::isinstance<py::str>(url)) {

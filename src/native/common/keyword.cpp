@@ -44,13 +44,19 @@ class Conversion {
         : keyword_(keyword), param_(param), value_(std::move(value)) {}
 
     py::object run() {
-        if (value_.is_none() || param_.kind == ParamKind::any ||
-            param_.kind == ParamKind::locator || param_.kind == ParamKind::text) {
+        if (param_.kind == ParamKind::any || param_.kind == ParamKind::locator ||
+            param_.kind == ParamKind::text) {
             return value_;
         }
-        if (blank(value_)) {
+        if (value_.is_none() || blank(value_)) {
             if (param_.required()) {
+                if (param_.kind == ParamKind::integer) {
+                    return whole_number(); // the TypeError of a missing int
+                }
                 fail(PyExc_ValueError, "is empty");
+            }
+            if (value_.is_none() && param_.kind == ParamKind::truth) {
+                return py::bool_(false); // None is false, as Python has it
             }
             value_ = param_.fallback; // an empty cell: the default
             if (value_.is_none() || blank(value_)) {
@@ -175,13 +181,17 @@ class Conversion {
             if (!error.matches(json.attr("JSONDecodeError"))) {
                 throw;
             }
+            // The value stays out: it may be a secret header or cookie (the failure report
+            // shows the row's arguments, masked). Line and column still say where.
             py::object cause = error.value();
             py::object decode_error = json.attr("JSONDecodeError")(
-                py::str(keyword_.name + ": " + param_.name + " is not valid JSON: " +
-                        repr_of(value_) + " (" + text_of(cause.attr("msg")) + ")"),
+                py::str(keyword_.name + ": " + param_.name + " is not valid JSON (" +
+                        text_of(cause.attr("msg")) + ")"),
                 cause.attr("doc"), cause.attr("pos"));
-            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(decode_error.ptr())), decode_error.ptr());
-            PyException_SetCause(decode_error.ptr(), cause.release().ptr());
+            decode_error.attr("doc") = py::str("");
+            decode_error.attr("__suppress_context__") = true;
+            PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(decode_error.ptr())),
+                            decode_error.ptr());
             throw py::error_already_set();
         }
     }
@@ -227,8 +237,11 @@ void check_declaration(const KeywordSpec &keyword) {
     }
     if (!keyword.doc_order.empty()) {
         bool complete = keyword.doc_order.size() == keyword.params.size();
-        for (const std::string &name : keyword.doc_order) {
-            complete = complete && param_named(keyword, name) != nullptr;
+        for (std::size_t i = 0; i < keyword.doc_order.size(); ++i) {
+            const std::string &name = keyword.doc_order[i];
+            complete = complete && param_named(keyword, name) != nullptr &&
+                       std::find(keyword.doc_order.begin() + i + 1, keyword.doc_order.end(),
+                                 name) == keyword.doc_order.end();
         }
         if (!complete) {
             throw std::logic_error("keyword " + keyword.name +

@@ -41,13 +41,15 @@ namespace lumox::py_helpers {
 namespace py = pybind11;
 
 // What a parameter takes, and so how a cell's text is converted before the body runs.
-// An empty text gives the parameter's default; None stays None (an omitted optional value).
+// For the converted kinds (seconds to file path) an empty cell -- empty text, or None as
+// the workbook passes a skipped cell -- gives the parameter's default, and is refused for a
+// required one; locators, texts and `any` are passed as given, None included.
 enum class ParamKind {
     any,         // passed as given
     locator,     // a locator string ("value ;; by ;; index"), passed as given
     text,        // text, passed as given (bodies type numbers as written)
     seconds,     // a duration: a number or numeric text, not negative -> float
-    integer,     // a whole number or its text ("3", "3.0") -> int
+    integer,     // an int or the text of one ("3", "-1") -> int; 3.0 and True are refused
     number,      // a number or numeric text -> float
     truth,       // true/false, yes/no, on/off, 1/0, 是/否 (any case) or a bool -> bool
     json_value,  // JSON text -> the parsed value; values that are not text pass as given
