@@ -40,7 +40,8 @@ SIZES = {
     "api": ((10, 1000), (10, 100)),
     "memory": ((1000, 10_000), (100, 1000)),
 }
-SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory", "web", "app"]
+SCENARIOS = ["startup", "yaml", "collect", "workbook", "cases", "api", "memory", "web", "form",
+             "app"]
 # Debian's chromium and chromium-driver (make browsers).
 BROWSER = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -277,8 +278,15 @@ class Bench:
                    ratio(step["lumox"], step["robot"]) <= 0.8)
 
     def web(self):
-        """One browser flow per tool through a proxy that counts the WebDriver requests, and
-        the same with its steps repeated, which sets them apart from start-up."""
+        """One browser login flow per tool through a proxy that counts the WebDriver
+        requests, and the same with its steps repeated, which sets them apart from start-up."""
+        return self._browser_flow("web", "browser login flow", "web.robot")
+
+    def form(self):
+        """A settings form (a list, a checkbox, keys into a field), as `web` measures it."""
+        return self._browser_flow("form", "browser form flow", "form.robot")
+
+    def _browser_flow(self, flow, title, robot_file):
         many = 2 if self.quick else FLOW_REPEATS
         port = _free_port()
         driver = subprocess.Popen([CHROMEDRIVER, f"--port={port}"], stdout=subprocess.DEVNULL,
@@ -289,12 +297,13 @@ class Bench:
             proxy = CountingProxy(port)
             commands = []
             for repeat in (1, many):
-                commands.append(self.lumox_run(f"web-lumox-{repeat}", self.suite(
-                    "web_workbook", self.base, proxy.url, BROWSER, repeat)))
+                commands.append(self.lumox_run(f"{flow}-lumox-{repeat}", self.suite(
+                    f"{flow}_workbook", self.base, proxy.url, BROWSER, repeat)))
                 commands.append(Command(
-                    f"web-robot-{repeat}", [*self.robot_web, "-m", "robot", "--output", "NONE",
-                                            "--report", "NONE", "--log", "NONE", "web.robot"],
-                    self.suite("robot_web", self.base, proxy.url, BROWSER, repeat),
+                    f"{flow}-robot-{repeat}", [*self.robot_web, "-m", "robot", "--output",
+                                               "NONE", "--report", "NONE", "--log", "NONE",
+                                               robot_file],
+                    self.suite(f"robot_{flow}", self.base, proxy.url, BROWSER, repeat),
                     self.peer_env))
             samples, counts, _ = self._through_proxy(proxy, commands)
         finally:
@@ -303,9 +312,10 @@ class Bench:
             driver.terminate()
             driver.wait(timeout=30)
         peer = "RF + SeleniumLibrary"
-        return [*self._flow_rows("browser login flow", peer, ("web-lumox-1", "web-robot-1"),
+        return [*self._flow_rows(title, peer, (f"{flow}-lumox-1", f"{flow}-robot-1"),
                                  samples, counts),
-                self._steps_row("browser flow steps, once more", peer, "web", samples, many)]
+                self._steps_row(f"{title.replace(' flow', '')} steps, once more", peer, flow,
+                                samples, many)]
 
     def app(self):
         """One app flow per tool on Appium's fake driver, through the counting proxy; the

@@ -237,6 +237,43 @@ def robot_web(root: Path, base: str, hub: str, browser: str, repeat: int = 1) ->
     return folder
 
 
+# A settings form in the browser: a list, a checkbox, keys into a field (select all, type,
+# Enter submits), then a wait and a check on what the page shows.
+ROBOT_FORM_STEPS = """\
+    Select From List By Label    id:plan    Pro
+    Select Checkbox    id:news
+    Press Keys    id:nickname    CTRL+a    bob    ENTER
+    Wait Until Element Contains    id:summary    nickname=bob
+    Element Should Contain    id:summary    plan=Pro, news=yes"""
+
+
+def form_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
+    """The form flow; with `repeat` its steps from the page load on `repeat` times."""
+    folder = _folder(root, f"wb-form-{repeat}", base)
+    with open(folder / "pytest.ini", "a", encoding="utf-8") as ini:
+        ini.write(f"\n[lumox_ui]\nheadless = true\nbrowser_path = {browser}\n")
+    steps = [
+        ["goto", f"{base}/web/settings"],
+        ["select_option", "plan ;; ID", "Pro"],
+        ["check", "news ;; ID"],
+        ["press_keys", "nickname ;; ID", 'Ctrl+A "bob" Enter'],
+        ["wait_text", "summary ;; ID", "nickname=bob"],
+        ["should_contain", "summary ;; ID", "plan=Pro, news=yes"],
+    ] * repeat
+    _workbook(folder / "test_form.xlsx", [[1, None, "new_driver", "chromium", hub]] +
+              [[n, None, *step] for n, step in enumerate(steps, start=2)])
+    return folder
+
+
+def robot_form(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
+    folder = _folder(root, f"robot-form-{repeat}")
+    steps = f"\n    Go To    {base}/web/settings\n".join([ROBOT_FORM_STEPS] * repeat)
+    text = ROBOT_WEB.format(base=base, hub=hub, browser=browser, steps=steps)
+    (folder / "form.robot").write_text(text.replace("/web/login", "/web/settings", 1),
+                                       encoding="utf-8")
+    return folder
+
+
 # An app on Appium's fake driver (tests/appium_server.py starts it, with the app description
 # written there): type into two fields, tap the button, read a field back. Inputs do not
 # clear first on either side (AppiumLibrary's Input Text does not), so both do the same work.

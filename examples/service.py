@@ -80,6 +80,30 @@ document.getElementById("login-form").addEventListener("submit", async (event) =
 </body></html>
 """
 
+# The web demo's settings form: a list, a checkbox and a field; saving (the button, or
+# Enter in the field) shows what was chosen.
+SETTINGS_PAGE = """<!doctype html>
+<html><head><meta charset="utf-8"><title>lumox 设置</title></head>
+<body>
+<form id="settings">
+  <select id="plan"><option>Free</option><option>Pro</option><option>Team</option></select>
+  <label><input id="news" type="checkbox"> news</label>
+  <input id="nickname" value="old">
+  <button id="save" type="submit">保存</button>
+</form>
+<p id="summary"></p>
+<script>
+document.getElementById("settings").addEventListener("submit", (event) => {
+  event.preventDefault();
+  document.getElementById("summary").textContent =
+    "plan=" + document.getElementById("plan").value +
+    ", news=" + (document.getElementById("news").checked ? "yes" : "no") +
+    ", nickname=" + document.getElementById("nickname").value;
+});
+</script>
+</body></html>
+"""
+
 
 class Handler(BaseHTTPRequestHandler):
     server_version = "lumox-demo/1.0"
@@ -216,6 +240,9 @@ class Handler(BaseHTTPRequestHandler):
     def web_login(self, query, body):
         self._send(200, LOGIN_PAGE, content_type="text/html")
 
+    def web_settings(self, query, body):
+        self._send(200, SETTINGS_PAGE, content_type="text/html")
+
 
 ROUTES = {
     "/api/health": Handler.health,
@@ -231,6 +258,7 @@ ROUTES = {
     "/api/slow": Handler.slow,
     "/page": Handler.page,
     "/web/login": Handler.web_login,
+    "/web/settings": Handler.web_settings,
 }
 
 
