@@ -42,8 +42,9 @@ namespace py = pybind11;
 
 // What a parameter takes, and so how a cell's text is converted before the body runs.
 // For the converted kinds (seconds to file path) an empty cell -- empty text, or None as
-// the workbook passes a skipped cell -- gives the parameter's default, and is refused for a
-// required one; locators, texts and `any` are passed as given, None included.
+// the workbook passes a skipped cell -- gives the parameter's default (a truth value's None
+// is false, as in Python), and is refused for a required one; locators, texts and `any`
+// are passed as given, None included.
 enum class ParamKind {
     any,         // passed as given
     locator,     // a locator string ("value ;; by ;; index"), passed as given
