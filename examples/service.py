@@ -18,6 +18,10 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 USERS = {"alice": "secret", "张三": "密码"}
+# Polls per job id of /api/job; handlers run on threads of their own.
+JOBS = {}
+JOBS_LOCK = threading.Lock()
+
 ITEMS = [
     {"id": 1, "name": "苹果", "price": 5.5},
     {"id": 2, "name": "banana", "price": 3},
@@ -240,6 +244,15 @@ class Handler(BaseHTTPRequestHandler):
     def web_login(self, query, body):
         self._send(200, LOGIN_PAGE, content_type="text/html")
 
+    def job(self, query, body):
+        """An asynchronous job: "pending" for the first `pending` polls (3) of an id, then
+        "done"."""
+        job_id = query.get("id", "job")
+        with JOBS_LOCK:
+            JOBS[job_id] = polls = JOBS.get(job_id, 0) + 1
+        done = polls > int(query.get("pending", 3))
+        self._send(200, {"id": job_id, "status": "done" if done else "pending", "polls": polls})
+
     def web_settings(self, query, body):
         self._send(200, SETTINGS_PAGE, content_type="text/html")
 
@@ -256,6 +269,7 @@ ROUTES = {
     "/api/cookies/set": Handler.set_cookies,
     "/api/cookies": Handler.cookies,
     "/api/slow": Handler.slow,
+    "/api/job": Handler.job,
     "/page": Handler.page,
     "/web/login": Handler.web_login,
     "/web/settings": Handler.web_settings,

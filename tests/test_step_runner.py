@@ -264,7 +264,70 @@ def plugin_log(pytester):
     return path.read_text(encoding="utf-8") if path.exists() else ""
 
 
+RETRY_YAML = """
+test_name: poll until done
+steps:
+  - request: {method: GET, url: "/api/job?id=until"}
+    retry: {times: 5, delay: 0.05, backoff: 2, until: {json: {$.status: done}}}
+    response: {json: {$.polls: "4"}}
+---
+test_name: the step's own checks, retried
+steps:
+  - request: {method: GET, url: "/api/job?id=own&pending=1"}
+    response: {json: {$.status: done}}
+    retry: 3
+---
+test_name: first try
+steps:
+  - request: {method: GET, url: "/api/job?id=first&pending=0"}
+    response: {json: {$.status: done}}
+    retry: {times: 3, delay: 0}
+---
+test_name: gives up
+steps:
+  - request: {method: GET, url: "/api/job?id=never&pending=9"}
+    retry: {times: 2, delay: 0, until: {json: {$.status: done}}}
+---
+test_name: no retry
+steps:
+  - request: {method: GET, url: "/api/job?id=plain"}
+    response: {json: {$.status: done}}
+---
+test_name: bad retry
+steps:
+  - request: {method: GET, url: "/api/job?id=bad"}
+    retry: {times: 0}
+"""
+
+
 class TestYamlSuites:
+    def test_retry_polls_until_the_check_holds_and_lists_every_try(self, pytester,
+                                                                     http_service):
+        write_ini(pytester, http_service, "")
+        pytester.makefile(".yaml", test_jobs=RETRY_YAML)
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--alluredir=allure",
+                                               "-rf")
+        # A retry of no tries is refused with the file, as other broken steps are.
+        result.assert_outcomes(passed=3, failed=2, errors=1)
+        result.stdout.fnmatch_lines([
+            "*retry: the step did not pass in 2 tries",
+            "*try 1: AssertionError: until: *expected to match 'done', got 'pending'*",
+            "*try 2: AssertionError: until: *",
+        ])
+        out = result.stdout.str()
+        assert "case 'bad retry', step 1: retry.times must be 1 or more, got int 0" in out
+        assert "expected to match 'done', got 'pending'" in out  # no retry: fails at once
+        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
+                                          for p in (pytester.path / "allure").glob("*-result.json"))}
+        tries = results["poll until done"]["steps"][0]["steps"]
+        # Each try a step of its own; the step's own check runs once, on the answer that held.
+        assert [t["name"] for t in tries] == [f"第{n}次尝试" for n in (1, 2, 3, 4)] + ["验证响应"]
+        assert [t["status"] for t in tries] == ["failed"] * 3 + ["passed"] * 2
+        tags = {name: {label["value"] for label in r["labels"] if label["name"] == "tag"}
+                for name, r in results.items()}
+        assert "flaky" in tags["poll until done"] and "flaky" in tags["the step's own checks, retried"]
+        assert "flaky" not in tags["first try"]
+
     def test_suite_runs_with_variables_across_files_and_saves_them(self, pytester, http_service,
                                                                    closed_port):
         write_ini(pytester, http_service, "vars.yaml")
