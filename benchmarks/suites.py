@@ -195,7 +195,7 @@ Library    SeleniumLibrary
 
 *** Test Cases ***
 Login
-    Open Browser    {base}/web/login    headlesschrome    remote_url={hub}
+    Open Browser    {page}    headlesschrome    remote_url={hub}
     ...    options=add_argument("--no-sandbox");binary_location="{browser}"
 {steps}
     [Teardown]    Close Browser
@@ -210,11 +210,31 @@ ROBOT_WEB_STEPS = """\
     Should Be Equal    ${text}    欢迎，alice"""
 
 
-def web_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
-    """The browser flow; with `repeat` its steps from the page load on `repeat` times."""
-    folder = _folder(root, f"wb-web-{repeat}", base)
+def _browser_workbook(root: Path, flow: str, base: str, hub: str, browser: str,
+                      steps: list) -> Path:
+    """A workbook case of `steps` in headless Chromium, its session opened through `hub`."""
+    folder = _folder(root, f"wb-{flow}", base)
     with open(folder / "pytest.ini", "a", encoding="utf-8") as ini:
         ini.write(f"\n[lumox_ui]\nheadless = true\nbrowser_path = {browser}\n")
+    _workbook(folder / f"test_{flow.split('-')[0]}.xlsx",
+              [[1, None, "new_driver", "chromium", hub]] +
+              [[n, None, *step] for n, step in enumerate(steps, start=2)])
+    return folder
+
+
+def _robot_browser(root: Path, flow: str, page: str, hub: str, browser: str, steps: str,
+                   repeat: int) -> Path:
+    """The Robot Framework side: Open Browser loads `page` the first time, Go To before every
+    later round of `steps`."""
+    folder = _folder(root, f"robot-{flow}-{repeat}")
+    rounds = f"\n    Go To    {page}\n".join([steps] * repeat)
+    (folder / f"{flow}.robot").write_text(
+        ROBOT_WEB.format(page=page, hub=hub, browser=browser, steps=rounds), encoding="utf-8")
+    return folder
+
+
+def web_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
+    """The browser flow; with `repeat` its steps from the page load on `repeat` times."""
     steps = [
         ["goto", f"{base}/web/login"],
         ["input", "username ;; ID", "alice"],
@@ -223,18 +243,12 @@ def web_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1)
         ["save_text", "message ;; ID", "welcome", False],
         ["assert", "欢迎，alice", "equal", "{welcome}"],
     ] * repeat
-    _workbook(folder / "test_web.xlsx", [[1, None, "new_driver", "chromium", hub]] +
-              [[n, None, *step] for n, step in enumerate(steps, start=2)])
-    return folder
+    return _browser_workbook(root, f"web-{repeat}", base, hub, browser, steps)
 
 
 def robot_web(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
-    folder = _folder(root, f"robot-web-{repeat}")
-    # Open Browser loads the page the first time; Go To before every later round.
-    steps = f"\n    Go To    {base}/web/login\n".join([ROBOT_WEB_STEPS] * repeat)
-    (folder / "web.robot").write_text(
-        ROBOT_WEB.format(base=base, hub=hub, browser=browser, steps=steps), encoding="utf-8")
-    return folder
+    return _robot_browser(root, "web", f"{base}/web/login", hub, browser, ROBOT_WEB_STEPS,
+                          repeat)
 
 
 # A settings form in the browser: a list, a checkbox, keys into a field (select all, type,
@@ -249,9 +263,6 @@ ROBOT_FORM_STEPS = """\
 
 def form_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
     """The form flow; with `repeat` its steps from the page load on `repeat` times."""
-    folder = _folder(root, f"wb-form-{repeat}", base)
-    with open(folder / "pytest.ini", "a", encoding="utf-8") as ini:
-        ini.write(f"\n[lumox_ui]\nheadless = true\nbrowser_path = {browser}\n")
     steps = [
         ["goto", f"{base}/web/settings"],
         ["select_option", "plan ;; ID", "Pro"],
@@ -260,18 +271,12 @@ def form_workbook(root: Path, base: str, hub: str, browser: str, repeat: int = 1
         ["wait_text", "summary ;; ID", "nickname=bob"],
         ["should_contain", "summary ;; ID", "plan=Pro, news=yes"],
     ] * repeat
-    _workbook(folder / "test_form.xlsx", [[1, None, "new_driver", "chromium", hub]] +
-              [[n, None, *step] for n, step in enumerate(steps, start=2)])
-    return folder
+    return _browser_workbook(root, f"form-{repeat}", base, hub, browser, steps)
 
 
 def robot_form(root: Path, base: str, hub: str, browser: str, repeat: int = 1) -> Path:
-    folder = _folder(root, f"robot-form-{repeat}")
-    steps = f"\n    Go To    {base}/web/settings\n".join([ROBOT_FORM_STEPS] * repeat)
-    text = ROBOT_WEB.format(base=base, hub=hub, browser=browser, steps=steps)
-    (folder / "form.robot").write_text(text.replace("/web/login", "/web/settings", 1),
-                                       encoding="utf-8")
-    return folder
+    return _robot_browser(root, "form", f"{base}/web/settings", hub, browser, ROBOT_FORM_STEPS,
+                          repeat)
 
 
 # An app on Appium's fake driver (tests/appium_server.py starts it, with the app description

@@ -3,6 +3,8 @@
 #include "driver_session.hpp"
 #include "shared.hpp"
 
+#include "core/ascii_text.hpp"
+
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/truthy.hpp"
@@ -31,28 +33,6 @@ py::object chain_for(py::handle driver) {
 
 std::string element_named(const KeywordArgs &call) {
     return "element " + to_str(call["locator"]);
-}
-
-// The choice among `allowed` a row made in `param` ("label", "value", ...).
-std::string one_of(const KeywordArgs &call, const char *keyword, const char *param,
-                   const std::vector<std::string> &allowed) {
-    py::object value = call[param];
-    if (value.is_none()) {
-        return allowed.front(); // a skipped cell: the default, which comes first
-    }
-    std::string given = to_str(py::str(value).attr("strip")().attr("lower")());
-    if (given.empty()) {
-        return allowed.front();
-    }
-    if (std::find(allowed.begin(), allowed.end(), given) != allowed.end()) {
-        return given;
-    }
-    std::string names;
-    for (const std::string &name : allowed) {
-        names += (names.empty() ? "" : ", ") + name;
-    }
-    raise_error(PyExc_ValueError, std::string(keyword) + ": " + param + " must be one of " +
-                                      names + ", not " + to_repr(call[param]));
 }
 
 // ---- forms -------------------------------------------------------------------------------
@@ -203,12 +183,6 @@ py::int_ pixels(const KeywordArgs &call, const char *name) {
     return py::int_(static_cast<long long>(value));
 }
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // The name of selenium's Keys member for a key a tester writes ("Enter", "ctrl", "PageUp"),
 // or "" when the word is no key name.
 std::string key_member(const std::string &written) {
@@ -223,7 +197,7 @@ std::string key_member(const std::string &written) {
         {"alt", "ALT"},           {"meta", "META"},         {"cmd", "COMMAND"},
         {"command", "COMMAND"},   {"win", "META"},
     };
-    const std::string word = lowered(written);
+    const std::string word = core::lower_ascii(written);
     for (const auto &[name, member] : names) {
         if (word == name) {
             return member;
@@ -307,7 +281,7 @@ std::vector<KeyStep> key_steps(const std::string &written, py::handle keys_class
             const std::string last = word.substr(plus + 1);
             const std::string member = key_member(last);
             // Ctrl+A means the A key: as a lower-case letter, so Shift is not implied.
-            step.key = member.empty() ? (last.size() == 1 ? lowered(last) : last)
+            step.key = member.empty() ? (last.size() == 1 ? core::lower_ascii(last) : last)
                                       : character(member);
             steps.push_back(step);
             continue;

@@ -3,6 +3,8 @@
 #include "driver_session.hpp"
 #include "shared.hpp"
 
+#include "core/ascii_text.hpp"
+
 #include "native/common/errors.hpp"
 #include "native/common/keyword.hpp"
 #include "native/common/truthy.hpp"
@@ -84,12 +86,8 @@ bool on_screen(const KeywordArgs &call, py::handle locator) {
 // times; "up" moves the content up, to what is further down.
 void scroll_to(const KeywordArgs &call) {
     py::object locator = call["locator"];
-    std::string direction = call["direction"].is_none()
-                                ? std::string()
-                                : to_str(py::str(call["direction"]).attr("strip")().attr("lower")());
-    if (direction.empty()) {
-        direction = "up"; // a skipped cell
-    }
+    const std::string direction =
+        one_of(call, "scroll_to", "direction", {"up", "down", "left", "right"});
     double from_x = 50, from_y = 50, to_x = 50, to_y = 50;
     if (direction == "up") {
         from_y = 75, to_y = 25;
@@ -97,11 +95,8 @@ void scroll_to(const KeywordArgs &call) {
         from_y = 25, to_y = 75;
     } else if (direction == "left") {
         from_x = 80, to_x = 20;
-    } else if (direction == "right") {
-        from_x = 20, to_x = 80;
     } else {
-        raise_error(PyExc_ValueError, "scroll_to: direction must be one of up, down, left, "
-                                      "right, not " + to_repr(call["direction"]));
+        from_x = 20, to_x = 80;
     }
     const long long most = call["max_swipes"].cast<long long>();
     actlib_log().info("滑动查找元素: locator=" + to_str(locator) + ", direction=" + direction);
@@ -150,7 +145,9 @@ void pull_file(const KeywordArgs &call) {
 }
 
 void orientation(const KeywordArgs &call) {
-    const std::string wanted = to_str(py::str(call["orientation"]).attr("strip")().attr("upper")());
+    // No default: an empty cell is refused, not taken as one of the two.
+    const std::string wanted = core::upper_ascii(
+        core::strip_blanks(to_str(py::str(call["orientation"]))));
     if (wanted != "PORTRAIT" && wanted != "LANDSCAPE") {
         raise_error(PyExc_ValueError, "orientation: orientation must be portrait or landscape, "
                                       "not " + to_repr(call["orientation"]));

@@ -2,10 +2,13 @@
 
 #include "shared.hpp"
 
+#include "core/ascii_text.hpp"
+
 #include "native/common/errors.hpp"
 #include "native/common/step.hpp"
 #include "native/common/truthy.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +41,27 @@ Matches matches_now(const py_helpers::KeywordArgs &call, py::handle locator) {
         root = active;
     }
     return {parsed, py::list(root.attr("find_elements")(parsed.attr("by"), parsed.attr("value")))};
+}
+
+std::string one_of(const py_helpers::KeywordArgs &call, const char *keyword, const char *param,
+                   const std::vector<std::string> &allowed) {
+    py::object value = call[param];
+    const std::string given =
+        value.is_none() ? std::string()
+                        : core::lower_ascii(core::strip_blanks(py_helpers::to_str(py::str(value))));
+    if (given.empty()) {
+        return allowed.front();
+    }
+    if (std::find(allowed.begin(), allowed.end(), given) != allowed.end()) {
+        return given;
+    }
+    std::string names;
+    for (const std::string &name : allowed) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    py_helpers::raise_error(PyExc_ValueError, std::string(keyword) + ": " + param +
+                                                  " must be one of " + names + ", not " +
+                                                  py_helpers::to_repr(value));
 }
 
 py::object page_url(py::object url) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace lumox::actlib {
 
@@ -27,6 +28,11 @@ struct Matches {
     py::list elements;
 };
 Matches matches_now(const py_helpers::KeywordArgs &call, py::handle locator);
+
+// The choice among `allowed` (lower case) a row made in `param`, blanks and case aside; a
+// skipped or empty cell is the first, the default. Anything else fails naming them all.
+std::string one_of(const py_helpers::KeywordArgs &call, const char *keyword, const char *param,
+                   const std::vector<std::string> &allowed);
 
 // A URL without a scheme (/web/login) taken relative to lumox_api.base_url, so API and
 // browser cases of one service share its address.

@@ -1,12 +1,13 @@
 #include "keyword.hpp"
 
+#include "core/ascii_text.hpp"
+
 #include "errors.hpp"
 #include "pyclass.hpp"
 #include "secrets.hpp"
 #include "step.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -23,19 +24,7 @@ constexpr const char *kLocatorDoc = "定位器字符串，具体格式请参考�
 std::string text_of(py::handle value) { return py::str(value).cast<std::string>(); }
 std::string repr_of(py::handle value) { return py::repr(value).cast<std::string>(); }
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string stripped(const std::string &text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
+std::string stripped(const std::string &text) { return std::string(core::strip_blanks(text)); }
 
 // The argument `value` of `param` as its kind wants it.
 class Conversion {
@@ -156,7 +145,7 @@ class Conversion {
                 return number == 1;
             }
         } else if (py::isinstance<py::str>(value_)) {
-            const std::string word = lowered(stripped(text_of(value_)));
+            const std::string word = core::lower_ascii(stripped(text_of(value_)));
             for (const char *yes : {"true", "yes", "on", "1", "y", "是"}) {
                 if (word == yes) {
                     return true;
