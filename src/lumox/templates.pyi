@@ -18,8 +18,11 @@ class TemplateError(Exception):
 def add_globals(**variables: Any) -> None:
     """Adds or replaces run variables."""
 
-def render(value: Any) -> Any:
+def render(value: Any, variables: dict[str, Any] | None = None) -> Any:
     """Returns a copy of a step value with every string rendered over ``env_globals``.
+
+    ``variables`` (a data row's values, a flow's parameters) stand over ``env_globals`` for
+    this rendering only.
 
     A string that is exactly one ``{{ expr }}`` keeps the type of the value; other strings
     containing ``{{`` or ``{%`` render to text; strings without them are returned as they

@@ -95,8 +95,10 @@ def keyword_class() -> type:
     """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""
 
 def _sheet_rows(
-    data: bytes, own_reader: bool
+    data: bytes, own_reader: bool, whole_rows: bool = False
 ) -> list[tuple[str, list[tuple[int, tuple[Any, ...]]]]] | None:
     """The rows of every sheet of the workbook file `data` as lumox's own reader
     (`own_reader`) or openpyxl reads them: [(title, [(row number, cells)])]. None when
-    lumox's reader leaves the workbook to openpyxl. For checking that the two agree."""
+    lumox's reader leaves the workbook to openpyxl. Rows without a keyword keep only their
+    first three cells unless `whole_rows` (sheets of data). For checking that the two agree,
+    and for reading data sheets."""

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -170,14 +171,15 @@ std::string describe_jinja_error(py::error_already_set &error) {
     throw py::error_already_set();
 }
 
-py::object render_string(const py::str &source, bool keep_type) {
+// `variables` are the run's variables, or a copy of them with a case's own on top.
+py::object render_string(const py::str &source, bool keep_type, const py::dict &variables) {
     if (!has_template_syntax(source)) {
         return source;
     }
     try {
         py::tuple entry = compiled_for(source);
         if (entry[0].cast<bool>() && keep_type) {
-            py::object value = entry[1](engine->globals);
+            py::object value = entry[1](variables);
             // An undefined name evaluates to a StrictUndefined object; turning it into
             // text raises the UndefinedError that names it.
             if (py::isinstance(value, jinja().undefined)) {
@@ -186,9 +188,9 @@ py::object render_string(const py::str &source, bool keep_type) {
             return value;
         }
         if (entry[0].cast<bool>()) {
-            return py::str(entry[1](engine->globals));
+            return py::str(entry[1](variables));
         }
-        return entry[1].attr("render")(engine->globals);
+        return entry[1].attr("render")(variables);
     } catch (py::error_already_set &error) {
         if (error.matches(jinja().jinja_error.ptr())) {
             raise_template_error(error, source);
@@ -203,6 +205,8 @@ py::object render_string(const py::str &source, bool keep_type) {
 // bounded: a step that could never be sent is an error naming where it went wrong.
 class Rendering {
   public:
+    explicit Rendering(py::dict variables) : variables_(std::move(variables)) {}
+
     py::object value(const py::handle &node, bool from_expression) {
         if (PyUnicode_Check(node.ptr())) {
             py::str text = py::reinterpret_borrow<py::str>(node);
@@ -214,7 +218,7 @@ class Rendering {
                 count(static_cast<double>(py::len(text)));
                 return py::reinterpret_borrow<py::object>(node);
             }
-            py::object rendered = render_string(text, true);
+            py::object rendered = render_string(text, true, variables_);
             if (PyUnicode_Check(rendered.ptr())) {
                 count(static_cast<double>(py::len(rendered)));
                 return rendered;
@@ -264,7 +268,8 @@ class Rendering {
                 !from_expression && PyUnicode_Check(key.ptr()) &&
                 PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
             py::object new_key = templated_key
-                                     ? render_string(py::reinterpret_borrow<py::str>(key), false)
+                                     ? render_string(py::reinterpret_borrow<py::str>(key), false,
+                                                     variables_)
                                      : py::reinterpret_borrow<py::object>(key);
             path_.push_back("." + py::str(key).attr("encode")("utf-8", "backslashreplace")
                                       .attr("decode")("utf-8")
@@ -313,6 +318,7 @@ class Rendering {
         throw py::error_already_set();
     }
 
+    py::dict variables_;
     py::dict done_;   // id -> (rendered, expanded size)
     py::set active_;  // ids of the containers being rendered (the current path)
     py::list keep_;   // the containers whose ids are in done_
@@ -320,9 +326,21 @@ class Rendering {
     double size_ = 0;
 };
 
-py::object render(const py::handle &value) { return Rendering().value(value, false); }
+// A case's own variables (a data row's values, a flow's parameters) stand over the run's.
+py::object render(const py::handle &value, const py::object &variables) {
+    if (variables.is_none() || py::len(variables) == 0) {
+        return Rendering(engine->globals).value(value, false);
+    }
+    py::dict merged(engine->globals);
+    for (auto [name, variable] : py::reinterpret_borrow<py::dict>(variables)) {
+        merged[name] = variable;
+    }
+    return Rendering(merged).value(value, false);
+}
 
-py::object checked_value(const py::handle &value) { return Rendering().value(value, true); }
+py::object checked_value(const py::handle &value) {
+    return Rendering(engine->globals).value(value, true);
+}
 
 void add_globals(const py::kwargs &variables) {
     for (auto item : variables) {
@@ -361,9 +379,10 @@ PYBIND11_MODULE(templates, m) {
           "A copy of a variable's value for use in a request, its texts left as they are; "
           "TemplateError when it contains itself, nests too deep, holds a lone surrogate or "
           "grows beyond 50 MB written out.");
-    m.def("render", &render, py::arg("value"),
+    m.def("render", &render, py::arg("value"), py::arg("variables") = py::none(),
           "Returns a copy of a step value with every string rendered over env_globals.\n\n"
           "A string that is exactly one '{{ expr }}' keeps the type of the value; other\n"
           "strings render to text. Mapping keys are rendered as text. Undefined variables\n"
-          "raise TemplateError naming the variable.");
+          "raise TemplateError naming the variable. `variables` (a dict) stand over\n"
+          "env_globals for this rendering only.");
 }

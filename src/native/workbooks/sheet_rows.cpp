@@ -32,8 +32,8 @@ py::object whole_number(const std::string &text) {
 
 class PackageReader {
   public:
-    PackageReader(py::bytes data, std::string_view skipped_title)
-        : skipped_title_(skipped_title), archive_(py::module_::import("zipfile").attr("ZipFile")(
+    PackageReader(py::bytes data, std::string_view skipped_title, bool whole_rows)
+        : skipped_title_(skipped_title), whole_rows_(whole_rows), archive_(py::module_::import("zipfile").attr("ZipFile")(
               py::module_::import("io").attr("BytesIO")(data))) {
         for (py::handle info : archive_.attr("infolist")()) {
             const std::string name = info.attr("filename").cast<std::string>();
@@ -132,7 +132,8 @@ class PackageReader {
                                                [](const xlsx::SheetCell &cell) {
                                                    return cell.column == keyword_column_number;
                                                });
-        if (keyword_cell == row.cells.end() || keyword_cell->kind == xlsx::CellKind::empty) {
+        if (!whole_rows_ &&
+            (keyword_cell == row.cells.end() || keyword_cell->kind == xlsx::CellKind::empty)) {
             width = std::min(width, keyword_column_number);
         }
         py::tuple values(width);
@@ -177,6 +178,7 @@ class PackageReader {
     }
 
     std::string_view skipped_title_;
+    bool whole_rows_;
     py::object archive_;
     std::set<std::string> members_;
     std::vector<bool> date_styles_;
@@ -187,9 +189,10 @@ class PackageReader {
 
 } // namespace
 
-std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title) {
+std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title,
+                                                   bool whole_rows) {
     try {
-        PackageReader reader(data, skipped_title);
+        PackageReader reader(data, skipped_title, whole_rows);
         return reader.read();
     } catch (const XmlUnsupported &) {
         return std::nullopt;
@@ -239,9 +242,10 @@ WorkbookRows read_rows_with_openpyxl(py::bytes data, std::string_view skipped_ti
 void define_sheet_rows(py::module_ &m) {
     m.def(
         "_sheet_rows",
-        [](py::bytes data, bool own_reader) -> py::object {
+        [](py::bytes data, bool own_reader, bool whole_rows) -> py::object {
             const std::optional<WorkbookRows> workbook =
-                own_reader ? read_rows_from_package(data, "") : read_rows_with_openpyxl(data, "");
+                own_reader ? read_rows_from_package(data, "", whole_rows)
+                           : read_rows_with_openpyxl(data, "");
             if (!workbook) {
                 return py::none();
             }
@@ -255,7 +259,7 @@ void define_sheet_rows(py::module_ &m) {
             }
             return sheets;
         },
-        py::arg("data"), py::arg("own_reader"));
+        py::arg("data"), py::arg("own_reader"), py::arg("whole_rows") = false);
 }
 
 } // namespace lumox::workbooks

@@ -47,14 +47,16 @@ struct WorkbookTooLarge : std::runtime_error {
 };
 
 // lumox's own reader; nothing when the workbook is one for openpyxl. The sheet titled
-// `skipped_title` is left out unread. Throws WorkbookTooLarge past a bound, before openpyxl
-// could be asked to read such a workbook.
-std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title);
+// `skipped_title` is left out unread. A row without a keyword is kept to its first three
+// columns unless `whole_rows` (sheets of data). Throws WorkbookTooLarge past a bound,
+// before openpyxl could be asked to read such a workbook.
+std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_view skipped_title,
+                                                   bool whole_rows = false);
 
 // openpyxl's reader, for every workbook.
 WorkbookRows read_rows_with_openpyxl(py::bytes data, std::string_view skipped_title);
 
-// `_sheet_rows(data, own_reader)`: what either reader gives, as [(title, [(number, cells)])],
+// `_sheet_rows(data, own_reader, whole_rows=False)`: what either reader gives, as [(title, [(number, cells)])],
 // None when lumox's own reader leaves the workbook to openpyxl. For checking that the two
 // agree.
 void define_sheet_rows(py::module_ &m);

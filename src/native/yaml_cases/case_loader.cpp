@@ -2,6 +2,7 @@
 
 #include "case_schema.hpp"
 #include "fast_yaml.hpp"
+#include "flows.hpp"
 
 #include "core/suggestions.hpp"
 #include "core/yaml_hints.hpp"
@@ -196,12 +197,6 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
 }
 
 
-// How closely the steps are checked.
-struct StepChecks {
-    bool strict_keys;  // [lumox] strict_steps: every unknown key is a mistake
-    bool value_types;  // lumox runs the steps, so their values must be what it sends
-};
-
 bool strict_keys() {
     return lumox::py_helpers::truthy(
         py::module_::import("lumox.settings").attr("lumox").attr("strict_steps"));
@@ -361,9 +356,8 @@ void check_sections(py::handle step, const StepChecks &checks,
 }
 
 // Checks one document; appends its problems and returns false when it is not a case.
-bool check_case(const Document &document, const StepChecks &checks,
-                std::vector<std::string> &problems,
-                const std::string &where, CaseSpec &found) {
+bool check_case(py::handle file_node, const Document &document, const StepChecks &checks,
+                std::vector<std::string> &problems, const std::string &where, CaseSpec &found) {
     if (!PyDict_Check(document.value.ptr())) {
         problems.push_back(where + ": a case must be a mapping with test_name and steps, got " +
                            describe_value(document.value));
@@ -398,35 +392,61 @@ bool check_case(const Document &document, const StepChecks &checks,
     py::list steps;
     if (!case_map.contains("steps")) {
         problems.push_back(case_where + ": steps is missing");
-    } else if (!PyList_Check(py::object(case_map["steps"]).ptr())) {
-        problems.push_back(case_where + ": steps must be a list of mappings, got " +
-                           describe_value(case_map["steps"]));
     } else {
-        steps = case_map["steps"];
-        std::size_t number = 0;
-        for (py::handle step : steps) {
-            ++number;
-            if (!PyDict_Check(step.ptr())) {
-                problems.push_back(case_where + ": step " + std::to_string(number) +
-                                   " must be a mapping of step keys, got " + describe_value(step));
-            } else {
-                const std::string step_where = case_where + ", step " + std::to_string(number);
-                check_keys(step, section_keys().steps, "step", checks.strict_keys, problems,
-                           step_where);
-                check_sections(step, checks, problems, step_where);
-            }
-        }
+        steps = check_steps(case_map["steps"], checks, problems, case_where);
+        std::vector<std::string> calling;
+        check_uses(steps, file_node.attr("path"), rootdir_of(file_node), checks, calling,
+                   problems, case_where);
+    }
+    std::vector<DataRow> rows;
+    if (case_map.contains("parameters")) {
+        rows = read_data_rows(case_map["parameters"], file_node.attr("path"), problems,
+                              case_where);
     }
     py::object marks = case_map.contains("marks") ? py::object(case_map["marks"]) : py::none();
     py::list built_marks = build_marks(marks, problems, case_where);
     if (problems.size() != problems_before) {
         return false;
     }
-    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0, 0};
+    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0, 0,
+                     std::move(rows)};
     return true;
 }
 
 } // namespace
+
+py::list check_steps(py::handle steps, const StepChecks &checks,
+                     std::vector<std::string> &problems, const std::string &where) {
+    if (!PyList_Check(steps.ptr())) {
+        problems.push_back(where + ": steps must be a list of mappings, got " +
+                           describe_value(steps));
+        return py::list();
+    }
+    std::size_t number = 0;
+    for (py::handle step : steps) {
+        ++number;
+        if (!PyDict_Check(step.ptr())) {
+            problems.push_back(where + ": step " + std::to_string(number) +
+                               " must be a mapping of step keys, got " + describe_value(step));
+            continue;
+        }
+        const std::string step_where = where + ", step " + std::to_string(number);
+        check_keys(step, section_keys().steps, "step", checks.strict_keys, problems, step_where);
+        check_sections(step, checks, problems, step_where);
+    }
+    return py::reinterpret_borrow<py::list>(steps);
+}
+
+py::object rootdir_of(py::handle file_node) {
+    return file_node.attr("config").attr("rootpath");
+}
+
+StepChecks step_checks(py::handle file_node) {
+    // With lumox's step runner left out (-p no:lumox) the steps are another runner's.
+    return StepChecks{strict_keys(), py::bool_(file_node.attr("config")
+                                                   .attr("pluginmanager")
+                                                   .attr("has_plugin")("lumox"))};
+}
 
 std::string describe_value(py::handle value) {
     if (value.is_none()) {
@@ -457,10 +477,7 @@ LoadedFile load_cases(py::handle file_node) {
     py::str text = read_text(file_node, where);
     std::vector<Document> documents = parse_documents(file_node, text, where);
 
-    // With lumox's step runner left out (-p no:lumox) the steps are another runner's.
-    const StepChecks checks{strict_keys(), py::bool_(file_node.attr("config")
-                                                         .attr("pluginmanager")
-                                                         .attr("has_plugin")("lumox"))};
+    const StepChecks checks = step_checks(file_node);
     LoadedFile loaded{text, {}, {}};
     std::map<std::string, std::string> first_use_of_name;
     std::vector<std::pair<std::size_t, std::vector<std::string>>> broken_documents;
@@ -474,7 +491,7 @@ LoadedFile load_cases(py::handle file_node) {
                                      std::to_string(document.line0 + 1) + ")";
         std::vector<std::string> problems;
         CaseSpec found;
-        if (!check_case(document, checks, problems, document_where, found)) {
+        if (!check_case(file_node, document, checks, problems, document_where, found)) {
             broken_documents.emplace_back(number, std::move(problems));
             continue;
         }

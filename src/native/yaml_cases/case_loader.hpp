@@ -11,9 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "case_data.hpp"
+
 namespace lumox::yaml_cases {
 
 namespace py = pybind11;
+
+// How closely the steps are checked.
+struct StepChecks {
+    bool strict_keys; // [lumox] strict_steps: every unknown key is a mistake
+    bool value_types; // lumox runs the steps, so their values must be what it sends
+};
 
 struct CaseSpec {
     py::str name;      // test_name, the item's name
@@ -22,7 +30,11 @@ struct CaseSpec {
     py::list marks;    // pytest Mark objects built from `marks`
     py::ssize_t line0; // 0-based line where the case's document starts
     py::ssize_t document_index; // 0-based place of its document among the file's
+    std::vector<DataRow> rows;  // its `parameters`: one item each; none, one item
 };
+
+// The run's rootdir: flows files are looked for up to it.
+py::object rootdir_of(py::handle file_node);
 
 // A document that is not a sound case: the name its item gets (test_name when it is
 // usable and free, else "document N") and what is wrong with it, one problem a line.
@@ -46,6 +58,14 @@ LoadedFile load_cases(py::handle file_node);
 // The values of every document of `text`, the file's text as load_cases read it, read the
 // same way once more (new objects, equal to the first reading).
 py::list read_documents_again(py::handle file_node, py::str text);
+
+// How the steps of the file of the collector `file_node` are checked.
+StepChecks step_checks(py::handle file_node);
+
+// Checks `steps`, a list of step mappings of a case or a flow that `where` names; appends
+// the problems and returns the list (empty when it is no list).
+py::list check_steps(py::handle steps, const StepChecks &checks,
+                     std::vector<std::string> &problems, const std::string &where);
 
 // A short printable description of a YAML value for messages: its kind and its text.
 std::string describe_value(py::handle value);

@@ -108,8 +108,18 @@ py::object failure_report(py::handle item, py::handle excinfo, const StepFailure
     ReportLines lines;
     lines.add("YAML case " + name + " failed at step " + index + " of " + total + " (" + where +
               ")");
-    lines.add(failure.rendered ? "step " + index + " as rendered:"
-                               : "step " + index + " as written (rendering it failed):");
+    if (!failure.data.is_none()) {
+        lines.add(py::str(failure.data).cast<std::string>());
+    }
+    std::string label = "step " + index;
+    if (!failure.trail.is_none()) {
+        for (py::handle call : failure.trail) {
+            lines.add(py::str(call).cast<std::string>());
+        }
+        label = failure.label;
+    }
+    lines.add(failure.rendered ? label + " as rendered:"
+                               : label + " as written (rendering it failed):");
     lines.add(step_as_yaml(lumox::py_helpers::masked_step(failure.step)), "    ");
     lines.add("");
     lines.add(error_line(failure.error), "", true);

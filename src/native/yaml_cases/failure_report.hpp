@@ -15,6 +15,9 @@ struct StepFailure {
     py::ssize_t index; // 1-based step number
     py::object step;   // the step as rendered, or as written when rendered is false
     bool rendered;
+    py::object trail;  // the flow calls on the way to a step inside a flow, or None
+    std::string label; // that step: "step 1 of flow 'login'"; empty for the case's own
+    py::object data;   // the case's data row, described, or None
 };
 
 // Creates the class YamlCaseFailure in `module`: a report representation with the

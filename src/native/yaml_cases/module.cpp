@@ -11,6 +11,7 @@
 #include "case_loader.hpp"
 #include "core/case_files.hpp"
 #include "failure_report.hpp"
+#include "flows.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
 #include "native/common/errors.hpp"
@@ -41,12 +42,17 @@ constexpr const char *case_document_attr = "_lumox_case_document";
 constexpr const char *file_text_attr = "_lumox_text";
 constexpr const char *file_documents_attr = "_lumox_documents";
 
+// A case run over rows of data: the row's values and where the row is written.
+constexpr const char *data_attr = "_lumox_data";
+constexpr const char *data_origin_attr = "_lumox_data_origin";
+
 // Classes and functions this module works with, kept for the whole process.
 struct Runtime {
     py::object case_file; // YamlCaseFile
     py::object item;      // YamlItem
     py::object yaml_case; // YamlCase
     py::object render;    // lumox.templates.render
+    py::object template_error;
 };
 
 Runtime *runtime = nullptr;
@@ -86,13 +92,26 @@ py::list collect_cases(py::object file_node) {
     py::object path = file_node.attr("path");
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSpec &found : cases) {
-        py::object item = maker.make(py::str(found.name), make_test_object(found, path, maker),
-                                     found.marks);
-        item.attr(case_slot) = found.document;
-        item.attr(steps_slot) = found.steps;
-        item.attr(case_line_attr) = found.line0;
-        item.attr(case_document_attr) = found.document_index;
-        items.append(item);
+        const auto add_item = [&](const py::str &name) {
+            py::object item =
+                maker.make(name, make_test_object(found, path, maker), found.marks);
+            item.attr(case_slot) = found.document;
+            item.attr(steps_slot) = found.steps;
+            item.attr(case_line_attr) = found.line0;
+            item.attr(case_document_attr) = found.document_index;
+            items.append(item);
+            return item;
+        };
+        if (found.rows.empty()) {
+            add_item(found.name);
+        }
+        // One item per row of data, named as pytest names the items of a parametrized test.
+        for (const DataRow &row : found.rows) {
+            py::object item = add_item(
+                py::str(py::str(found.name).cast<std::string>() + "[" + row.id + "]"));
+            item.attr(data_attr) = row.values;
+            item.attr(data_origin_attr) = py::str(row.origin);
+        }
     }
     py::object check_problems = lumox::py_helpers::check_problems();
     for (const BrokenCase &broken : loaded.broken) {
@@ -110,15 +129,22 @@ py::list collect_cases(py::object file_node) {
     return items;
 }
 
+// Where a failing step stands: at the case's step `index`, or inside the flows that step
+// calls (`trail`: one line per call, outermost first, and `label` names the flow's step).
 void remember_failure(py::handle item, py::error_already_set &error, py::ssize_t index,
-                      py::handle step, bool rendered) {
-    lumox::py_helpers::remember_step_failure(item, error, py::make_tuple(index, step, rendered));
+                      py::handle step, bool rendered, py::handle trail = py::none(),
+                      const std::string &label = "") {
+    lumox::py_helpers::remember_step_failure(
+        item, error, py::make_tuple(index, step, rendered, trail, py::str(label)));
 }
 
 // The report step of a YAML step: its number and, for a request, the method and URL as
 // written ("2 POST /api/login").
 std::string step_title(py::ssize_t index, py::handle step) {
     std::string title = std::to_string(index);
+    if (py::isinstance<py::dict>(step) && step.contains("use")) {
+        return title + " use " + lumox::py_helpers::to_str(step["use"]);
+    }
     if (!py::isinstance<py::dict>(step) || !step.contains("request")) {
         return title;
     }
@@ -168,46 +194,161 @@ void tag_misses(py::ssize_t index) {
     }
 }
 
-void run_steps_of(py::object item) {
-    lumox::py_helpers::forget_step_failure(item);
-    missed_variables().clear();
-    py::list steps = item.attr("steps");
-    py::object request = item.attr("funcargs")["request"];
-    py::object run_step = item.attr("ihook").attr("pytest_yaml_run_step");
-    const auto &logger = get_logger("lumox.yaml_cases");
-    std::string case_name = py::repr(item.attr("name")).cast<std::string>();
-    std::string total = std::to_string(steps.size());
-
+// A call of a flow being run: the step that called it and where the flow has got to.
+struct FlowCall {
+    std::string caller; // "step 2", or "step 1 of flow 'login'"
+    const Flow *flow;
     py::ssize_t index = 0;
+};
+
+// One run of a case's steps, and of the flows they call.
+struct CaseRun {
+    py::object item;
+    py::object request;
+    py::object run_step;
+    StepChecks checks;
+    py::object rootdir;
+    py::ssize_t case_index = 0;   // the case's own step being run
+    std::vector<FlowCall> calls;  // the flows being run, outermost first
+};
+
+// The failing step's place: "step 2", or "step 1 of flow 'login'".
+std::string step_label(const CaseRun &run) {
+    if (run.calls.empty()) {
+        return "step " + std::to_string(run.case_index);
+    }
+    const FlowCall &call = run.calls.back();
+    return "step " + std::to_string(call.index) + " of flow " +
+           py::repr(py::str(call.flow->name)).cast<std::string>();
+}
+
+// Each call on the way to the failing step: "step 2 uses flow 'login' (flows.yaml), which
+// failed at its step 1 of 2".
+py::list call_trail(const CaseRun &run) {
+    py::list trail;
+    for (const FlowCall &call : run.calls) {
+        trail.append(py::str(call.caller + " uses flow " +
+                             py::repr(py::str(call.flow->name)).cast<std::string>() + " (" +
+                             call.flow->file + "), which failed at its step " +
+                             std::to_string(call.index) + " of " +
+                             std::to_string(py::len(call.flow->steps))));
+    }
+    return trail;
+}
+
+void remember_in(CaseRun &run, py::error_already_set &error, py::handle step, bool rendered) {
+    if (run.calls.empty()) {
+        remember_failure(run.item, error, run.case_index, step, rendered);
+    } else {
+        remember_failure(run.item, error, run.case_index, step, rendered, call_trail(run),
+                         step_label(run));
+    }
+}
+
+// An undefined name in a case over data or in a flow: which names there are.
+void explain_undefined(py::error_already_set &error, const CaseRun &run, py::handle variables) {
+    if (variables.is_none() || !error.matches(runtime->template_error) ||
+        py::str(error.value()).cast<std::string>().find("undefined variable") ==
+            std::string::npos) {
+        return;
+    }
+    std::string names;
+    for (py::handle name : variables) {
+        names += (names.empty() ? "" : ", ") + py::str(name).cast<std::string>();
+    }
+    lumox::py_helpers::add_note(error, (run.calls.empty()
+                                ? "the case's data has the columns: "
+                                : "flow " + py::repr(py::str(run.calls.back().flow->name))
+                                                .cast<std::string>() +
+                                      " has the parameters: ") +
+                               (names.empty() ? std::string("none") : names));
+}
+
+void run_step_list(CaseRun &run, py::list steps, py::object variables);
+
+// A `use` step: the flow's steps, with its parameters, each a report step inside this one.
+void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
+    std::string problem;
+    const Flow *flow = find_flow(run.calls.empty() ? run.item.attr("path")
+                                                   : run.calls.back().flow->path,
+                                 run.rootdir, py::str(step["use"]).cast<std::string>(),
+                                 run.checks, problem);
+    if (flow == nullptr) {
+        py::set_error(PyExc_LookupError, problem.c_str());
+        py::error_already_set error;
+        remember_in(run, error, step, false);
+        throw error;
+    }
+    py::object given = py::none();
+    try {
+        given = step.contains("with") ? runtime->render(step["with"], variables)
+                                      : py::object(py::dict());
+    } catch (py::error_already_set &error) {
+        explain_undefined(error, run, variables);
+        remember_in(run, error, step, false);
+        throw;
+    }
+    run.calls.push_back(FlowCall{step_label(run), flow, 0});
+    run_step_list(run, flow->steps, flow_variables(*flow, given));
+    run.calls.pop_back();
+}
+
+void run_step_list(CaseRun &run, py::list steps, py::object variables) {
+    const auto &logger = get_logger("lumox.yaml_cases");
+    const std::string total = std::to_string(steps.size());
+    const std::string flow_name = run.calls.empty() ? "" : run.calls.back().flow->name;
     for (py::handle step : steps) {
-        ++index;
-        item.attr("current_step_index") = index;
+        std::string title;
+        if (run.calls.empty()) {
+            ++run.case_index;
+            run.item.attr("current_step_index") = run.case_index;
+            title = step_title(run.case_index, step);
+        } else {
+            ++run.calls.back().index;
+            title = flow_name + " " + step_title(run.calls.back().index, step);
+        }
         if (logger.debug_enabled()) {
-            logger.debug("YAML case " + case_name + ": step " + std::to_string(index) + " of " + total);
+            logger.debug("YAML case " + py::repr(run.item.attr("name")).cast<std::string>() +
+                         ": " + step_label(run) + " of " + total);
         }
         // Each step is one report step; its request and response are attached to it.
-        lumox::py_helpers::in_step(step_title(index, step), py::dict(), [&] {
+        lumox::py_helpers::in_step(title, py::dict(), [&] {
+            if (py::isinstance<py::dict>(step) && step.contains("use")) {
+                run_flow_call(run, py::reinterpret_borrow<py::dict>(step), variables);
+                return;
+            }
             py::object rendered;
             try {
-                rendered = runtime->render(step);
+                rendered = runtime->render(step, variables);
             } catch (py::error_already_set &error) {
-                remember_failure(item, error, index, step, false);
+                explain_undefined(error, run, variables);
+                remember_in(run, error, step, false);
                 throw;
             }
-            item.attr("current_step") = rendered;
+            run.item.attr("current_step") = rendered;
+            const py::ssize_t index = run.calls.empty() ? run.case_index : run.calls.back().index;
             try {
-                run_step(py::arg("item") = item, py::arg("request") = request);
+                run.run_step(py::arg("item") = run.item, py::arg("request") = run.request);
             } catch (py::error_already_set &error) {
                 tag_misses(index);
                 if (error.matches(PyExc_Exception)) {
                     explain_missed_variables(error, step);
                 }
-                remember_failure(item, error, index, rendered, true);
+                remember_in(run, error, rendered, true);
                 throw;
             }
             tag_misses(index);
         });
     }
+}
+
+void run_steps_of(py::object item) {
+    lumox::py_helpers::forget_step_failure(item);
+    missed_variables().clear();
+    CaseRun run{item, item.attr("funcargs")["request"],
+                item.attr("ihook").attr("pytest_yaml_run_step"), step_checks(item.attr("parent")),
+                rootdir_of(item.attr("parent")), 0, {}};
+    run_step_list(run, item.attr("steps"), py::getattr(item, data_attr, py::none()));
 }
 
 // A case's last response lives as long as the case runs: items stay for the whole session,
@@ -264,7 +405,13 @@ py::object item_reportinfo(py::object self) {
 
 py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
     StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
-                        record[3].cast<bool>()};
+                        record[3].cast<bool>(), record[4], record[5].cast<std::string>(),
+                        py::none()};
+    py::object data = py::getattr(self, data_attr, py::none());
+    if (!data.is_none()) {
+        failure.data = py::str(describe_data_row(
+            data, py::str(self.attr(data_origin_attr)).cast<std::string>()));
+    }
     return failure_report(self, excinfo, failure);
 }
 
@@ -303,6 +450,7 @@ PYBIND11_MODULE(yaml_cases, m) {
     m.doc() = "Collection of test_*.yaml case files and the running of their steps.";
     runtime = new Runtime();
     runtime->render = py::module_::import("lumox.templates").attr("render");
+    runtime->template_error = py::module_::import("lumox.templates").attr("TemplateError");
     define_failure_report(m);
     define_classes(m);
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
