@@ -26,7 +26,4 @@ struct DataRow {
 std::vector<DataRow> read_data_rows(py::handle parameters, py::handle case_file,
                                     std::vector<std::string> &problems, const std::string &where);
 
-// The item's note on its data: "data: users.csv, row 3 (user='bob', status=403)".
-std::string describe_data_row(py::handle values, const std::string &origin);
-
 } // namespace lumox::yaml_cases

@@ -14,6 +14,7 @@
 #include "flows.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
+#include "native/common/data_rows.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
@@ -409,7 +410,7 @@ py::object report_step_failure(py::object self, py::object excinfo, py::tuple re
                         py::none()};
     py::object data = py::getattr(self, data_attr, py::none());
     if (!data.is_none()) {
-        failure.data = py::str(describe_data_row(
+        failure.data = py::str(lumox::py_helpers::describe_data_row(
             data, py::str(self.attr(data_origin_attr)).cast<std::string>()));
     }
     return failure_report(self, excinfo, failure);
