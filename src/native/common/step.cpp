@@ -1,6 +1,8 @@
 #include "step.hpp"
 
 #include "core/notice_text.hpp"
+#include "http_attachments.hpp"
+#include "pylog.hpp"
 #include "secrets.hpp"
 
 namespace lumox::py_helpers {
@@ -89,6 +91,16 @@ void StepScope::close_failed_unknown() {
         open_ = false;
         py::object runtime_error = py::module_::import("builtins").attr("RuntimeError");
         context_.attr("__exit__")(runtime_error, runtime_error("internal error"), py::none());
+    }
+}
+
+void mark_retried(py::handle item, const char *logger, const std::string &what, long long tried,
+                  long long times) {
+    get_logger(logger).warning("retry: " + what + " passed at try " + std::to_string(tried) +
+                               " of " + std::to_string(times));
+    item.attr("user_properties").attr("append")(py::make_tuple("lumox_retried", tried));
+    if (report_is_recording()) {
+        py::module_::import("allure").attr("dynamic").attr("tag")("flaky");
     }
 }
 

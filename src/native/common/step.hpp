@@ -24,6 +24,12 @@ py::str step_param(py::handle value);
 // Remembers on `element` the locator that found it, for step_param.
 void remember_locator(py::handle element, const std::string &locator);
 
+// Marks the case of `item` as one that passed only after `tried` tries of `times`: a
+// WARNING "retry: <what> passed at try N of M" on `logger`, the item's user property
+// lumox_retried, and the report tag "flaky". A retried pass is never a plain pass.
+void mark_retried(py::handle item, const char *logger, const std::string &what, long long tried,
+                  long long times);
+
 class StepScope {
   public:
     // Opens the step, unless nothing records steps (then the scope does nothing).

@@ -255,16 +255,6 @@ void check_until(py::handle item, py::dict until) {
     }
 }
 
-// Marks the case as one that passed only after tries: a tag and a property of the item.
-void mark_flaky(py::handle item, long long tried, long long times) {
-    plugin_log().warning("retry: the step passed at try " + std::to_string(tried) + " of " +
-                         std::to_string(times));
-    item.attr("user_properties").attr("append")(py::make_tuple("lumox_retried", tried));
-    if (py_helpers::report_is_recording()) {
-        py::module_::import("allure").attr("dynamic").attr("tag")("flaky");
-    }
-}
-
 void run_with_retry(py::handle item, py::dict step) {
     const RetryPlan plan = retry_plan(step["retry"]);
     const bool until = !plan.until.is_none();
@@ -286,7 +276,7 @@ void run_with_retry(py::handle item, py::dict step) {
                 run_keys(item, step, true); // the step's own checks, on the answer that held
             }
             if (attempt > 1) {
-                mark_flaky(item, attempt, plan.times);
+                py_helpers::mark_retried(item, "lumox._plugin", "the step", attempt, plan.times);
             }
             return;
         } catch (py::error_already_set &error) {

@@ -18,10 +18,10 @@ py::object *variable_error = nullptr; // lumox.workbooks.VariableError, kept for
 }
 
 // Looks `name` up among the run's variables; false when it is none of them.
-bool find_variable(const std::string &name, py::handle globals, py::handle saved,
+bool find_variable(const std::string &name, py::handle own, py::handle globals, py::handle saved,
                    py::object &value) {
     py::str key(name);
-    for (py::handle variables : {globals, saved}) {
+    for (py::handle variables : {own, globals, saved}) {
         if (PyMapping_Check(variables.ptr()) && variables.contains(key)) {
             value = variables[key];
             return true;
@@ -64,14 +64,14 @@ std::string text_of(py::handle value, const std::string &name) {
     }
 }
 
-py::object substitute(py::handle argument, py::handle globals, py::handle saved) {
+py::object substitute(py::handle argument, py::handle own, py::handle globals, py::handle saved) {
     if (!PyUnicode_Check(argument.ptr())) {
         return py::reinterpret_borrow<py::object>(argument);
     }
     const std::string text = lumox::py_helpers::utf8_text(argument);
     py::object value;
     if (auto name = core::sole_reference(text)) {
-        if (!find_variable(std::string(*name), globals, saved, value)) {
+        if (!find_variable(std::string(*name), own, globals, saved, value)) {
             raise_undefined(std::string(*name));
         }
         return value;
@@ -86,7 +86,7 @@ py::object substitute(py::handle argument, py::handle globals, py::handle saved)
             out += piece.text;
             continue;
         }
-        if (!find_variable(piece.text, globals, saved, value)) {
+        if (!find_variable(piece.text, own, globals, saved, value)) {
             raise_undefined(piece.text);
         }
         out += text_of(value, piece.text);
@@ -105,13 +105,13 @@ void define_variable_error(py::module_ &module) {
         "A step argument refers to {name}, and name is no variable of the run."));
 }
 
-py::tuple substitute_arguments(py::handle args, py::handle exchanger) {
+py::tuple substitute_arguments(py::handle args, py::handle exchanger, py::handle own) {
     py::object globals = template_globals();
     py::object saved = exchanger.attr("file");
     py::tuple given = py::reinterpret_borrow<py::tuple>(args);
     py::tuple out(given.size());
     for (std::size_t i = 0; i < given.size(); ++i) {
-        out[i] = substitute(given[i], globals, saved);
+        out[i] = substitute(given[i], own, globals, saved);
     }
     return out;
 }

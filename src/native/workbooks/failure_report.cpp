@@ -2,6 +2,7 @@
 
 #include "keyword_class.hpp"
 #include "native/common/case_report.hpp"
+#include "native/common/data_rows.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
 #include "workbook_loader.hpp"
@@ -28,8 +29,8 @@ void define_failure_report(py::module_ &module) {
 
 py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure &failure) {
     const std::string name = to_repr(item.attr("name"));
-    const std::string where = py::str(py::tuple(item.attr("location"))[0]).cast<std::string>() +
-                              ", sheet " + to_repr(item.attr("sheet"));
+    const std::string file = py::str(py::tuple(item.attr("location"))[0]).cast<std::string>();
+    std::string where = file + ", sheet " + to_repr(item.attr("sheet"));
     const std::string error = error_line(failure.error);
     ReportLines lines;
     // The summary line leads with the place: a long error message is cut off at its end.
@@ -43,7 +44,15 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
         const std::string row = py::str(step["row"]).cast<std::string>();
         const std::string keyword = py::str(step["keyword"]).cast<std::string>();
         const std::string description = py::str(step["description"]).cast<std::string>();
+        if (step.contains("sheet")) {
+            where = file + ", sheet " + to_repr(step["sheet"]) + ", run by case " + name;
+        }
         lines.add("Workbook case " + name + " failed at row " + row + " (" + where + ")");
+        py::object data = py::getattr(item, "_lumox_data", py::none());
+        if (!data.is_none()) {
+            lines.add(lumox::py_helpers::describe_data_row(
+                data, py::str(item.attr("_lumox_data_origin")).cast<std::string>()));
+        }
         lines.add("step " + step_label(step) + (description.empty() ? "" : ": " + description));
         lines.add("keyword:   " + keyword, "    ");
         lines.add((failure.substituted ? "arguments: " : "arguments as written: ") +

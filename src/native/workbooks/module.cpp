@@ -16,6 +16,7 @@
 #include "keyword_class.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
+#include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/secrets.hpp"
@@ -25,6 +26,7 @@
 #include "sheet_rows.hpp"
 #include "workbook_loader.hpp"
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -56,11 +58,15 @@ py::object collect_file(py::object file_path, py::object parent) {
     return runtime->workbook_file.attr("from_parent")(parent, py::arg("path") = file_path);
 }
 
+// A case run over the rows of a data sheet: the row's values and where the row is.
+constexpr const char *data_attr = "_lumox_data";
+constexpr const char *data_origin_attr = "_lumox_data_origin";
+
 py::list collect_cases(py::object file_node) {
     lumox::py_helpers::GcPause gc_pause;
-    std::vector<CaseSheet> sheets;
+    WorkbookCases workbook;
     try {
-        sheets = load_case_sheets(file_node);
+        workbook = load_case_sheets(file_node);
     } catch (py::error_already_set &) {
         lumox::py_helpers::count_broken_case_file(file_node.attr("session"));
         throw;
@@ -69,25 +75,39 @@ py::list collect_cases(py::object file_node) {
     py::list items;
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     py::object check_problems = lumox::py_helpers::check_problems();
-    for (CaseSheet &sheet : sheets) {
-        py::object item = maker.make(
-            py::str(sheet.name), maker.unmarked_test_object(runtime->case_object), py::none());
+    const auto add_item = [&](const CaseSheet &sheet, const py::str &name) {
+        py::object item =
+            maker.make(name, maker.unmarked_test_object(runtime->case_object), py::none());
         item.attr("workbook") = path;
         item.attr("sheet") = sheet.name;
         item.attr("steps") = sheet.steps;
+        item.attr("flow_sheets") = workbook.flows;
         if (!sheet.problems.empty()) {
             // An error at its setup, listing the problems; the other sheets run.
             item.attr(lumox::py_helpers::kBrokenCaseAttr) = py::str(sheet.problems);
             item.attr("steps") = py::list();
-            if (!check_problems.is_none()) {
-                check_problems.attr("append")(py::str(sheet.problems));
-            }
         } else if (sheet.steps.empty()) {
             // A sheet of notes, or a case not written yet: shown as skipped, never as passed.
             item.attr("add_marker")(py::module_::import("pytest").attr("mark").attr("skip")(
                 py::arg("reason") = "no steps: no row below the header has a keyword"));
         }
         items.append(item);
+        return item;
+    };
+    for (CaseSheet &sheet : workbook.cases) {
+        if (!sheet.problems.empty() && !check_problems.is_none()) {
+            check_problems.attr("append")(py::str(sheet.problems));
+        }
+        if (sheet.rows.empty()) {
+            add_item(sheet, sheet.name);
+        }
+        // One item per data row, named as pytest names the items of a parametrized test.
+        for (const DataSheetRow &row : sheet.rows) {
+            py::object item =
+                add_item(sheet, py::str(sheet.name.cast<std::string>() + "[" + row.id + "]"));
+            item.attr(data_attr) = row.values;
+            item.attr(data_origin_attr) = py::str(row.origin);
+        }
     }
     return items;
 }
@@ -133,46 +153,229 @@ void call_keyword(py::handle item, py::handle keyword_object, py::handle exchang
     publish_saved_variables(exchanger, saved_before);
 }
 
-void run_step(py::handle item, py::handle keyword_object, py::handle exchanger, py::handle step) {
+// One run of a case's rows, and of the sheets they run.
+struct SheetRun {
+    py::object item;
+    py::object keyword_object;
+    py::object exchanger;
+};
+
+void run_step(SheetRun &run, py::handle step, py::handle own) {
     // References are replaced before the report step opens, so that it shows the
     // arguments as called; a failure to replace them fails the report step.
     py::object written = step["args"];
     py::tuple args;
     std::optional<py::error_already_set> substitution_error;
     try {
-        args = substitute_arguments(written, exchanger);
+        args = substitute_arguments(written, run.exchanger, own);
     } catch (py::error_already_set &error) {
         if (!error.matches(PyExc_Exception)) {
             throw;
         }
         substitution_error = error;
     }
-    item.attr("current_args") = substitution_error ? py::object(py::none()) : py::object(args);
+    run.item.attr("current_args") =
+        substitution_error ? py::object(py::none()) : py::object(args);
     py::dict params = step_params(step, substitution_error ? written : py::object(args));
     lumox::py_helpers::in_step(step_title(step), params, [&] {
         if (substitution_error) {
-            remember_failure(item, *substitution_error, step, written, false);
+            remember_failure(run.item, *substitution_error, step, written, false);
             throw *substitution_error;
         }
-        call_keyword(item, keyword_object, exchanger, step, args);
+        call_keyword(run.item, run.keyword_object, run.exchanger, step, args);
     });
 }
 
-void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger) {
-    py::list steps = item.attr("steps");
+void run_rows(SheetRun &run, py::list steps, py::object own);
+
+// The variables a run_sheet row gives the sheet it runs: its cells from E as name=value.
+py::dict sheet_variables(py::tuple args) {
+    py::dict variables;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i].is_none()) {
+            continue;
+        }
+        const std::string text = lumox::py_helpers::to_str(args[i]);
+        const auto equals = text.find('=');
+        const std::string name =
+            equals == std::string::npos ? "" : py::str(text.substr(0, equals)).attr("strip")().cast<std::string>();
+        if (name.empty()) {
+            py::set_error(PyExc_ValueError,
+                          ("run_sheet: give the sheet's variables as name=value, not " +
+                           lumox::py_helpers::to_repr(args[i]))
+                              .c_str());
+            throw py::error_already_set();
+        }
+        variables[py::str(name)] = py::str(text.substr(equals + 1));
+    }
+    return variables;
+}
+
+// A run_sheet row: the sheet's rows, each a report step inside this row's.
+void run_sheet_row(SheetRun &run, py::handle step, py::handle own) {
+    py::object written = step["args"];
+    py::tuple args;
+    py::dict variables;
+    try {
+        args = substitute_arguments(written, run.exchanger, own);
+        variables = sheet_variables(args);
+    } catch (py::error_already_set &error) {
+        lumox::py_helpers::in_step(step_title(step), step_params(step, written), [&] {
+            remember_failure(run.item, error, step, written, false);
+            throw error;
+        });
+    }
+    const py::str title = args[0];
+    lumox::py_helpers::in_step(step_title(step), step_params(step, args), [&] {
+        try {
+            run_rows(run, run.item.attr("flow_sheets")[title], variables);
+        } catch (py::error_already_set &error) {
+            if (error.matches(PyExc_Exception)) {
+                const py::object sheet =
+                    step.contains("sheet") ? py::object(step["sheet"]) : run.item.attr("sheet");
+                lumox::py_helpers::add_note(
+                    error, "run by row " + lumox::py_helpers::to_str(step["row"]) + " of sheet " +
+                               lumox::py_helpers::to_repr(sheet) + " (run_sheet " +
+                               lumox::py_helpers::to_repr(title) + ")");
+            }
+            throw;
+        }
+    });
+}
+
+void run_row(SheetRun &run, py::handle step, py::handle own) {
+    if (py::str(step["keyword"]).cast<std::string>() == run_sheet_keyword) {
+        run_sheet_row(run, step, own);
+    } else {
+        run_step(run, step, own);
+    }
+}
+
+// A retry row's condition on a variable ("job == done"): an AssertionError when it does
+// not hold.
+void check_condition(SheetRun &run, const std::string &condition, py::handle own) {
+    for (const char *op : {" == ", " != ", " contains "}) {
+        const auto at = condition.find(op);
+        if (at == std::string::npos) {
+            continue;
+        }
+        const std::string name = py::str(condition.substr(0, at)).attr("strip")().cast<std::string>();
+        const std::string expected =
+            py::str(condition.substr(at + std::string(op).size())).attr("strip")().cast<std::string>();
+        py::object value = substitute_arguments(py::make_tuple("{" + name + "}"), run.exchanger,
+                                                own)[0];
+        const std::string actual = lumox::py_helpers::to_str(value);
+        const std::string kind(op);
+        const bool holds = kind == " == "   ? actual == expected
+                           : kind == " != " ? actual != expected
+                                            : actual.find(expected) != std::string::npos;
+        if (!holds) {
+            py::set_error(PyExc_AssertionError,
+                          ("until: " + condition + " does not hold: " + name + " is " +
+                           lumox::py_helpers::to_repr(value))
+                              .c_str());
+            throw py::error_already_set();
+        }
+        return;
+    }
+}
+
+// A retry row: the rows it covers (steps[first] up to it) again, until they pass and its
+// condition holds; each try a report step inside the retry row's.
+void run_retry(SheetRun &run, py::list steps, std::size_t first, std::size_t retry_at,
+               py::handle own) {
+    py::dict retry = steps[retry_at];
+    const long long times = retry["times"].cast<long long>();
+    const double delay = retry["delay"].cast<double>();
+    py::tuple written = retry["args"];
+    const std::string rows = first + 1 == retry_at
+                                 ? "row " + py::str(py::object(steps[first])["row"]).cast<std::string>()
+                                 : "rows " + py::str(py::object(steps[first])["row"]).cast<std::string>() +
+                                       "-" + py::str(py::object(steps[retry_at - 1])["row"]).cast<std::string>();
+    std::vector<std::string> outcomes;
+    lumox::py_helpers::in_step(step_title(retry), step_params(retry, written), [&] {
+        for (long long attempt = 1; attempt <= times; ++attempt) {
+            try {
+                lumox::py_helpers::in_step("第" + std::to_string(attempt) + "次尝试", py::dict(), [&] {
+                    for (std::size_t index = first; index < retry_at; ++index) {
+                        run_row(run, steps[index], own);
+                    }
+                    if (written.size() > 3 && !written[3].is_none()) {
+                        py::tuple args = substitute_arguments(written, run.exchanger, own);
+                        check_condition(run, lumox::py_helpers::to_str(args[3]), own);
+                    }
+                });
+                if (attempt > 1) {
+                    lumox::py_helpers::mark_retried(run.item, "lumox.workbooks", "the " + rows,
+                                                    attempt, times);
+                }
+                return;
+            } catch (py::error_already_set &error) {
+                if (!error.matches(PyExc_Exception)) {
+                    throw;
+                }
+                std::string text = lumox::py_helpers::to_str(error.value());
+                if (text.size() > 500) {
+                    text = text.substr(0, 500) + "...";
+                }
+                outcomes.push_back("try " + std::to_string(attempt) + ": " +
+                                   lumox::py_helpers::to_str(
+                                       py::type::handle_of(error.value()).attr("__name__")) +
+                                   ": " + text);
+                get_logger("lumox.workbooks").info("retry: " + outcomes.back());
+                if (attempt == times) {
+                    std::string message = "retry: the " + rows + " did not pass in " +
+                                          std::to_string(times) + " tries";
+                    for (const std::string &outcome : outcomes) {
+                        message += "\n  " + outcome;
+                    }
+                    py::set_error(PyExc_AssertionError, message.c_str());
+                    py::error_already_set failed;
+                    remember_failure(run.item, failed, retry, written, false);
+                    throw failed;
+                }
+            }
+            py::module_::import("time").attr("sleep")(delay);
+        }
+    });
+}
+
+void run_rows(SheetRun &run, py::list steps, py::object own) {
     const auto &logger = get_logger("lumox.workbooks");
-    const std::string case_name = py::repr(item.attr("name")).cast<std::string>();
+    const std::string case_name = py::repr(run.item.attr("name")).cast<std::string>();
     const std::string total = std::to_string(steps.size());
-    for (py::handle step : steps) {
-        item.attr("current_step") = step;
-        item.attr("current_args") = py::none();
+    // The rows a retry repeats are run by it: first covered row -> the retry row.
+    std::map<std::size_t, std::size_t> retried;
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        py::object step = steps[index];
+        if (step.contains("covers")) {
+            retried[index - step["covers"].cast<std::size_t>()] = index;
+        }
+    }
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        py::object step = steps[index];
+        run.item.attr("current_step") = step;
+        run.item.attr("current_args") = py::none();
         if (logger.debug_enabled()) {
             logger.debug("Workbook case " + case_name + ": row " +
                          py::str(step["row"]).cast<std::string>() + ", step " +
                          py::str(step["index"]).cast<std::string>() + " of " + total);
         }
-        run_step(item, keyword_object, exchanger, step);
+        const auto block = retried.find(index);
+        if (block != retried.end()) {
+            run_retry(run, steps, index, block->second, own);
+            index = block->second;
+        } else {
+            run_row(run, step, own);
+        }
     }
+}
+
+void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger) {
+    SheetRun run{py::reinterpret_borrow<py::object>(item),
+                 py::reinterpret_borrow<py::object>(keyword_object),
+                 py::reinterpret_borrow<py::object>(exchanger)};
+    run_rows(run, item.attr("steps"), py::getattr(item, data_attr, py::none()));
 }
 
 // The keyword object's HTTP client belongs to the case: its connections close with it.
@@ -254,6 +457,7 @@ void define_classes(py::module_ &m) {
     fields["current_step"] = py::none();
     fields["current_args"] = py::none();
     fields["keyword_object"] = py::none();
+    fields["flow_sheets"] = py::dict();
     runtime->item = lumox::py_helpers::define_case_item_class(
         m, "WorkbookItem", "One workbook case (a sheet): each row with a keyword is a step.",
         &run_case, &item_reportinfo, &report_step_failure, fields);

@@ -1,6 +1,7 @@
 #include "workbook_loader.hpp"
 
 #include "keyword_class.hpp"
+#include "sheet_links.hpp"
 #include "sheet_rows.hpp"
 
 #include "core/suggestions.hpp"
@@ -161,7 +162,9 @@ py::list read_steps(const SheetRows &sheet, const std::map<std::string, Arity> &
         }
         py::tuple args = arguments_of(row);
         const auto known = keywords.find(keyword);
-        if (checking && !keywords.empty() && known == keywords.end()) {
+        const bool runner_keyword = keyword == retry_keyword || keyword == use_data_keyword ||
+                                    keyword == run_sheet_keyword;
+        if (checking && !keywords.empty() && known == keywords.end() && !runner_keyword) {
             std::vector<std::string> names;
             for (const auto &[name, arity] : keywords) {
                 names.push_back(name);
@@ -262,7 +265,7 @@ void check_formulas(py::bytes data, std::map<std::string, std::vector<std::strin
     values.attr("close")();
 }
 
-std::vector<CaseSheet> read_workbook(py::handle file_node) {
+WorkbookCases read_workbook(py::handle file_node) {
     const std::string where = py::str(file_node.attr("nodeid")).cast<std::string>();
     py::bytes data = file_node.attr("path").attr("read_bytes")();
     std::optional<WorkbookRows> workbook = read_rows_from_package(data, keyword_list_sheet);
@@ -276,7 +279,7 @@ std::vector<CaseSheet> read_workbook(py::handle file_node) {
     for (const SheetRows &sheet : workbook->sheets) {
         py::list steps = read_steps(sheet, keywords, checking, problems[sheet.title.cast<std::string>()],
                                     where + ", sheet " + py_helpers::to_repr(sheet.title));
-        cases.push_back(CaseSheet{sheet.title, steps, {}});
+        cases.push_back(CaseSheet{sheet.title, steps, {}, {}});
     }
     if (workbook->formulas_without_values) {
         check_formulas(data, problems, where);
@@ -287,7 +290,7 @@ std::vector<CaseSheet> read_workbook(py::handle file_node) {
             sheet.problems += (sheet.problems.empty() ? "" : "\n") + problem;
         }
     }
-    return cases;
+    return link_sheets(std::move(cases), data, where);
 }
 
 } // namespace
@@ -310,7 +313,7 @@ std::string step_title(py::handle step) {
            (description.empty() ? py::str(step["keyword"]).cast<std::string>() : description);
 }
 
-std::vector<CaseSheet> load_case_sheets(py::handle file_node) {
+WorkbookCases load_case_sheets(py::handle file_node) {
     try {
         return read_workbook(file_node);
     } catch (const WorkbookTooLarge &error) {

@@ -15,15 +15,37 @@ namespace py = pybind11;
 // The sheet that lists keyword names for the drop-down of the keyword column.
 inline constexpr const char *keyword_list_sheet = "_key_word";
 
+// Keywords the runner itself carries out, since they work on rows and sheets:
+// `retry <times> <delay> <rows> <until>` runs the rows above it again until they pass,
+// `use_data <sheet>` runs the case once per row of a data sheet, and
+// `run_sheet <sheet> <name=value>...` runs another sheet's rows with those variables.
+inline constexpr const char *retry_keyword = "retry";
+inline constexpr const char *use_data_keyword = "use_data";
+inline constexpr const char *run_sheet_keyword = "run_sheet";
+
+// One row of a case's data sheet: its values by column header, where it is, its item's id.
+struct DataSheetRow {
+    py::dict values;
+    std::string origin; // "sheet 'users', row 3"
+    std::string id;
+};
+
 struct CaseSheet {
     py::str name;         // the sheet's title
     py::list steps;       // one dict per step: row, index, number, description, keyword, args
     std::string problems; // mistakes in how the sheet is written, one a line; empty if sound
+    std::vector<DataSheetRow> rows; // the rows of its data sheet: one item each
 };
 
-// The case sheets of the workbook of the collector `file_node`, in workbook order. A
-// workbook that cannot be read raises the node's collection error naming the file.
-std::vector<CaseSheet> load_case_sheets(py::handle file_node);
+struct WorkbookCases {
+    std::vector<CaseSheet> cases; // in workbook order
+    py::dict flows;               // title -> steps of the sheets that run_sheet runs
+};
+
+// The case sheets of the workbook of the collector `file_node`, and the sheets they run. A
+// sheet that a case reads as data or runs with run_sheet is no case of its own. A workbook
+// that cannot be read raises the node's collection error naming the file.
+WorkbookCases load_case_sheets(py::handle file_node);
 
 // The number a step is known by: its number cell as written (a whole number without ".0"),
 // or, when that cell is empty, its position among the case's steps.
