@@ -264,6 +264,61 @@ def plugin_log(pytester):
     return path.read_text(encoding="utf-8") if path.exists() else ""
 
 
+FLOWS_YAML = """
+login:
+  params: {user: , password: secret}
+  steps:
+    - request: {method: POST, url: /api/login, json: {username: "{{ user }}", password: "{{ password }}"}}
+      response: {status_code: 200}
+      extract: {token: [json, $.token]}
+    - use: profile
+profile:
+  steps:
+    - request: {method: GET, url: /api/profile, headers: {Authorization: "Bearer {{ token }}"}}
+      response: {status_code: 200}
+ping:
+  steps: [{use: pong}]
+pong:
+  steps: [{use: ping}]
+"""
+
+DATA_AND_FLOW_YAML = """
+test_name: login over data
+parameters: users.csv
+steps:
+  - request: {method: POST, url: /api/login, json: {username: "{{ user }}", password: "{{ password }}"}}
+    response: {status_code: "{{ code }}"}
+---
+test_name: as alice
+steps:
+  - use: login
+    with: {user: alice}
+---
+test_name: as alice again
+steps:
+  - use: login
+    with: {user: alice, password: secret}
+  - request: {method: GET, url: /api/profile, headers: {Authorization: "Bearer {{ token }}"}}
+---
+test_name: as bob
+steps:
+  - use: login
+    with: {user: bob}
+  - request: {method: GET, url: /api/health}
+---
+test_name: bad uses
+steps:
+  - use: logn
+  - use: login
+    with: {usr: x}
+  - use: ping
+---
+test_name: inline
+parameters: [{id: first, n: 1}]
+steps:
+  - validate: {}
+"""
+
 RETRY_YAML = """
 test_name: poll until done
 steps:
@@ -327,6 +382,52 @@ class TestYamlSuites:
                 for name, r in results.items()}
         assert "flaky" in tags["poll until done"] and "flaky" in tags["the step's own checks, retried"]
         assert "flaky" not in tags["first try"]
+
+    def test_cases_run_over_data_rows_and_call_flows_with_parameters(self, pytester,
+                                                                     http_service):
+        write_ini(pytester, http_service, "")
+        pytester.makefile(".yaml", flows=FLOWS_YAML)
+        (pytester.path / "cases").mkdir()
+        (pytester.path / "cases" / "users.csv").write_text(
+            "user,password,code\nalice,secret,200\n张三,密码,200\nbob,secret,200\n",
+            encoding="utf-8")
+        (pytester.path / "cases" / "test_users.yaml").write_text(DATA_AND_FLOW_YAML,
+                                                                 encoding="utf-8")
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--alluredir=allure",
+                                               "-v", "-rf")
+        result.assert_outcomes(passed=5, failed=2, errors=1)
+        out = result.stdout.str()
+        # One item per row, named by its values; the password column stays out of ids.
+        for passed in ("login over data[alice-200]", "login over data[张三-200]",
+                       "as alice", "as alice again", "inline[first]"):
+            assert f"cases/test_users.yaml::{passed} PASSED" in out
+        result.stdout.fnmatch_lines([
+            "YAML case 'login over data?bob-200?' failed at step 1 of 1 (*)",
+            "data: users.csv, row 4 (user='bob', password='***', code=200)",
+        ])
+        # A failure inside a flow names the call, the flow's step and the calling case.
+        result.stdout.fnmatch_lines([
+            "YAML case 'as bob' failed at step 1 of 2 (cases/test_users.yaml, line *)",
+            "step 1 uses flow 'login' (flows.yaml), which failed at its step 1 of 2",
+            "step 1 of flow 'login' as rendered:",
+            "*username: bob",
+            "*expected 200, got 401*",
+        ])
+        for problem in ("step 1: no flow 'logn' (flows: login, profile, ping, pong), did you "
+                        "mean 'login'?",
+                        "step 2: flow 'login' has no parameter 'usr' (its parameters: user, "
+                        "password), did you mean 'user'?",
+                        "step 2: flow 'login' needs 'user' in with (it has no default)",
+                        "step 3: flow 'ping' calls itself (ping -> pong -> ping, at flows.yaml, "
+                        "flow 'pong', step 1)"):
+            assert problem in out
+        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
+                                          for p in (pytester.path / "allure").glob("*-result.json"))}
+        call = results["as alice"]["steps"][0]
+        # The flow's steps nest in the calling step, the flow it calls in turn in its own.
+        assert call["name"] == "1 use login"
+        assert [s["name"] for s in call["steps"]] == ["login 1 POST /api/login", "login 2 use profile"]
+        assert call["steps"][1]["steps"][0]["name"] == "profile 1 GET /api/profile"
 
     def test_suite_runs_with_variables_across_files_and_saves_them(self, pytester, http_service,
                                                                    closed_port):

@@ -10,6 +10,7 @@ import ast
 import datetime
 import gc
 import io
+import json
 import shutil
 import sys
 import textwrap
@@ -501,6 +502,66 @@ class TestRealKeywords:
             "*FAILED test_orders.xlsx::下单 - row 3, assert: AssertionError: assert: 201 (int) "
             "equal 200 (int) is false",
         ])
+
+    def test_retry_data_sheets_and_sheets_run_as_flows(self, api_suite):
+        login = [HEADER, [1, "登录请求", "set_json", '{"username": "{name}", "password": "{pw}"}'],
+                 [2, "发送", "send_http", "POST", "/api/login"],
+                 [3, "登录成功", "assert", 200, "equal", "{resp_code}"]]
+        write_workbook(api_suite.path / "test_linked.xlsx", {
+            "poll": [HEADER, [1, "查询", "send_http", "GET", "/api/job?id=wb-poll&pending=2"],
+                     [2, "状态", "save_jsonpath", "state", "$.status", 0],
+                     [3, "完成", "assert", "done", "equal", "{state}"],
+                     [4, "重试", "retry", 5, 0.05, 3]],
+            "poll never": [HEADER, [1, "查询", "send_http", "GET", "/api/job?id=wb-never&pending=9"],
+                           [2, "状态", "save_jsonpath", "state", "$.status", 0],
+                           [3, "重试", "retry", 2, 0, 2, "state == done"]],
+            "users": [["user", "password", "code"], ["alice", "secret", 200],
+                      ["张三", "密码", 200], ["bob", "nope", 200]],
+            "each user": [HEADER, [None, None, "use_data", "users"],
+                          [1, "登录", "run_sheet", "login", "name={user}", "pw={password}"],
+                          [2, "状态码", "assert", "{code}", "equal", "{resp_code}"]],
+            "as alice": [HEADER, [1, "登录", "run_sheet", "login", "name=alice", "pw=secret"]],
+            "login": login,
+            "broken": [HEADER, [1, "重试", "retry", 0, 1, 3], [2, "登录", "run_sheet", "logn"],
+                       [3, "循环", "run_sheet", "ping"]],
+            "ping": [HEADER, [1, "x", "run_sheet", "pong"]],
+            "pong": [HEADER, [1, "x", "run_sheet", "ping"]],
+        })
+        result = api_suite.runpytest_subprocess("-v", "-rf", "--alluredir=allure")
+        # Sheets read as data or run by others are no cases; a data row is an item each.
+        result.assert_outcomes(passed=4, failed=2, errors=1)
+        out = result.stdout.str()
+        for passed in ("poll", "each user[alice-200]", "each user[张三-200]", "as alice"):
+            assert f"test_linked.xlsx::{passed} PASSED" in out
+        result.stdout.fnmatch_lines([
+            "AssertionError: retry: the rows 2-3 did not pass in 2 tries",
+            "  try 1: AssertionError: until: state == done does not hold: state is 'pending'",
+            "  try 2: *",
+        ])
+        result.stdout.fnmatch_lines([
+            "Workbook case 'each user?bob-200?' failed at row 4 (test_linked.xlsx, sheet "
+            "'login', run by case 'each user?bob-200?')",
+            "data: sheet 'users', row 4 (user='bob', password='***', code=200)",
+            "*assert: 200 (int) equal 401 (int) is false",
+            "run by row 3 of sheet 'each user' (run_sheet 'login')",
+        ])
+        for problem in ("row 2: retry's times (D) must be a whole number of tries of at least 1",
+                        "row 2: retry repeats the 3 rows above it, but only 0 step rows stand",
+                        "row 3: run_sheet: the workbook has no sheet 'logn', did you mean 'login'?",
+                        "'broken': run_sheet runs sheets that run each other without end "
+                        "(ping -> pong -> ping)"):
+            assert problem in out
+        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
+                                          for p in (api_suite.path / "allure").glob("*-result.json"))}
+        retry = results["poll"]["steps"][0]
+        # Each try nests the rows it ran; the case that passed only on a later try is flaky.
+        assert retry["name"] == "4 重试"
+        assert [t["name"] for t in retry["steps"]] == ["第1次尝试", "第2次尝试", "第3次尝试"]
+        assert [t["status"] for t in retry["steps"]] == ["failed", "failed", "passed"]
+        assert [s["name"] for s in retry["steps"][2]["steps"]] == ["1 查询", "2 状态", "3 完成"]
+        assert {"name": "tag", "value": "flaky"} in results["poll"]["labels"]
+        assert [s["name"] for s in results["as alice"]["steps"][0]["steps"]] == [
+            "1 登录请求", "2 发送", "3 登录成功"]
 
     def test_set_driver_takes_its_fixture_through_the_mapping(self, api_suite):
         api_suite.makeconftest("""
