@@ -163,8 +163,8 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
     result = pytester.runpytest_subprocess("test_other.yaml")
     result.assert_outcomes(errors=1)
     assert ("case 'a key of another plug-in', step 1: unknown step key 'sql' (step keys: "
-            "request, response, extract, validate, mock, retry; [lumox] strict_steps = true allows no "
-            "others)") in result.stdout.str()
+            "request, response, extract, validate, mock, retry, use, with; [lumox] strict_steps = "
+            "true allows no others)") in result.stdout.str()
 
 
 FAILING_CASES = """\
