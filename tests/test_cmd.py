@@ -68,7 +68,10 @@ class TestStart:
         assert header == ("关键字", "说明", "参数")
         assert workbook["_key_word"].column_dimensions["B"].width == 60
         rows = {row[0]: row[1:] for row in keyword_rows}
-        assert list(rows) == list(WebKeyWord.all_keyword())
+        # The rows the runner carries out itself are offered after the library's.
+        assert list(rows) == [*WebKeyWord.all_keyword(), "retry", "use_data", "run_sheet"]
+        assert rows["retry"] == ("重复执行上面的行，直到全部通过且条件成立",
+                                 "times=3, delay=1, rows=1, until")
         assert rows["click"] == ("点击指定的元素，自动等待元素可交互， 也可以选择强制点击",
                                  "locator, force=False")
         assert rows["new_driver"][1] == "browser=chrome, hub=not set, capabilities="
@@ -113,6 +116,10 @@ class TestCommandLine:
         web_docs = lumox("docs", "--type", "web", cwd=tmp_path)
         assert web_docs.stdout.startswith("关键字及其参数\n====================\n")
         assert "关键字：new_driver" in web_docs.stdout and "关键字：send_http" not in web_docs.stdout
+        # The runner's own rows close every library's documentation.
+        assert web_docs.stdout.endswith("关键字：run_sheet\n执行同一工作簿中另一个表的步骤，并传入变量\n"
+                                        ":param sheet: 要执行的表\n:param name=value: 传给该表的变量，"
+                                        "可写多个，每格一个\n--------------------\n")
         # `lumox docs | head -1`: the reader leaving ended in "[Errno 32] Broken pipe". Here
         # the reader has gone before the first write, so the write surely fails.
         reader, writer = os.pipe()

@@ -7,6 +7,7 @@
 #include "report_tool.hpp"
 
 #include "core/command_texts.hpp"
+#include "core/runner_keywords.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/module_init.hpp"
@@ -258,6 +259,13 @@ void docs(py::object kw_type, py::args, py::kwargs) {
     py::module_::import("lumox.actlib")
         .attr("get_class_by_type")(py::arg("kw_type") = kw_type)
         .attr("print_key_doc")();
+    // The rows the workbook runner carries out itself belong to every library's cases.
+    std::string text = "工作簿的行关键字（由用例执行器执行）\n====================\n";
+    for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
+        text += std::string("关键字：") + keyword->name + "\n" + keyword->summary + "\n" +
+                keyword->doc + "\n--------------------\n";
+    }
+    py::print(py::str(text), py::arg("end") = "");
 }
 
 // The path of this module's own file (its directory is the package's).

@@ -1,6 +1,7 @@
 #include "new_workbook.hpp"
 
 #include "core/case_files.hpp"
+#include "core/runner_keywords.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 #include "package_data.hpp"
@@ -75,6 +76,13 @@ void add_keyword_rows(py::object sheet, py::object keyword_class) {
         // Beyond the name the drop-down offers: what the keyword does and what it takes.
         row.append(summary_of(method));
         row.append(parameters_of(method));
+        sheet.attr("append")(row);
+    }
+    for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
+        py::list row;
+        row.append(keyword->name);
+        row.append(keyword->summary);
+        row.append(keyword->params);
         sheet.attr("append")(row);
     }
 }

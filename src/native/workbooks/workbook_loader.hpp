@@ -5,6 +5,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "core/runner_keywords.hpp"
+
 #include <string>
 #include <vector>
 
@@ -19,9 +21,9 @@ inline constexpr const char *keyword_list_sheet = "_key_word";
 // `retry <times> <delay> <rows> <until>` runs the rows above it again until they pass,
 // `use_data <sheet>` runs the case once per row of a data sheet, and
 // `run_sheet <sheet> <name=value>...` runs another sheet's rows with those variables.
-inline constexpr const char *retry_keyword = "retry";
-inline constexpr const char *use_data_keyword = "use_data";
-inline constexpr const char *run_sheet_keyword = "run_sheet";
+inline constexpr const char *retry_keyword = core::kRetryKeyword.name;
+inline constexpr const char *use_data_keyword = core::kUseDataKeyword.name;
+inline constexpr const char *run_sheet_keyword = core::kRunSheetKeyword.name;
 
 // One row of a case's data sheet: its values by column header, where it is, its item's id.
 struct DataSheetRow {
