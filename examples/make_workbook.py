@@ -9,7 +9,8 @@ test_05 logs in on the service's /web/login page in a browser and checks what th
 shows, once with the right password and once with a wrong one; its page address is
 relative to base_url as well. test_06 drives an app on the Appium server that demo.sh
 starts (Appium's fake driver): activities, contexts, a long press, a swipe, a two-finger
-gesture, a drag and a shake.
+gesture, a drag and a shake. test_08 ties sheets together: a login sheet run by another
+with run_sheet once per row of a data sheet (use_data), and a job polled with retry.
 """
 
 from pathlib import Path
@@ -119,10 +120,35 @@ APP_CASES = {
     ],
 }
 
+# A data sheet's row 1 holds its column names: it is written as it stands.
+DATA_SHEETS = {
+    "用户": [("user", "password", "code"), ("alice", "secret", 200), ("张三", "密码", 200),
+             ("alice", "wrong", 401)],
+}
+LINKED_CASES = {
+    "按数据登录": [
+        ("每行数据一个用例", "use_data", "用户"),
+        ("执行登录表", "run_sheet", "登录", "name={user}", "pw={password}"),
+        ("状态码符合数据", "assert", "{code}", "equal", "{login_code}"),
+    ],
+    "登录": [
+        ("登录参数", "set_json", '{"username": "{name}", "password": "{pw}"}'),
+        ("登录", "send_http", "POST", "/api/login"),
+        ("保存状态码", "save_code", "login_code"),
+    ],
+    # The job answers "pending" twice: rows 1 and 2 run again until it is done.
+    "等待任务完成": [
+        ("查询任务", "send_http", "GET", "/api/job?id=demo-sheet&pending=2"),
+        ("任务状态", "save_jsonpath", "job_state", "$.status", 0),
+        ("直到完成", "retry", 5, 0.2, 2, "job_state == done"),
+    ],
+}
+
 WORKBOOKS = {
     "test_04_keywords.xlsx": API_CASES,
     "test_05_web.xlsx": WEB_CASES,
     "test_06_app.xlsx": APP_CASES,
+    "test_08_linked_sheets.xlsx": {**LINKED_CASES, **DATA_SHEETS},
 }
 WIDTHS = {"A": 8, "B": 30, "C": 16, "D": 48, "E": 14, "F": 20}
 
@@ -132,6 +158,10 @@ def build(cases: dict) -> Workbook:
     workbook.remove(workbook.active)
     for title, rows in cases.items():
         sheet = workbook.create_sheet(title)
+        if title in DATA_SHEETS:
+            for row in rows:
+                sheet.append(row)
+            continue
         sheet.append(HEADER)
         for cell in sheet[1]:
             cell.font = Font(bold=True)

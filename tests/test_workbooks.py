@@ -646,9 +646,10 @@ class TestTemplate:
 def test_demo_workbooks_run_against_the_demo_service(api_suite):
     shutil.copy(EXAMPLES / "test_04_keywords.xlsx", api_suite.path)
     shutil.copy(EXAMPLES / "test_05_web.xlsx", api_suite.path)  # in headless Chromium
+    shutil.copy(EXAMPLES / "test_08_linked_sheets.xlsx", api_suite.path)
     shutil.copytree(EXAMPLES / "data", api_suite.path / "data")
     result = api_suite.runpytest_subprocess("-v")
-    result.assert_outcomes(passed=5)
+    result.assert_outcomes(passed=9)
 
 
 MAIN_NS = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
