@@ -67,6 +67,8 @@ class Bench:
         self.logs = WORK / "logs"
         self.lumox = [_executable(args.lumox_python)]
         self.lumox_env = _env(_snapshot(args.lumox_pythonpath))
+        # An earlier build of lumox, to show what a change cost: `yaml` runs it side by side.
+        self.baseline = [_executable(args.baseline_python)] if args.baseline_python else None
         venvs = Path(args.venvs).resolve()
         self.httpx = [str(venvs / "pytest-httpx" / "bin" / "python")]
         self.tavern = [str(venvs / "tavern" / "bin" / "python")]
@@ -134,11 +136,19 @@ class Bench:
             "Tavern": lambda n: self.pytest(f"yaml-tavern-{n}", self.tavern, self.peer_env,
                                             self.suite("tavern_tests", n, self.base)),
         }
+        if self.baseline:
+            tools["lumox baseline"] = lambda n: self.pytest(
+                f"yaml-baseline-{n}", self.baseline, _env(None), self.suite("yaml_cases", n, self.base))
         commands = {(t, n): make(n) for n in (small, big) for t, make in tools.items()}
         s = self.measure(list(commands.values()), warm={commands[t, small].name for t in tools})
         per_case = {t: _per_unit(s[commands[t, small].name], s[commands[t, big].name], big - small)
                     for t in tools}
         rows = []
+        if self.baseline:
+            cpu = {t: per_case[t]["cpu"].scaled(1e3) for t in ("lumox", "lumox baseline")}
+            r = ratio(cpu["lumox"], cpu["lumox baseline"])
+            rows.append(Row("YAML per case", "cpu ms", cpu["lumox"], "lumox baseline",
+                            cpu["lumox baseline"], "<= 1.05x", r <= 1.05))
         for peer, target in (("pytest+httpx", 1.15), ("Tavern", 0.3)):
             whole = {t: Stat.of([x.cpu for x in s[commands[t, big].name]]) for t in ("lumox", peer)}
             rows.append(Row(f"YAML {big} cases, whole run", "cpu s", whole["lumox"], peer, whole[peer]))
@@ -504,6 +514,8 @@ def main(argv=None):
     parser.add_argument("--lumox-pythonpath", default="",
                         help="PYTHONPATH of the lumox runs, e.g. src for an in-place build")
     parser.add_argument("--venvs", default=str(WORK), help="folder of the peers' virtual environments")
+    parser.add_argument("--baseline-python",
+                        help="the Python of an earlier build of lumox, run beside it in `yaml`")
     args = parser.parse_args(argv)
     if args.runs is None:
         args.runs = 2 if args.quick else 5

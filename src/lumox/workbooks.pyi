@@ -3,7 +3,7 @@
 
 from collections.abc import Iterator, Mapping
 from pathlib import Path
-from typing import Any, TypedDict
+from typing import Any, NotRequired, TypedDict
 
 import pytest
 
@@ -16,6 +16,11 @@ class WorkbookStep(TypedDict):
     description: str  # column B, without surrounding blanks
     keyword: str  # column C, without surrounding blanks
     args: tuple[Any, ...]  # columns D.. up to the last non-empty cell, as typed
+    # A retry row: how many rows above it it repeats, its tries and the seconds between.
+    covers: NotRequired[int]
+    times: NotRequired[int]
+    delay: NotRequired[float]
+    sheet: NotRequired[str]  # a row of a sheet that run_sheet runs: that sheet's title
 
 class VariableError(LookupError):
     """A step argument refers to {name}, and name is no variable of the run."""
@@ -56,6 +61,8 @@ class WorkbookItem(pytest.Function):
     current_args: tuple[Any, ...] | None
     #: The case's keyword object while the case runs (None before and after).
     keyword_object: Any
+    #: The steps of the workbook's sheets that run_sheet rows run, by sheet title.
+    flow_sheets: dict[str, list[WorkbookStep]]
     def runtest(self) -> None:
         """Creates the case's keyword object -- keyword_class()(lumox.steps.exchanger,
         FixtureMapping(request)) -- and runs each step: replaces the {name} references of

@@ -48,7 +48,7 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
             where = file + ", sheet " + to_repr(step["sheet"]) + ", run by case " + name;
         }
         lines.add("Workbook case " + name + " failed at row " + row + " (" + where + ")");
-        py::object data = py::getattr(item, "_lumox_data", py::none());
+        py::object data = item.attr("_lumox_data");
         if (!data.is_none()) {
             lines.add(lumox::py_helpers::describe_data_row(
                 data, py::str(item.attr("_lumox_data_origin")).cast<std::string>()));

@@ -375,7 +375,7 @@ void run_steps(py::handle item, py::handle keyword_object, py::handle exchanger)
     SheetRun run{py::reinterpret_borrow<py::object>(item),
                  py::reinterpret_borrow<py::object>(keyword_object),
                  py::reinterpret_borrow<py::object>(exchanger)};
-    run_rows(run, item.attr("steps"), py::getattr(item, data_attr, py::none()));
+    run_rows(run, item.attr("steps"), item.attr(data_attr));
 }
 
 // The keyword object's HTTP client belongs to the case: its connections close with it.
@@ -458,6 +458,8 @@ void define_classes(py::module_ &m) {
     fields["current_args"] = py::none();
     fields["keyword_object"] = py::none();
     fields["flow_sheets"] = py::dict();
+    fields[data_attr] = py::none();
+    fields[data_origin_attr] = py::none();
     runtime->item = lumox::py_helpers::define_case_item_class(
         m, "WorkbookItem", "One workbook case (a sheet): each row with a keyword is a step.",
         &run_case, &item_reportinfo, &report_step_failure, fields);

@@ -23,7 +23,8 @@ struct FlowFile {
     std::string problem;            // what is wrong with the file, empty when sound
 };
 
-// Flows files are read once for the process: every case below a folder shares its file.
+// Flows files are read once for the process (every case below a folder shares its file),
+// and again when they change.
 std::map<std::string, std::unique_ptr<FlowFile>> &flow_files() {
     static auto *files = new std::map<std::string, std::unique_ptr<FlowFile>>();
     return *files;
@@ -95,7 +96,10 @@ void read_flow(FlowFile &file, py::handle path, py::handle name, py::handle valu
 }
 
 FlowFile &load_flow_file(py::handle path, py::handle rootdir, const StepChecks &checks) {
-    const std::string key = to_str(path);
+    // A file changed since (a run in the same process, an editor's) is read again.
+    py::object stat = path.attr("stat")();
+    const std::string key = to_str(path) + "\n" + to_str(stat.attr("st_mtime_ns")) + "\n" +
+                            to_str(stat.attr("st_size"));
     auto found = flow_files().find(key);
     if (found != flow_files().end()) {
         return *found->second;

@@ -207,8 +207,6 @@ struct CaseRun {
     py::object item;
     py::object request;
     py::object run_step;
-    StepChecks checks;
-    py::object rootdir;
     py::ssize_t case_index = 0;   // the case's own step being run
     std::vector<FlowCall> calls;  // the flows being run, outermost first
 };
@@ -270,10 +268,11 @@ void run_step_list(CaseRun &run, py::list steps, py::object variables);
 // A `use` step: the flow's steps, with its parameters, each a report step inside this one.
 void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
     std::string problem;
+    py::object file_node = run.item.attr("parent");
     const Flow *flow = find_flow(run.calls.empty() ? run.item.attr("path")
                                                    : run.calls.back().flow->path,
-                                 run.rootdir, py::str(step["use"]).cast<std::string>(),
-                                 run.checks, problem);
+                                 rootdir_of(file_node), py::str(step["use"]).cast<std::string>(),
+                                 step_checks(file_node), problem);
     if (flow == nullptr) {
         py::set_error(PyExc_LookupError, problem.c_str());
         py::error_already_set error;
@@ -347,9 +346,8 @@ void run_steps_of(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
     missed_variables().clear();
     CaseRun run{item, item.attr("funcargs")["request"],
-                item.attr("ihook").attr("pytest_yaml_run_step"), step_checks(item.attr("parent")),
-                rootdir_of(item.attr("parent")), 0, {}};
-    run_step_list(run, item.attr("steps"), py::getattr(item, data_attr, py::none()));
+                item.attr("ihook").attr("pytest_yaml_run_step"), 0, {}};
+    run_step_list(run, item.attr("steps"), item.attr(data_attr));
 }
 
 // A case's last response lives as long as the case runs: items stay for the whole session,
@@ -408,7 +406,7 @@ py::object report_step_failure(py::object self, py::object excinfo, py::tuple re
     StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
                         record[3].cast<bool>(), record[4], record[5].cast<std::string>(),
                         py::none()};
-    py::object data = py::getattr(self, data_attr, py::none());
+    py::object data = self.attr(data_attr);
     if (!data.is_none()) {
         failure.data = py::str(lumox::py_helpers::describe_data_row(
             data, py::str(self.attr(data_origin_attr)).cast<std::string>()));
@@ -426,6 +424,8 @@ void define_classes(py::module_ &m) {
     fields["current_step"] = py::none();
     fields["current_step_index"] = py::none();
     fields["resp"] = py::none();
+    fields[data_attr] = py::none();
+    fields[data_origin_attr] = py::none();
     runtime->item = lumox::py_helpers::define_case_item_class(
         m, "YamlItem", "One YAML case: its steps run through pytest_yaml_run_step.", &run_steps,
         &item_reportinfo, &report_step_failure, fields);
