@@ -13,6 +13,7 @@ from pathlib import Path
 
 from lumox.actlib import ApiKeyWord, AppKeyWord, KeyWord, WebKeyWord
 from lumox.actlib_utils import BaseKeyWord
+from lumox.workbooks import runner_keywords
 
 OUTPUT = Path(__file__).resolve().parent.parent / "README.md"
 START = "<!-- keyword reference: start -->\n"
@@ -113,6 +114,22 @@ def keyword_section(name):
     return lines
 
 
+def runner_section():
+    """The rows the workbook runner carries out, whatever the keyword class."""
+    lines = ["### Rows the runner carries out (every keyword class)", "",
+             "See *Retry, data sheets and sheets run as flows*.", ""]
+    for name, summary, shown, doc in runner_keywords:
+        _, documented = parse_doc(doc)
+        defaults = dict(part.partition("=")[::2] for part in shown.split(", "))
+        lines += [f"#### `{name}`", "", summary, "",
+                  "| Column | Parameter | Default | Meaning |", "|---|---|---|---|"]
+        for column, (param, meaning) in zip(ARGUMENT_COLUMNS, documented.items()):
+            default = f"`{defaults[param]}`" if defaults.get(param) else ""
+            lines.append(f"| {column} | `{param}` | {default} | {meaning.replace('|', chr(92) + '|')} |")
+        lines.append("")
+    return lines
+
+
 def render():
     """The text of the keyword reference."""
     lines = [INTRO]
@@ -132,6 +149,7 @@ def render():
         lines += ["### Other keywords", ""]
         for name in missing:
             lines += keyword_section(name)
+    lines += runner_section()
     return "\n".join(lines).rstrip("\n") + "\n"
 
 

@@ -101,6 +101,10 @@ def freeze_collected_cases(session: pytest.Session) -> None:
 def keyword_class() -> type:
     """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""
 
+#: The rows the runner carries out itself, whatever the keyword class: (name, summary,
+#: parameters with their defaults, one ":param" line per parameter).
+runner_keywords: list[tuple[str, str, str, str]]
+
 def _sheet_rows(
     data: bytes, own_reader: bool, whole_rows: bool = False
 ) -> list[tuple[str, list[tuple[int, tuple[Any, ...]]]]] | None:

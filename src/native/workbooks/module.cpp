@@ -487,6 +487,12 @@ PYBIND11_MODULE(workbooks, m) {
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
+    py::list runner_keywords;
+    for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
+        runner_keywords.append(
+            py::make_tuple(keyword->name, keyword->summary, keyword->params, keyword->doc));
+    }
+    m.attr("runner_keywords") = runner_keywords;
     m.def("keyword_class", &keyword_class,
           "The keyword class of workbook cases, as the setting [lumox] keyword_type names it.");
 }
