@@ -317,6 +317,17 @@ test_name: inline
 parameters: [{id: first, n: 1}]
 steps:
   - validate: {}
+---
+test_name: from a sheet
+parameters: {file: logins.xlsx, sheet: 登录}
+steps:
+  - request: {method: POST, url: /api/login, json: {username: "{{ user }}", password: "{{ password }}"}}
+    response: {status_code: "{{ code }}"}
+---
+test_name: bad data
+parameters: broken.csv
+steps:
+  - validate: {}
 """
 
 RETRY_YAML = """
@@ -391,15 +402,20 @@ class TestYamlSuites:
         (pytester.path / "cases" / "users.csv").write_text(
             "user,password,code\nalice,secret,200\n张三,密码,200\nbob,secret,200\n",
             encoding="utf-8")
+        (pytester.path / "cases" / "broken.csv").write_text("a,b\n1,2\n1,2,3\n")
+        write_workbook(pytester.path / "cases" / "logins.xlsx",
+                       {"notes": [["not this one"]],
+                        "登录": [["user", "password", "code", None, "ignored"],
+                                 ["alice", "secret", 200]]})
         (pytester.path / "cases" / "test_users.yaml").write_text(DATA_AND_FLOW_YAML,
                                                                  encoding="utf-8")
         result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--alluredir=allure",
                                                "-v", "-rf")
-        result.assert_outcomes(passed=5, failed=2, errors=1)
+        result.assert_outcomes(passed=6, failed=2, errors=2)
         out = result.stdout.str()
         # One item per row, named by its values; the password column stays out of ids.
         for passed in ("login over data[alice-200]", "login over data[张三-200]",
-                       "as alice", "as alice again", "inline[first]"):
+                       "as alice", "as alice again", "inline[first]", "from a sheet[alice-200]"):
             assert f"cases/test_users.yaml::{passed} PASSED" in out
         result.stdout.fnmatch_lines([
             "YAML case 'login over data?bob-200?' failed at step 1 of 1 (*)",
@@ -419,7 +435,8 @@ class TestYamlSuites:
                         "password), did you mean 'user'?",
                         "step 2: flow 'login' needs 'user' in with (it has no default)",
                         "step 3: flow 'ping' calls itself (ping -> pong -> ping, at flows.yaml, "
-                        "flow 'pong', step 1)"):
+                        "flow 'pong', step 1)",
+                        "case 'bad data': broken.csv: row 3: 3 values for 2 columns (a, b)"):
             assert problem in out
         results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
                                           for p in (pytester.path / "allure").glob("*-result.json"))}
