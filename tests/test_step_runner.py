@@ -280,6 +280,10 @@ ping:
   steps: [{use: pong}]
 pong:
   steps: [{use: ping}]
+job:
+  steps:
+    - request: {method: GET, url: "/api/job?id=flow-retry&pending=1"}
+      response: {json: {$.status: done}}
 """
 
 DATA_AND_FLOW_YAML = """
@@ -328,6 +332,11 @@ test_name: bad data
 parameters: broken.csv
 steps:
   - validate: {}
+---
+test_name: flow retried
+steps:
+  - use: job
+    retry: {times: 3, delay: 0}
 """
 
 RETRY_YAML = """
@@ -411,7 +420,7 @@ class TestYamlSuites:
                                                                  encoding="utf-8")
         result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--alluredir=allure",
                                                "-v", "-rf")
-        result.assert_outcomes(passed=6, failed=2, errors=2)
+        result.assert_outcomes(passed=7, failed=2, errors=2)
         out = result.stdout.str()
         # One item per row, named by its values; the password column stays out of ids.
         for passed in ("login over data[alice-200]", "login over data[张三-200]",
@@ -429,8 +438,8 @@ class TestYamlSuites:
             "*username: bob",
             "*expected 200, got 401*",
         ])
-        for problem in ("step 1: no flow 'logn' (flows: login, profile, ping, pong), did you "
-                        "mean 'login'?",
+        for problem in ("step 1: no flow 'logn' (flows: login, profile, ping, pong, job), did "
+                        "you mean 'login'?",
                         "step 2: flow 'login' has no parameter 'usr' (its parameters: user, "
                         "password), did you mean 'user'?",
                         "step 2: flow 'login' needs 'user' in with (it has no default)",
@@ -445,6 +454,12 @@ class TestYamlSuites:
         assert call["name"] == "1 use login"
         assert [s["name"] for s in call["steps"]] == ["login 1 POST /api/login", "login 2 use profile"]
         assert call["steps"][1]["steps"][0]["name"] == "profile 1 GET /api/profile"
+        # A flow called with retry: each try calls it once more, and the case is flaky.
+        tries = results["flow retried"]["steps"][0]["steps"]
+        assert [(t["name"], t["status"]) for t in tries] == [("第1次尝试", "failed"),
+                                                             ("第2次尝试", "passed")]
+        assert tries[1]["steps"][0]["name"] == "job 1 GET /api/job?id=flow-retry&pending=1"
+        assert {"name": "tag", "value": "flaky"} in results["flow retried"]["labels"]
 
     def test_suite_runs_with_variables_across_files_and_saves_them(self, pytester, http_service,
                                                                    closed_port):

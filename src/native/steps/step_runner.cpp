@@ -2,6 +2,7 @@
 
 #include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/retry.hpp"
 #include "native/common/secrets.hpp"
 #include "native/common/step.hpp"
 #include "native/common/truthy.hpp"
@@ -178,64 +179,6 @@ void run_keys(py::handle item, py::dict step, bool sent = false) {
 
 // ---- retry: the step again, until it passes or its `until` check holds ------------------
 
-struct RetryPlan {
-    long long times = 1;  // tries in all
-    double delay = 1.0;   // seconds before the second try
-    double backoff = 1.0; // each later delay is the one before times this
-    py::object until;     // a check of the response's own (as `response` is), or None
-};
-
-[[noreturn]] void retry_error(const std::string &message) {
-    throw_python_error(PyExc_ValueError, "retry: " + message);
-}
-
-double retry_number(py::handle value, const char *name, double least) {
-    double number = least - 1;
-    if (!PyBool_Check(value.ptr()) && (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr()))) {
-        number = value.cast<double>();
-    }
-    if (!(number >= least) || number > 1e6) {
-        retry_error(std::string(name) + " must be a number of at least " +
-                    py_helpers::to_str(py::float_(least)) + ", not " + py_helpers::to_repr(value));
-    }
-    return number;
-}
-
-RetryPlan retry_plan(py::handle section) {
-    RetryPlan plan;
-    plan.until = py::none();
-    py::dict settings;
-    if (PyLong_Check(section.ptr()) && !PyBool_Check(section.ptr())) {
-        settings["times"] = section;
-    } else if (PyDict_Check(section.ptr())) {
-        settings = py::reinterpret_borrow<py::dict>(section);
-    } else {
-        retry_error("give the number of tries (retry: 5) or a mapping of times, delay, backoff "
-                    "and until, not " + py_helpers::to_repr(section));
-    }
-    for (auto [key, value] : settings) {
-        const std::string name = py_helpers::to_str(key);
-        if (name == "times") {
-            const double times = retry_number(value, "times", 1);
-            if (times != static_cast<double>(static_cast<long long>(times))) {
-                retry_error("times must be a whole number of tries, not " +
-                            py_helpers::to_repr(value));
-            }
-            plan.times = static_cast<long long>(times);
-        } else if (name == "delay") {
-            plan.delay = retry_number(value, "delay", 0);
-        } else if (name == "backoff") {
-            plan.backoff = retry_number(value, "backoff", 1);
-        } else if (name == "until") {
-            plan.until = mapping_copy(value, "'retry.until'");
-        } else {
-            retry_error("unknown key " + py_helpers::to_repr(key) +
-                        " (retry takes times, delay, backoff and until)");
-        }
-    }
-    return plan;
-}
-
 // A failure that a later try may not have: a check that did not hold, or the service not
 // answering (yet).
 bool worth_another_try(py::error_already_set &error) {
@@ -256,52 +199,26 @@ void check_until(py::handle item, py::dict until) {
 }
 
 void run_with_retry(py::handle item, py::dict step) {
-    const RetryPlan plan = retry_plan(step["retry"]);
+    const py_helpers::RetryPlan plan = py_helpers::retry_plan(step["retry"]);
     const bool until = !plan.until.is_none();
-    std::vector<std::string> outcomes;
-    double delay = plan.delay;
-    for (long long attempt = 1; attempt <= plan.times; ++attempt) {
-        try {
-            py_helpers::in_step("第" + std::to_string(attempt) + "次尝试", py::dict(), [&] {
-                if (until) {
-                    if (step.contains("request")) {
-                        send_request(item, step["request"]);
-                    }
-                    check_until(item, plan.until);
-                } else {
-                    run_keys(item, step);
-                }
-            });
+    const long long passed = py_helpers::run_tries(
+        plan, "lumox._plugin", "the step",
+        [&] {
             if (until) {
-                run_keys(item, step, true); // the step's own checks, on the answer that held
-            }
-            if (attempt > 1) {
-                py_helpers::mark_retried(item, "lumox._plugin", "the step", attempt, plan.times);
-            }
-            return;
-        } catch (py::error_already_set &error) {
-            if (!worth_another_try(error)) {
-                throw;
-            }
-            std::string text = py_helpers::to_str(error.value());
-            if (text.size() > 500) {
-                text = text.substr(0, 500) + "...";
-            }
-            outcomes.push_back("try " + std::to_string(attempt) + ": " +
-                               py_helpers::to_str(py::type::handle_of(error.value()).attr("__name__")) +
-                               ": " + text);
-            plugin_log().info("retry: " + outcomes.back());
-            if (attempt == plan.times) {
-                std::string message = "retry: the step did not pass in " +
-                                      std::to_string(plan.times) + " tries";
-                for (const std::string &outcome : outcomes) {
-                    message += "\n  " + outcome;
+                if (step.contains("request")) {
+                    send_request(item, step["request"]);
                 }
-                throw_python_error(PyExc_AssertionError, message);
+                check_until(item, plan.until);
+            } else {
+                run_keys(item, step);
             }
-        }
-        py::module_::import("time").attr("sleep")(delay);
-        delay *= plan.backoff;
+        },
+        worth_another_try);
+    if (until) {
+        run_keys(item, step, true); // the step's own checks, on the answer that held
+    }
+    if (passed > 1) {
+        py_helpers::mark_retried(item, "lumox._plugin", "the step", passed, plan.times);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/retry.hpp"
 #include "native/common/secrets.hpp"
 #include "native/common/session_gc.hpp"
 #include "native/common/step.hpp"
@@ -292,11 +293,15 @@ void run_retry(SheetRun &run, py::list steps, std::size_t first, std::size_t ret
                                  ? "row " + py::str(py::object(steps[first])["row"]).cast<std::string>()
                                  : "rows " + py::str(py::object(steps[first])["row"]).cast<std::string>() +
                                        "-" + py::str(py::object(steps[retry_at - 1])["row"]).cast<std::string>();
-    std::vector<std::string> outcomes;
+    lumox::py_helpers::RetryPlan plan;
+    plan.times = times;
+    plan.delay = delay;
     lumox::py_helpers::in_step(step_title(retry), step_params(retry, written), [&] {
-        for (long long attempt = 1; attempt <= times; ++attempt) {
-            try {
-                lumox::py_helpers::in_step("第" + std::to_string(attempt) + "次尝试", py::dict(), [&] {
+        long long passed = 0;
+        try {
+            passed = lumox::py_helpers::run_tries(
+                plan, "lumox.workbooks", "the " + rows,
+                [&] {
                     for (std::size_t index = first; index < retry_at; ++index) {
                         run_row(run, steps[index], own);
                     }
@@ -304,38 +309,19 @@ void run_retry(SheetRun &run, py::list steps, std::size_t first, std::size_t ret
                         py::tuple args = substitute_arguments(written, run.exchanger, own);
                         check_condition(run, lumox::py_helpers::to_str(args[3]), own);
                     }
-                });
-                if (attempt > 1) {
-                    lumox::py_helpers::mark_retried(run.item, "lumox.workbooks", "the " + rows,
-                                                    attempt, times);
-                }
-                return;
-            } catch (py::error_already_set &error) {
-                if (!error.matches(PyExc_Exception)) {
-                    throw;
-                }
-                std::string text = lumox::py_helpers::to_str(error.value());
-                if (text.size() > 500) {
-                    text = text.substr(0, 500) + "...";
-                }
-                outcomes.push_back("try " + std::to_string(attempt) + ": " +
-                                   lumox::py_helpers::to_str(
-                                       py::type::handle_of(error.value()).attr("__name__")) +
-                                   ": " + text);
-                get_logger("lumox.workbooks").info("retry: " + outcomes.back());
-                if (attempt == times) {
-                    std::string message = "retry: the " + rows + " did not pass in " +
-                                          std::to_string(times) + " tries";
-                    for (const std::string &outcome : outcomes) {
-                        message += "\n  " + outcome;
-                    }
-                    py::set_error(PyExc_AssertionError, message.c_str());
-                    py::error_already_set failed;
-                    remember_failure(run.item, failed, retry, written, false);
-                    throw failed;
-                }
+                },
+                // Any error of a row may be gone at the next try: a page still loading,
+                // a service still starting.
+                [](py::error_already_set &error) { return error.matches(PyExc_Exception); });
+        } catch (py::error_already_set &error) {
+            if (error.matches(PyExc_AssertionError)) {
+                remember_failure(run.item, error, retry, written, false);
             }
-            py::module_::import("time").attr("sleep")(delay);
+            throw;
+        }
+        if (passed > 1) {
+            lumox::py_helpers::mark_retried(run.item, "lumox.workbooks", "the " + rows, passed,
+                                            times);
         }
     });
 }

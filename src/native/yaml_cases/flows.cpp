@@ -169,9 +169,14 @@ void check_use(py::dict step, py::handle case_file, py::handle rootdir, const St
                const std::string &where, const std::string &calling_where) {
     for (auto [key, value] : step) {
         const std::string name = to_str(key);
-        if (name != "use" && name != "with") {
+        if (name == "retry" && PyDict_Check(value.ptr()) &&
+            py::reinterpret_borrow<py::dict>(value).contains("until")) {
+            problems.push_back(where + ": a retry of a flow runs it again until its own checks "
+                                       "pass; until checks one response and belongs to a step "
+                                       "with a request");
+        } else if (name != "use" && name != "with" && name != "retry") {
             problems.push_back(where + ": a step with use runs the flow's steps and takes only "
-                                       "with, not " + to_repr(key));
+                                       "with and retry, not " + to_repr(key));
         }
     }
     py::object use = step["use"];

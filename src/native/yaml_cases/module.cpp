@@ -18,6 +18,7 @@
 #include "native/common/errors.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
+#include "native/common/retry.hpp"
 #include "native/common/session_gc.hpp"
 #include "native/common/step.hpp"
 
@@ -289,8 +290,47 @@ void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
         throw;
     }
     run.calls.push_back(FlowCall{step_label(run), flow, 0});
-    run_step_list(run, flow->steps, flow_variables(*flow, given));
+    try {
+        run_step_list(run, flow->steps, flow_variables(*flow, given));
+    } catch (py::error_already_set &) {
+        run.calls.pop_back(); // a retry calls the flow again from the same place
+        throw;
+    }
     run.calls.pop_back();
+}
+
+// A failure a later call of a flow may not have: a check that did not hold, or the
+// service not answering (yet).
+bool worth_another_call(py::error_already_set &error) {
+    return error.matches(PyExc_AssertionError) ||
+           error.matches(py::module_::import("httpx").attr("TransportError"));
+}
+
+// A `use` step with `retry`: the flow called again until it passes.
+void run_flow_call_with_retry(CaseRun &run, py::dict step, py::object variables) {
+    lumox::py_helpers::RetryPlan plan;
+    try {
+        plan = lumox::py_helpers::retry_plan(step["retry"]);
+    } catch (py::error_already_set &error) {
+        remember_in(run, error, step, false);
+        throw;
+    }
+    const std::string what = "flow " + py::repr(step["use"]).cast<std::string>();
+    long long passed = 0;
+    try {
+        passed = lumox::py_helpers::run_tries(
+            plan, "lumox.yaml_cases", "the " + what,
+            [&] { run_flow_call(run, step, variables); }, worth_another_call);
+    } catch (py::error_already_set &error) {
+        if (error.matches(PyExc_AssertionError)) {
+            remember_in(run, error, step, true);
+        }
+        throw;
+    }
+    if (passed > 1) {
+        lumox::py_helpers::mark_retried(run.item, "lumox.yaml_cases", "the " + what, passed,
+                                        plan.times);
+    }
 }
 
 void run_step_list(CaseRun &run, py::list steps, py::object variables) {
@@ -314,7 +354,12 @@ void run_step_list(CaseRun &run, py::list steps, py::object variables) {
         // Each step is one report step; its request and response are attached to it.
         lumox::py_helpers::in_step(title, py::dict(), [&] {
             if (py::isinstance<py::dict>(step) && step.contains("use")) {
-                run_flow_call(run, py::reinterpret_borrow<py::dict>(step), variables);
+                py::dict call = py::reinterpret_borrow<py::dict>(step);
+                if (call.contains("retry")) {
+                    run_flow_call_with_retry(run, call, variables);
+                } else {
+                    run_flow_call(run, call, variables);
+                }
                 return;
             }
             py::object rendered;
