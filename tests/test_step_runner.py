@@ -284,6 +284,11 @@ job:
   steps:
     - request: {method: GET, url: "/api/job?id=flow-retry&pending=1"}
       response: {json: {$.status: done}}
+echo:
+  params: {word: plain}
+  steps:
+    - request: {method: POST, url: /api/echo, json: {word: "{{ word }}"}}
+      extract: {echoed: [json, "$.json.word", 0]}
 """
 
 DATA_AND_FLOW_YAML = """
@@ -337,6 +342,16 @@ test_name: flow retried
 steps:
   - use: job
     retry: {times: 3, delay: 0}
+---
+test_name: defaults and data stay where they belong
+steps:
+  - use: echo
+    with: {word: given}
+  - validate: {echoed: given}
+  - use: echo
+  - validate: {echoed: plain}
+  - request: {method: POST, url: /api/echo, json: {user: "{{ user | default('unset') }}"}}
+    response: {json: {$.json.user: unset}}
 """
 
 RETRY_YAML = """
@@ -420,11 +435,12 @@ class TestYamlSuites:
                                                                  encoding="utf-8")
         result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--alluredir=allure",
                                                "-v", "-rf")
-        result.assert_outcomes(passed=7, failed=2, errors=2)
+        result.assert_outcomes(passed=8, failed=2, errors=2)
         out = result.stdout.str()
         # One item per row, named by its values; the password column stays out of ids.
         for passed in ("login over data[alice-200]", "login over data[张三-200]",
-                       "as alice", "as alice again", "inline[first]", "from a sheet[alice-200]"):
+                       "as alice", "as alice again", "inline[first]", "from a sheet[alice-200]",
+                       "defaults and data stay where they belong"):
             assert f"cases/test_users.yaml::{passed} PASSED" in out
         result.stdout.fnmatch_lines([
             "YAML case 'login over data?bob-200?' failed at step 1 of 1 (*)",
@@ -438,8 +454,8 @@ class TestYamlSuites:
             "*username: bob",
             "*expected 200, got 401*",
         ])
-        for problem in ("step 1: no flow 'logn' (flows: login, profile, ping, pong, job), did "
-                        "you mean 'login'?",
+        for problem in ("step 1: no flow 'logn' (flows: login, profile, ping, pong, job, echo), "
+                        "did you mean 'login'?",
                         "step 2: flow 'login' has no parameter 'usr' (its parameters: user, "
                         "password), did you mean 'user'?",
                         "step 2: flow 'login' needs 'user' in with (it has no default)",

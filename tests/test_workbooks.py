@@ -504,7 +504,7 @@ class TestRealKeywords:
         ])
 
     def test_retry_data_sheets_and_sheets_run_as_flows(self, api_suite):
-        login = [HEADER, [1, "登录请求", "set_json", '{"username": "{name}", "password": "{pw}"}'],
+        login = [HEADER, [1, "登录请求", "set_json", '{"username": "{name}", "password": "{password}"}'],
                  [2, "发送", "send_http", "POST", "/api/login"],
                  [3, "登录成功", "assert", 200, "equal", "{resp_code}"]]
         write_workbook(api_suite.path / "test_linked.xlsx", {
@@ -518,18 +518,24 @@ class TestRealKeywords:
             "users": [["user", "password", "code"], ["alice", "secret", 200],
                       ["张三", "密码", 200], ["bob", "nope", 200]],
             "each user": [HEADER, [None, None, "use_data", "users"],
-                          [1, "登录", "run_sheet", "login", "name={user}", "pw={password}"],
+                          [1, "登录", "run_sheet", "login", "name={user}", "password={password}"],
                           [2, "状态码", "assert", "{code}", "equal", "{resp_code}"]],
-            "as alice": [HEADER, [1, "登录", "run_sheet", "login", "name=alice", "pw=secret"]],
+            "as alice": [HEADER, [1, "登录", "run_sheet", "login", "name=alice", "password=secret"]],
             "login": login,
             "broken": [HEADER, [1, "重试", "retry", 0, 1, 3], [2, "登录", "run_sheet", "logn"],
                        [3, "循环", "run_sheet", "ping"]],
             "ping": [HEADER, [1, "x", "run_sheet", "pong"]],
             "pong": [HEADER, [1, "x", "run_sheet", "ping"]],
+            # A mistake two sheets down breaks the case before any row runs.
+            "deep": [HEADER, [1, "x", "run_sheet", "middle"]],
+            "middle": [HEADER, [1, "x", "run_sheet", "bottom"]],
+            "bottom": [HEADER, [1, "x", "send_http", "GET", "/api/health"],
+                       [2, "重试", "retry", 2, 0, 5]],
         })
         result = api_suite.runpytest_subprocess("-v", "-rf", "--alluredir=allure")
         # Sheets read as data or run by others are no cases; a data row is an item each.
-        result.assert_outcomes(passed=4, failed=2, errors=1)
+        # Sheets that run each other without end stay cases (broken), not lost flows.
+        result.assert_outcomes(passed=4, failed=2, errors=4)
         out = result.stdout.str()
         for passed in ("poll", "each user[alice-200]", "each user[张三-200]", "as alice"):
             assert f"test_linked.xlsx::{passed} PASSED" in out
@@ -549,7 +555,10 @@ class TestRealKeywords:
                         "row 2: retry repeats the 3 rows above it, but only 0 step rows stand",
                         "row 3: run_sheet: the workbook has no sheet 'logn', did you mean 'login'?",
                         "'broken': run_sheet runs sheets that run each other without end "
-                        "(ping -> pong -> ping)"):
+                        "(ping -> pong -> ping)",
+                        "sheet 'pong': run_sheet runs sheets that run each other without end",
+                        "sheet 'bottom', row 3: retry repeats the 5 rows above it, but only 1 "
+                        "step rows stand above it\n"):
             assert problem in out
         results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
                                           for p in (api_suite.path / "allure").glob("*-result.json"))}
@@ -560,8 +569,10 @@ class TestRealKeywords:
         assert [t["status"] for t in retry["steps"]] == ["failed", "failed", "passed"]
         assert [s["name"] for s in retry["steps"][2]["steps"]] == ["1 查询", "2 状态", "3 完成"]
         assert {"name": "tag", "value": "flaky"} in results["poll"]["labels"]
-        assert [s["name"] for s in results["as alice"]["steps"][0]["steps"]] == [
-            "1 登录请求", "2 发送", "3 登录成功"]
+        call = results["as alice"]["steps"][0]
+        assert [s["name"] for s in call["steps"]] == ["1 登录请求", "2 发送", "3 登录成功"]
+        # A secret handed to the sheet is masked by its name.
+        assert "password=***" in str(call["parameters"]) and "secret" not in str(call["parameters"])
 
     def test_set_driver_takes_its_fixture_through_the_mapping(self, api_suite):
         api_suite.makeconftest("""

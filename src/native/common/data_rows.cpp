@@ -43,14 +43,16 @@ py::object csv_value(const std::string &text) {
     return py::str(text);
 }
 
-bool is_secret_column(const std::string &column) {
-    const std::string name = lumox::core::lower_ascii(column);
-    for (const char *word : {"password", "passwd", "secret", "token", "apikey", "api_key"}) {
-        if (name.find(word) != std::string::npos) {
-            return true;
-        }
+// `text` cut to `limit` bytes and "...", never inside a character.
+std::string cut_text(std::string text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
     }
-    return false;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return text.substr(0, cut) + "...";
 }
 
 // The readable part of a value for an id: scalars as text, cut short.
@@ -65,14 +67,7 @@ std::string id_part(py::handle value) {
             c = ' ';
         }
     }
-    if (text.size() > kIdPartLength) {
-        std::size_t cut = kIdPartLength;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-            --cut; // never inside a character
-        }
-        text = text.substr(0, cut) + "...";
-    }
-    return text;
+    return cut_text(text, kIdPartLength);
 }
 
 std::string row_id(const py::dict &values, std::size_t number) {
@@ -84,7 +79,7 @@ std::string row_id(const py::dict &values, std::size_t number) {
     }
     std::string id;
     for (auto [column, value] : values) {
-        if (is_secret_column(to_str(column))) {
+        if (is_secret_name(to_str(column))) {
             continue; // ids show in every log and report
         }
         std::string part = id_part(value);
@@ -104,6 +99,10 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
         throw DataProblem{"has no header row"};
     }
     py::tuple first = rows[0];
+    // Row 1 (line 1) holds the names: a sheet whose first row is empty has none.
+    if (first[0].cast<std::size_t>() != 1) {
+        throw DataProblem{"row 1 must hold the column names, and is empty"};
+    }
     py::list header;
     std::set<std::string> seen;
     for (py::size_t column = 0; column < py::len(first[1]); ++column) {
@@ -132,7 +131,9 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
         if (blank) {
             continue; // a blank line or row between the rows
         }
-        if (py::len(cells) > py::len(header)) {
+        // A sheet's columns end at its first empty name, and what stands to the right of it
+        // is notes; a CSV row is as wide as its header.
+        if (text_cells && py::len(cells) > py::len(header)) {
             bool extra = false;
             for (py::size_t column = py::len(header); column < py::len(cells); ++column) {
                 extra = extra || !(cells[column].is_none() || to_str(cells[column]).empty());
@@ -171,15 +172,38 @@ bool is_template_name(py::handle column) {
            !py::module_::import("keyword").attr("iskeyword")(column).cast<bool>();
 }
 
+bool is_secret_name(const std::string &name) {
+    const std::string lower = lumox::core::lower_ascii(name);
+    for (const char *word : {"password", "passwd", "pwd", "secret", "token", "apikey", "api_key"}) {
+        if (lower.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> data_row_ids(const std::vector<std::pair<std::size_t, py::dict>> &rows) {
     std::vector<std::string> ids;
-    std::map<std::string, int> seen;
+    std::map<std::string, std::size_t> row_of_id;
     for (const auto &[number, values] : rows) {
-        std::string id = row_id(values, number);
-        if (++seen[id] > 1) {
-            id += "-row" + std::to_string(number); // the same values twice stay two items
+        const std::string id = row_id(values, number);
+        if (row_of_id.count(id) == 0) {
+            row_of_id[id] = number;
+            ids.push_back(id);
+            continue;
         }
-        ids.push_back(id);
+        if (values.contains("id") && !id_part(values["id"]).empty()) {
+            throw DataProblem{"row " + std::to_string(number) + ": the id " +
+                              to_repr(py::str(id)) + " is row " +
+                              std::to_string(row_of_id[id]) + "'s already"};
+        }
+        // The same values twice stay two items, told apart by their row.
+        std::string unique = id + "-row" + std::to_string(number);
+        for (int more = 2; row_of_id.count(unique) != 0; ++more) {
+            unique = id + "-row" + std::to_string(number) + "-" + std::to_string(more);
+        }
+        row_of_id[unique] = number;
+        ids.push_back(unique);
     }
     return ids;
 }
@@ -188,10 +212,7 @@ std::string describe_data_row(py::handle values, const std::string &origin) {
     std::string shown;
     for (auto [column, value] : py::reinterpret_borrow<py::dict>(values)) {
         const std::string name = to_str(column);
-        std::string text = is_secret_column(name) ? "'***'" : to_repr(value);
-        if (text.size() > 80) {
-            text = text.substr(0, 80) + "...";
-        }
+        const std::string text = is_secret_name(name) ? "'***'" : cut_text(to_repr(value), 80);
         shown += (shown.empty() ? "" : ", ") + name + "=" + text;
     }
     return "data: " + origin + " (" + shown + ")";

@@ -20,8 +20,9 @@ struct DataProblem {
 
 // Rows of a header and values (CSV, a sheet): each row a mapping of the header's names to
 // its cells, blank rows left out. `rows` are (line or row number, cells), the header
-// first. `text_cells` (CSV): every row has the header's width and its numbers, true and
-// false are converted from text; a sheet's cells keep their type, an empty one is "".
+// first, and must be row 1. `text_cells` (CSV): every row has the header's width and its
+// numbers, true and false are converted from text. A sheet's names end at its first empty
+// one (cells right of it are notes), its cells keep their type, an empty one is "".
 std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &rows,
                                                                 bool text_cells);
 
@@ -29,8 +30,13 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
 bool is_template_name(py::handle column);
 
 // The id of each row: its `id` column, else its values joined by "-" (secret columns left
-// out); a second row of the same id gets "-row<number>" added. `numbers` are the rows'.
+// out); a second row of the same values gets "-row<number>" added, a second row of the
+// same `id` is a DataProblem.
 std::vector<std::string> data_row_ids(const std::vector<std::pair<std::size_t, py::dict>> &rows);
+
+// Whether a column or variable name says it holds a secret (password, token, ...): its
+// values are masked wherever a report shows them.
+bool is_secret_name(const std::string &name);
 
 // What a failure report says of the row: "data: users.csv, row 3 (user='bob', password='***')".
 std::string describe_data_row(py::handle values, const std::string &origin);

@@ -2,6 +2,7 @@
 
 #include "core/ascii_text.hpp"
 #include "core/http_attachment_text.hpp"
+#include "data_rows.hpp"
 #include "pylog.hpp"
 
 #include <string>
@@ -121,6 +122,21 @@ py::object masked_keyword_args(py::handle keyword, py::handle args) {
     }
     // The API keywords that carry credentials, by the position of their parameters.
     const std::string name = to_str(keyword);
+    if (name == "run_sheet") {
+        // name=value cells: a secret's value is masked by its name.
+        py::list out(py::reinterpret_borrow<py::object>(args));
+        for (py::size_t i = 1; i < py::len(out); ++i) {
+            if (!PyUnicode_Check(py::object(out[i]).ptr())) {
+                continue;
+            }
+            const std::string cell = to_str(out[i]);
+            const auto equals = cell.find('=');
+            if (equals != std::string::npos && is_secret_name(cell.substr(0, equals))) {
+                out[i] = py::str(cell.substr(0, equals + 1) + kMask);
+            }
+        }
+        return py::tuple(out);
+    }
     std::vector<const char *> names;
     if (name == "add_header" || name == "add_cookie") {
         names = {"key", "value"};

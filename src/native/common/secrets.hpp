@@ -20,7 +20,8 @@ py::object masked_step(py::handle value);
 // names a secret header, cookie values, and the entries of JSON `headers`/`cookies` texts.
 py::dict masked_keyword_params(py::handle keyword, py::dict params);
 
-// The positional arguments of a workbook row calling `keyword`, masked the same way.
+// The positional arguments of a workbook row calling `keyword`, masked the same way; the
+// name=value cells of run_sheet whose name says secret (password, token, ...) too.
 py::object masked_keyword_args(py::handle keyword, py::handle args);
 
 // The credentials that `headers` (httpx.Headers of a request) send: values of secret

@@ -328,12 +328,20 @@ class Rendering {
 
 // A case's own variables (a data row's values, a flow's parameters) stand over the run's.
 py::object render(const py::handle &value, const py::object &variables) {
-    if (variables.is_none() || py::len(variables) == 0) {
+    if (variables.is_none()) {
         return Rendering(engine->globals).value(value, false);
     }
-    py::dict merged(engine->globals);
-    for (auto [name, variable] : py::reinterpret_borrow<py::dict>(variables)) {
-        merged[name] = variable;
+    if (!PyDict_Check(variables.ptr())) {
+        throw py::type_error("render: variables must be a dict, not " +
+                             py::str(py::type::of(variables).attr("__name__")).cast<std::string>());
+    }
+    if (py::len(variables) == 0) {
+        return Rendering(engine->globals).value(value, false);
+    }
+    // A copy: the case's own variables must never become run variables.
+    py::dict merged = py::reinterpret_steal<py::dict>(PyDict_Copy(engine->globals.ptr()));
+    if (!merged || PyDict_Update(merged.ptr(), variables.ptr()) != 0) {
+        throw py::error_already_set();
     }
     return Rendering(merged).value(value, false);
 }

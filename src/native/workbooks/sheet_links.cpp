@@ -65,10 +65,11 @@ bool is_condition(const std::string &text) {
     return false;
 }
 
-// Checks a retry row and notes on it what it repeats; `free_rows` are the steps above it
-// that no earlier retry repeats.
-void link_retry(py::dict step, std::size_t free_rows, std::vector<std::string> &problems,
-                const std::string &where) {
+// Checks a retry row and, when it is sound, notes on it what it repeats; `free_rows` are
+// the steps above it that no earlier retry (`after_retry`: there is one) repeats.
+void link_retry(py::dict step, std::size_t free_rows, bool after_retry,
+                std::vector<std::string> &problems, const std::string &where) {
+    const std::size_t problems_before = problems.size();
     py::object args = step["args"];
     const auto times = number_cell(args, 0, 3, 1);
     const auto delay = number_cell(args, 1, 1, 0);
@@ -87,7 +88,7 @@ void link_retry(py::dict step, std::size_t free_rows, std::vector<std::string> &
         problems.push_back(where + ": retry repeats the " + std::to_string(static_cast<long long>(*rows)) +
                            " rows above it, but only " + std::to_string(free_rows) +
                            " step rows stand above it" +
-                           (free_rows == 0 ? "" : " after the last retry"));
+                           (after_retry ? " after the retry before it" : ""));
     }
     py::tuple cells = py::reinterpret_borrow<py::tuple>(args);
     if (cells.size() > 3 && !cells[3].is_none() && !is_condition(to_str(cells[3]))) {
@@ -95,7 +96,7 @@ void link_retry(py::dict step, std::size_t free_rows, std::vector<std::string> &
                                    "name == text, name != text or name contains text, not " +
                            to_repr(cells[3]));
     }
-    if (times && delay && rows) {
+    if (problems.size() == problems_before) {
         step["times"] = static_cast<long long>(*times);
         step["delay"] = *delay;
         step["covers"] = static_cast<long long>(*rows);
@@ -151,17 +152,15 @@ std::map<std::string, py::list> whole_sheets(py::bytes data) {
     return sheets;
 }
 
-// The sheets `title` runs, and whether one of them comes back to a sheet in `trail`.
+// The sheets `title` runs, and whether one of them comes back to a sheet in `trail`: the
+// sheets of the first such loop, in the order they run each other.
 void check_runs(const std::string &title, const std::map<std::string, std::vector<std::string>> &runs,
-                std::vector<std::string> &trail, std::string &loop) {
+                std::vector<std::string> &trail, std::vector<std::string> &loop) {
     if (!loop.empty()) {
         return;
     }
     if (std::find(trail.begin(), trail.end(), title) != trail.end()) {
-        for (auto at = std::find(trail.begin(), trail.end(), title); at != trail.end(); ++at) {
-            loop += *at + " -> ";
-        }
-        loop += title;
+        loop.assign(std::find(trail.begin(), trail.end(), title), trail.end());
         return;
     }
     const auto found = runs.find(title);
@@ -192,6 +191,7 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
         std::vector<std::string> problems;
         py::list kept;
         std::size_t free_rows = 0;
+        bool after_retry = false;
         for (py::handle handle : sheet.steps) {
             py::dict step = py::reinterpret_borrow<py::dict>(handle);
             const std::string keyword = keyword_in(step);
@@ -214,8 +214,9 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
                 }
             }
             if (keyword == retry_keyword) {
-                link_retry(step, free_rows, problems, at);
+                link_retry(step, free_rows, after_retry, problems, at);
                 free_rows = 0;
+                after_retry = true;
             } else {
                 ++free_rows;
             }
@@ -227,19 +228,29 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
             sheet.problems += (sheet.problems.empty() ? "" : "\n") + problem;
         }
     }
+    // Sheets that run each other without end are no flows: they stay cases, broken, as
+    // does every case that reaches them, so that none of them is lost from sight.
+    std::map<std::string, std::string> loop_from;
     for (const auto &[title, sheet_runs] : runs) {
         std::vector<std::string> trail;
-        std::string loop;
+        std::vector<std::string> loop;
         check_runs(title, runs, trail, loop);
-        if (loop.empty() || flow_sheets.count(title) != 0) {
-            continue; // a sheet run by others: the case that runs it has the problem
+        if (loop.empty()) {
+            continue;
         }
-        for (CaseSheet &sheet : sheets) {
-            if (to_str(sheet.name) == title) {
-                sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", sheet " +
-                                  to_repr(sheet.name) + ": run_sheet runs sheets that run each "
-                                                        "other without end (" + loop + ")";
-            }
+        std::string text;
+        for (const std::string &member : loop) {
+            text += member + " -> ";
+            flow_sheets.erase(member);
+        }
+        loop_from[title] = text + loop.front();
+    }
+    for (CaseSheet &sheet : sheets) {
+        const auto loop = loop_from.find(to_str(sheet.name));
+        if (loop != loop_from.end() && flow_sheets.count(loop->first) == 0) {
+            sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", sheet " +
+                              to_repr(sheet.name) + ": run_sheet runs sheets that run each "
+                                                    "other without end (" + loop->second + ")";
         }
     }
     std::map<std::string, py::list> whole;
@@ -268,11 +279,20 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
         if (data_sheets.count(title) != 0 || flow_sheets.count(title) != 0) {
             continue; // read by the cases that use it
         }
-        // A broken sheet it runs breaks it too, before any of its rows ran.
-        for (const std::string &run : runs[title]) {
+        // A broken sheet it runs, itself or through another, breaks it too, before any of
+        // its rows ran.
+        std::set<std::string> reached;
+        std::vector<std::string> pending = runs[title];
+        while (!pending.empty()) {
+            const std::string run = pending.back();
+            pending.pop_back();
+            if (flow_sheets.count(run) == 0 || !reached.insert(run).second) {
+                continue;
+            }
             if (!flow_problems[run].empty()) {
                 sheet.problems += (sheet.problems.empty() ? "" : "\n") + flow_problems[run];
             }
+            pending.insert(pending.end(), runs[run].begin(), runs[run].end());
         }
         const auto data_sheet = data_of.find(title);
         if (data_sheet != data_of.end()) {

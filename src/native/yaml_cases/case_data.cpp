@@ -155,8 +155,14 @@ std::vector<DataRow> read_data_rows(py::handle parameters, py::handle case_file,
                            " rows, more than " + std::to_string(kDataRowsLimit));
         return {};
     }
+    std::vector<std::string> ids;
+    try {
+        ids = lumox::py_helpers::data_row_ids(rows);
+    } catch (const DataProblem &problem) {
+        problems.push_back(where + ": " + source + ": " + problem.message);
+        return {};
+    }
     std::vector<DataRow> found;
-    const std::vector<std::string> ids = lumox::py_helpers::data_row_ids(rows);
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const auto &[number, values] = rows[index];
         const std::string origin = source + ", row " + std::to_string(number);

@@ -281,7 +281,11 @@ void check_uses(py::handle steps, py::handle case_file, py::handle rootdir,
 }
 
 py::dict flow_variables(const Flow &flow, py::handle given) {
-    py::dict variables(flow.defaults);
+    // A copy: one call's values must not become the next call's defaults.
+    py::dict variables = py::reinterpret_steal<py::dict>(PyDict_Copy(flow.defaults.ptr()));
+    if (!variables) {
+        throw py::error_already_set();
+    }
     if (!given.is_none()) {
         for (auto [name, value] : py::reinterpret_borrow<py::dict>(given)) {
             variables[name] = value;

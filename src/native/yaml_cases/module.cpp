@@ -196,6 +196,9 @@ void tag_misses(py::ssize_t index) {
     }
 }
 
+// Calls of flows within calls: more is a flow that calls itself.
+constexpr std::size_t kFlowDepthLimit = 50;
+
 // A call of a flow being run: the step that called it and where the flow has got to.
 struct FlowCall {
     std::string caller; // "step 2", or "step 1 of flow 'login'"
@@ -274,10 +277,17 @@ void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
                                                    : run.calls.back().flow->path,
                                  rootdir_of(file_node), py::str(step["use"]).cast<std::string>(),
                                  step_checks(file_node), problem);
-    if (flow == nullptr) {
-        py::set_error(PyExc_LookupError, problem.c_str());
+    if (flow == nullptr || run.calls.size() >= kFlowDepthLimit) {
+        // Checked when collected; a flows file changed since then may be found wanting.
+        if (flow != nullptr) {
+            problem = "flows call each other more than " + std::to_string(kFlowDepthLimit) +
+                      " deep (flow " + py::repr(py::str(flow->name)).cast<std::string>() +
+                      " once more)";
+        }
+        py::set_error(flow == nullptr ? PyExc_LookupError : PyExc_RecursionError,
+                      problem.c_str());
         py::error_already_set error;
-        remember_in(run, error, step, false);
+        remember_in(run, error, step, true);
         throw error;
     }
     py::object given = py::none();
@@ -323,7 +333,15 @@ void run_flow_call_with_retry(CaseRun &run, py::dict step, py::object variables)
             [&] { run_flow_call(run, step, variables); }, worth_another_call);
     } catch (py::error_already_set &error) {
         if (error.matches(PyExc_AssertionError)) {
-            remember_in(run, error, step, true);
+            py::object shown = step;
+            try {
+                shown = runtime->render(step, variables); // its with, as the calls had it
+            } catch (py::error_already_set &render_error) {
+                if (!render_error.matches(PyExc_Exception)) {
+                    throw;
+                }
+            }
+            remember_in(run, error, shown, true);
         }
         throw;
     }
