@@ -18,9 +18,11 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
 USERS = {"alice": "secret", "张三": "密码"}
-# Polls per job id of /api/job; handlers run on threads of their own.
+# Polls per job id of /api/job, and the logins that succeeded (/api/logins tells how
+# many, to show that a run logged in once); handlers run on threads of their own.
 JOBS = {}
 JOBS_LOCK = threading.Lock()
+LOGINS = {"count": 0}
 
 ITEMS = [
     {"id": 1, "name": "苹果", "price": 5.5},
@@ -169,6 +171,8 @@ class Handler(BaseHTTPRequestHandler):
         user, password = data.get("username"), data.get("password")
         if USERS.get(user) != password:
             return self._send(401, {"code": 1, "msg": "bad credentials"})
+        with JOBS_LOCK:
+            LOGINS["count"] += 1
         self._send(200, {"code": 0, "token": f"tok-{user}", "user": {"id": 1, "name": user}},
                    headers=[("Set-Cookie", f"session=s-{list(USERS).index(user) + 1}; Path=/")])
 
@@ -253,6 +257,10 @@ class Handler(BaseHTTPRequestHandler):
         done = polls > int(query.get("pending", 3))
         self._send(200, {"id": job_id, "status": "done" if done else "pending", "polls": polls})
 
+    def logins(self, query, body):
+        with JOBS_LOCK:
+            self._send(200, {"count": LOGINS["count"]})
+
     def web_settings(self, query, body):
         self._send(200, SETTINGS_PAGE, content_type="text/html")
 
@@ -270,6 +278,7 @@ ROUTES = {
     "/api/cookies": Handler.cookies,
     "/api/slow": Handler.slow,
     "/api/job": Handler.job,
+    "/api/logins": Handler.logins,
     "/page": Handler.page,
     "/web/login": Handler.web_login,
     "/web/settings": Handler.web_settings,

@@ -14,6 +14,7 @@ except ImportError as error:
     if str(error).startswith("SettingsError: "):
         raise pytest.UsageError(str(error).removeprefix("SettingsError: ")) from None
     raise
+from lumox import runs as _runs
 from lumox import webdriver as _webdriver
 from lumox.webdriver import get_webdriver
 
@@ -48,7 +49,16 @@ def new_chrome():
     driver.quit()
 
 
+def pytest_addoption(parser):
+    _runs.add_options(parser)
+
+
 def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "run_once: run this case in one process of the run; the others wait for "
+        "it and take the variables it saved")
+    config.addinivalue_line(
+        "markers", "shard_group(name): keep the cases of this group in one shard")
     # Settings come from the file pytest itself uses, wherever it was found.
     _steps.follow_run_config(config)
     _steps.load_saved_variables()
@@ -56,7 +66,23 @@ def pytest_configure(config):
     _webdriver.run_started(config)
 
 
+@pytest.hookimpl(trylast=True)
+def pytest_collection_modifyitems(config, items):
+    _runs.arrange_items(config, items)
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_runtest_setup(item):
+    _runs.before_case(item)
+
+
+def pytest_runtest_logreport(report):
+    _runs.record_duration(report)
+    _runs.after_report(report)
+
+
 def pytest_unconfigure(config):
+    _runs.store_durations(config)
     _webdriver.run_ended(config)
     _steps.save_variables(config)
     _steps.leave_run_config(config)

@@ -5,6 +5,8 @@
 //   lumox run [PYTEST ARGS...]          -> cmd.run        pytest's exit status
 //   lumox report [-s] [PYTEST ARGS...]  -> cmd.report     0 when the report was built, else 1
 //   lumox docs [--type TYPE]            -> cmd.docs       0
+//   lumox merge DIR... --into INTO      -> lumox.runs.merge_results   0, or 1 with a message
+//   lumox notify DIR...                 -> lumox.runs.notify_results  0, or 1 with a message
 //   lumox schema                        -> the JSON Schema of YAML case files, 0
 //
 // `run` and `report` hand every word they do not know themselves to pytest unchanged, and
@@ -123,6 +125,27 @@ Parsers build_parsers() {
     check.attr("add_argument")("paths", py::arg("metavar") = "PATH", py::arg("nargs") = "*",
                                py::arg("help") = "case files or folders");
 
+    py::object merge = add(
+        "merge", "合并多个分片的allure结果",
+        "合并多个分片的allure结果\n\nCopies the Allure results folders of the shards of one run "
+        "(their --alluredir) into one,\nwith the summed counts in its lumox-summary.json: "
+        "then `lumox report --alluredir=INTO`\nbuilds one report, and `lumox notify INTO` "
+        "sends one summary.\n\nexample:\n  lumox merge shard-1 shard-2 shard-3 --into "
+        "allure-results",
+        nullptr);
+    merge.attr("add_argument")("sources", py::arg("metavar") = "DIR", py::arg("nargs") = "+",
+                               py::arg("help") = "the results folders of the shards");
+    merge.attr("add_argument")("--into", py::arg("required") = true, py::arg("metavar") = "INTO",
+                               py::arg("help") = "the folder of the merged results");
+    py::object notify = add(
+        "notify", "发送多个分片的汇总通知",
+        "发送多个分片的汇总通知\n\nSends one run summary for the results folders of the shards "
+        "of a run (or a merged one):\nthe counts summed from their lumox-summary.json, the time "
+        "from the first start to the last\nend. Run the shards with --no-notify.",
+        nullptr);
+    notify.attr("add_argument")("sources", py::arg("metavar") = "DIR", py::arg("nargs") = "+",
+                                py::arg("help") = "results folders");
+
     add("schema", "打印YAML用例的JSON Schema",
         "打印YAML用例的JSON Schema\n\nPrints the JSON Schema of YAML case files, for editors "
         "with a YAML language server:\n  lumox schema > lumox-case.schema.json\nthen put "
@@ -175,6 +198,31 @@ int print_schema() {
     return 0;
 }
 
+// `lumox merge` and `lumox notify`: one line of what was done.
+int merge_or_notify(const std::string &command, py::object options) {
+    py::module_ runs = py::module_::import("lumox.runs");
+    py::list sources(options.attr("sources"));
+    py::dict counts = command == "merge"
+                          ? py::dict(runs.attr("merge_results")(sources, options.attr("into")))
+                          : py::dict(runs.attr("notify_results")(sources));
+    std::string line = "lumox " + command + ": " + std::to_string(py::len(sources)) +
+                       " folder(s), " + py::str(counts["select"]).cast<std::string>() +
+                       " case(s) run: " + py::str(counts["passed"]).cast<std::string>() +
+                       " passed, " + py::str(counts["failed"]).cast<std::string>() + " failed, " +
+                       py::str(counts["error"]).cast<std::string>() + " error(s), " +
+                       py::str(counts["skipped"]).cast<std::string>() + " skipped in " +
+                       py::str(counts["tims"]).cast<std::string>();
+    if (command == "merge") {
+        line += "; " + py::str(counts["copied"]).cast<std::string>() + " file(s) in " +
+                py::str(options.attr("into")).cast<std::string>();
+    } else {
+        // The notice goes out on the pool's threads; the process waits for it at exit.
+        line += "; summary sent to the configured channels";
+    }
+    py::print(line);
+    return 0;
+}
+
 int run_command(const std::string &command, py::object options, py::list pytest_args) {
     if (command == "schema") {
         return print_schema();
@@ -196,6 +244,9 @@ int run_command(const std::string &command, py::object options, py::list pytest_
         }
         if (command == "check") {
             return py::int_(cmd.attr("check")(options.attr("paths")));
+        }
+        if (command == "merge" || command == "notify") {
+            return merge_or_notify(command, options);
         }
         if (command == "docs") {
             cmd.attr("docs")(py::arg("kw_type") = options.attr("kw_type"));

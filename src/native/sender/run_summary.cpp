@@ -68,14 +68,14 @@ void gather_collection(py::object node) {
     node.attr("config").attr("stash")[collection_key()] = output[kWorkerOutputKey];
 }
 
-void send_run_summary(py::object reporter) {
+// Skips of run_once cases that ran in another process of the run: that one counts them.
+bool ran_elsewhere(py::handle report) {
+    return truthy(import("lumox.runs").attr("ran_elsewhere")(report));
+}
+
+// The counters of the run: collected, selected, pytest's counts and the failed cases.
+py::dict run_counters(py::object reporter) {
     py::object config = reporter.attr("config");
-    if (is_worker(config) || !any_channel_configured()) {
-        return;
-    }
-    if (truthy(config.attr("getoption")("collectonly"))) {
-        return; // nothing ran
-    }
     py::object stats = reporter.attr("stats");
     py::object shared = config.attr("stash").attr("get")(collection_key(), py::none());
     py::ssize_t collected = 0;
@@ -87,12 +87,17 @@ void send_run_summary(py::object reporter) {
         collected = reporter.attr("_numcollected").cast<py::ssize_t>();
         deselected = reported(stats, "deselected");
     }
+    py::ssize_t elsewhere = 0;
+    for (py::handle report : stats.attr("get")("skipped", py::list())) {
+        elsewhere += ran_elsewhere(report) ? 1 : 0;
+    }
     py::dict data;
     data["total"] = collected;
-    data["select"] = collected - deselected;
+    data["select"] = collected - deselected - elsewhere;
     for (const char *category : {"passed", "failed", "error", "skipped"}) {
         data[category] = reported(stats, category);
     }
+    data["skipped"] = data["skipped"].cast<py::ssize_t>() - elsewhere;
     py::list failed_cases;
     for (const char *category : {"failed", "error"}) {
         for (py::handle report : stats.attr("get")(category, py::list())) {
@@ -101,8 +106,50 @@ void send_run_summary(py::object reporter) {
     }
     // A case that failed and also erred at teardown is named once.
     data["failed_cases"] = py::list(import("builtins").attr("dict").attr("fromkeys")(failed_cases));
-    data["tims"] = core::duration_text(session_seconds(reporter));
+    const double seconds = session_seconds(reporter);
+    data["tims"] = core::duration_text(seconds);
     data["date"] = import("time").attr("strftime")("%Y-%m-%d %H:%M:%S");
+    data["finished"] = import("time").attr("time")();
+    data["started"] = data["finished"].cast<double>() - seconds;
+    return data;
+}
+
+// The counters, in the run's Allure results folder: `lumox notify` sums the folders of the
+// shards of one run.
+void write_summary(py::object config, const py::dict &data) {
+    py::object folder = py::none();
+    try {
+        folder = config.attr("getoption")("allure_report_dir");
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_ValueError)) {
+            throw; // no allure-pytest: no results folder
+        }
+    }
+    if (folder.is_none() || to_str(folder).empty()) {
+        return;
+    }
+    py::object path = import("pathlib").attr("Path")(folder).attr("expanduser")();
+    if (!path.attr("is_dir")().cast<bool>()) {
+        return;
+    }
+    py::dict written(import("builtins").attr("dict")(data));
+    written["shard"] = config.attr("getoption")("lumox_shard");
+    path.attr("joinpath")(import("lumox.runs").attr("summary_file"))
+        .attr("write_text")(import("json").attr("dumps")(written, py::arg("ensure_ascii") = false,
+                                                        py::arg("indent") = 1),
+                            py::arg("encoding") = "utf-8");
+}
+
+void send_run_summary(py::object reporter) {
+    py::object config = reporter.attr("config");
+    if (is_worker(config) || truthy(config.attr("getoption")("collectonly"))) {
+        return; // a worker's counts are the controller's to tell; with --co nothing ran
+    }
+    py::dict data = run_counters(reporter);
+    write_summary(config, data);
+    if (!any_channel_configured() || truthy(config.attr("getoption")("lumox_no_notify"))) {
+        return;
+    }
     import("lumox.sender").attr("send_result")(data);
 }
 
@@ -111,10 +158,11 @@ void send_run_summary(py::object reporter) {
 void define_run_summary(py::module_ &m) {
     m.def("send_run_summary", &send_run_summary, py::arg("terminalreporter"),
           "send_run_summary(terminalreporter) -> None\n\n"
-          "At the end of a pytest run with at least one channel configured: sends the run's "
-          "counters (collected, selected, passed, failed, error, skipped, duration, finish "
-          "time) through send_result. Does nothing on pytest-xdist workers and for "
-          "--collect-only.");
+          "At the end of a pytest run: writes the run's counters (collected, selected, passed, "
+          "failed, error, skipped, duration, finish time) into lumox-summary.json of the "
+          "Allure results folder and, with at least one channel configured and no "
+          "--no-notify, sends them through send_result. Does nothing on pytest-xdist workers "
+          "and for --collect-only.");
     m.def("share_collection", &share_collection, py::arg("session"),
           "share_collection(session) -> None\n\n"
           "On a pytest-xdist worker: hands its collection counts to the controller.");

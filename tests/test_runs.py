@@ -1,0 +1,111 @@
+"""One run over several processes: shards, a run_once login, merged results, one summary."""
+
+import json
+import subprocess
+import sys
+import textwrap
+
+import httpx
+
+from notify_endpoints import Robots
+
+LOGIN = """
+test_name: login
+marks: [run_once]
+steps:
+  - request: {method: POST, url: /api/login, json: {username: alice, password: secret}}
+    response: {status_code: 200}
+    extract: {token: [json, $.token]}
+"""
+
+PROFILE = """
+test_name: profile {n}
+steps:
+  - request: {{method: GET, url: /api/profile, headers: {{Authorization: "Bearer {{{{ token }}}}"}}}}
+    response: {{status_code: {status}}}
+"""
+
+
+def run_shards(pytester, parts, *extra):
+    """The shards of one run, as processes side by side; their exit statuses."""
+    shards = [subprocess.Popen(
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", f"--shard={part}/{parts}",
+         f"--share-dir={pytester.path / 'share'}", "--run-id=run-1",
+         f"--alluredir=results-{part}", "--no-notify", *extra],
+        cwd=pytester.path, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        for part in range(1, parts + 1)]
+    outputs = [shard.communicate(timeout=120)[0] for shard in shards]
+    return [shard.returncode for shard in shards], outputs
+
+
+def results_of(folder):
+    return [json.loads(path.read_text(encoding="utf-8")) for path in folder.glob("*-result.json")]
+
+
+def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, http_service):
+    robots = Robots()
+    try:
+        (pytester.path / "pytest.ini").write_text(textwrap.dedent(f"""\
+            [pytest]
+            [lumox]
+            qywx_url = {robots.base}/ok/qywx
+            [lumox_api]
+            base_url = {http_service}
+            """), encoding="utf-8")
+        pytester.makefile(".yaml", test_00_login=LOGIN)
+        cases = {}
+        for n in range(1, 9):
+            cases[f"test_{n:02d}_profile"] = PROFILE.format(n=n, status=201 if n == 5 else 200)
+        pytester.makefile(".yaml", **cases)
+        logins_before = httpx.get(f"{http_service}/api/logins").json()["count"]
+
+        statuses, outputs = run_shards(pytester, 4, "--store-durations")
+        # The login ran in one process; the others waited and took its token.
+        assert httpx.get(f"{http_service}/api/logins").json()["count"] == logins_before + 1
+        assert sorted(statuses) == [0, 0, 0, 1], outputs
+        assert all("lumox shard" in out and "(no durations yet: by count)" in out
+                   for out in outputs)
+        ran = {}
+        for part in range(1, 5):
+            for result in results_of(pytester.path / f"results-{part}"):
+                ran.setdefault(result["name"], []).append((part, result["status"]))
+        # Every case ran in exactly one shard; the login is in all four, run by one.
+        assert sorted(ran) == ["login"] + [f"profile {n}" for n in range(1, 9)]
+        assert all(len(ran[f"profile {n}"]) == 1 for n in range(1, 9))
+        assert sorted(status for _, status in ran["login"]) == ["passed"] + ["skipped"] * 3
+
+        merged = subprocess.run([sys.executable, "-m", "lumox", "merge",
+                                 *(f"results-{part}" for part in range(1, 5)),
+                                 "--into", "merged"],
+                                cwd=pytester.path, capture_output=True, text=True)
+        assert merged.returncode == 0, merged.stderr
+        assert "4 folder(s), 9 case(s) run: 8 passed, 1 failed" in merged.stdout
+        results = results_of(pytester.path / "merged")
+        assert len(results) == 12  # 8 profiles, the login four times
+        # Each result's attachments (the HTTP exchange of every step) came along.
+        sources = [a["source"] for r in results for s in r.get("steps", [])
+                   for a in s.get("attachments", [])]
+        assert len(sources) >= 18 and all((pytester.path / "merged" / s).is_file() for s in sources)
+
+        notified = subprocess.run([sys.executable, "-m", "lumox", "notify", "merged"],
+                                  cwd=pytester.path, capture_output=True, text=True)
+        assert notified.returncode == 0, notified.stderr
+        (notice,) = [r for r in robots.requests if r["path"].startswith("/ok/qywx")]
+        text = notice["json"]["markdown"]["content"]
+        for line in ('用例总数: <font color="black">9</font>', '本次运行数： <font color="black">9</font>',
+                     '测试通过数： <font color="green">8</font>',
+                     '测试失败数： <font color="orange">1</font>',
+                     '跳过用例数： <font color="grey">0</font>', "test_05_profile.yaml::profile 5"):
+            assert line in text
+
+        # The durations the shards stored balance the next split by time.
+        durations = json.loads((pytester.path / ".lumox-durations.json").read_text())
+        assert len(durations) == 9
+        again = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--shard=2/3", "--co",
+                                              "-q")
+        again.stdout.fnmatch_lines(["lumox shard 2/3: * cases, about * s of * s by earlier "
+                                    "durations; 1 run_once case(s) in every part"])
+        bad = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--shard=5/4")
+        bad.stderr.fnmatch_lines(["*--shard 5/4: the part must be from 1 to the number of parts (4)"])
+    finally:
+        robots.stop()
