@@ -4,6 +4,9 @@ import json
 import subprocess
 import sys
 import textwrap
+import threading
+import uuid
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import httpx
 
@@ -109,3 +112,108 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         bad.stderr.fnmatch_lines(["*--shard 5/4: the part must be from 1 to the number of parts (4)"])
     finally:
         robots.stop()
+
+
+class GridHub:
+    """A loopback stand-in for a Selenium Grid 4 hub with `slots` slots: /status tells the
+    free ones, POST /session refuses a session beyond them."""
+
+    def __init__(self, slots=2):
+        hub = self
+        self.slots = slots
+        self.sessions = set()
+        self.lock = threading.Lock()
+        self.created = self.refused = self.full_answers = self.most_at_once = 0
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def answer(self, status, value):
+                body = json.dumps({"value": value}).encode()
+                self.send_response(status)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def do_GET(self):
+                with hub.lock:
+                    taken = list(hub.sessions)
+                    hub.full_answers += len(taken) >= hub.slots
+                slots = [{"session": {"sessionId": s} if s else None}
+                         for s in taken + [None] * (hub.slots - len(taken))]
+                self.answer(200, {"ready": len(taken) < hub.slots,
+                                  "nodes": [{"availability": "UP", "slots": slots}]})
+
+            def do_POST(self):
+                self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                with hub.lock:
+                    if len(hub.sessions) >= hub.slots:
+                        hub.refused += 1
+                        refused = True
+                    else:
+                        refused = False
+                        session = uuid.uuid4().hex
+                        hub.sessions.add(session)
+                        hub.created += 1
+                        hub.most_at_once = max(hub.most_at_once, len(hub.sessions))
+                if refused:
+                    return self.answer(500, {"error": "session not created",
+                                             "message": "no free slot", "stacktrace": ""})
+                self.answer(200, {"sessionId": session, "capabilities": {"browserName": "chrome"}})
+
+            def do_DELETE(self):
+                with hub.lock:
+                    hub.sessions.discard(self.path.rsplit("/", 1)[-1])
+                self.answer(200, None)
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join()
+
+
+GRID_CASES = """
+import time
+
+import pytest
+
+from lumox.webdriver import get_webdriver
+
+
+@pytest.mark.parametrize("n", range(4))
+def test_a_session_on_the_full_grid(n):
+    driver = get_webdriver("chrome", hub="{url}")
+    time.sleep(2)
+    driver.quit()
+
+
+def test_one_process_keeps_to_its_sessions():
+    driver = get_webdriver("chrome", hub="{url}")
+    with pytest.raises(ValueError, match="lumox_ui.max_sessions = 1: this process has 1 "
+                                         "remote session"):
+        get_webdriver("chrome", hub="{url}")
+    driver.quit()
+"""
+
+
+def test_workers_wait_for_a_free_slot_of_the_grid_instead_of_failing(pytester):
+    hub = GridHub(slots=2)
+    try:
+        (pytester.path / "pytest.ini").write_text(
+            "[pytest]\n[lumox_ui]\nwait_poll = 0.05\ngrid_wait = 60\nmax_sessions = 1\n")
+        pytester.makepyfile(test_grid=GRID_CASES.replace("{url}", hub.url))
+        result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-n", "4")
+        result.assert_outcomes(passed=5)
+        # Five sessions in all, never more than the two slots at once, and the ones that found
+        # the grid full waited (or were refused and tried again) instead of failing.
+        assert (hub.created, hub.most_at_once) == (5, 2)
+        assert hub.full_answers + hub.refused > 0
+    finally:
+        hub.stop()

@@ -28,7 +28,8 @@ DEFAULTS = {
     "lumox_api": {"base_url": ""},
     "lumox_ui": {
         "driver_type": DriverEnum.chrome, "selenium_grid": NotSetEnum.NOT_SET,
-        "force_click": False, "wait_max": 10.0, "wait_poll": 0.5,
+        "grid_wait": 300.0, "max_sessions": 0, "force_click": False, "wait_max": 10.0,
+        "wait_poll": 0.5,
         "touch_css": "border: 2px solid red;", "headless": None, "browser_path": "",
         "driver_path": "",
     },

@@ -83,6 +83,19 @@ int parse_port(std::string_view text) {
     return static_cast<int>(value);
 }
 
+int parse_count(std::string_view text) {
+    long long value = 0;
+    try {
+        value = parse_integer(text);
+    } catch (const SettingValueError &) {
+        throw SettingValueError(kExpectedCount);
+    }
+    if (value < 0 || value > 1'000'000) {
+        throw SettingValueError(kExpectedCount);
+    }
+    return static_cast<int>(value);
+}
+
 void check_http_url(std::string_view text) {
     auto fail = [] { throw SettingValueError(kExpectedHttpUrl); };
     if (text.find_first_of(kAsciiBlanks) != std::string_view::npos) {

@@ -23,6 +23,9 @@ double parse_seconds(std::string_view text);
 // A TCP port number 1..65535.
 int parse_port(std::string_view text);
 
+// A whole number of 0 or more ("2").
+int parse_count(std::string_view text);
+
 // Checks that `text` is an http:// or https:// address with a host (and, when a port is
 // given, a valid port). Throws SettingValueError otherwise.
 void check_http_url(std::string_view text);
@@ -33,6 +36,7 @@ inline constexpr const char *kExpectedTruth =
 inline constexpr const char *kExpectedInteger = "expected a whole number";
 inline constexpr const char *kExpectedSeconds = "expected a number of seconds";
 inline constexpr const char *kExpectedPort = "expected a port number from 1 to 65535";
+inline constexpr const char *kExpectedCount = "expected a whole number, 0 or more";
 inline constexpr const char *kExpectedHttpUrl =
     "expected an http:// or https:// address with a host";
 

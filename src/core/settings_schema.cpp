@@ -56,6 +56,11 @@ constexpr SettingSpec kSpecs[] = {
     {"lumox_ui", "selenium_grid", K::GridUrl, "", false,
      "Selenium Grid hub address for remote browsers, or the Appium server of android and "
      "ios sessions; empty: local browser"},
+    {"lumox_ui", "grid_wait", K::Seconds, "300", false,
+     "seconds a new remote session waits for a free slot of the hub (as its /status tells) "
+     "and retries a session the hub refused for want of one; 0: no waiting"},
+    {"lumox_ui", "max_sessions", K::Count, "0", false,
+     "remote sessions one process (a pytest-xdist worker) keeps open at once; 0: no limit"},
     {"lumox_ui", "force_click", K::Truth, "false", false,
      "click through JavaScript instead of a native click"},
     {"lumox_ui", "wait_max", K::Seconds, "10", false, "seconds to wait for an element"},
@@ -97,6 +102,8 @@ std::string expected_value(SettingKind kind) {
         return kExpectedPort;
     case K::Seconds:
         return kExpectedSeconds;
+    case K::Count:
+        return kExpectedCount;
     case K::BaseUrl:
         return std::string(kExpectedHttpUrl) + ", or empty";
     case K::GridUrl:
@@ -145,6 +152,8 @@ SettingValue read_setting(const SettingSpec &entry, std::string_view text) {
         return parse_port(value.empty() ? entry.default_text : value);
     case K::Seconds:
         return parse_seconds(value.empty() ? entry.default_text : value);
+    case K::Count:
+        return parse_count(value.empty() ? entry.default_text : value);
     case K::BaseUrl:
     case K::GridUrl:
         if (value.empty()) {

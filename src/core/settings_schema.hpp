@@ -16,6 +16,7 @@ enum class SettingKind {
     AutoTruth,  // true/false, or empty for "decide automatically" (None)
     Port,       // 1..65535; empty means the default
     Seconds,    // non-negative number; empty means the default
+    Count,      // non-negative whole number; empty means the default
     BaseUrl,    // empty, or an http(s) address
     GridUrl,    // empty (the "not set" marker), or an http(s) address
     DriverKind, // one of kDriverKinds; empty means the default

@@ -54,6 +54,8 @@ class LumoxUiSettings(SettingsGroup):
     selenium_grid: HttpUrl | NotSetEnum
     force_click: bool
     wait_max: float
+    grid_wait: float
+    max_sessions: int
     wait_poll: float
     touch_css: str
     headless: bool | None

@@ -4,6 +4,8 @@
 #include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
 
+#include <optional>
+
 namespace lumox::webdriver {
 namespace {
 
@@ -11,7 +13,17 @@ using py_helpers::to_str;
 
 const char *kind_of(const Hub &hub) { return hub.app ? "Appium server" : "WebDriver hub"; }
 
-py::object wait_max() { return py::module_::import("lumox.settings").attr("lumox_ui").attr("wait_max"); }
+py::object ui_setting(const char *name) {
+    return py::module_::import("lumox.settings").attr("lumox_ui").attr(name);
+}
+
+py::object wait_max() { return ui_setting("wait_max"); }
+
+// The remote sessions this process opened and has not quit.
+py::list &open_sessions() {
+    static auto *sessions = new py::list();
+    return *sessions;
+}
 
 [[noreturn]] void fail_from(py::error_already_set &error, const Hub &hub,
                             const std::string &message) {
@@ -45,9 +57,7 @@ std::string without_hub_password(const std::string &address, const std::string &
 
 namespace {
 
-void check_hub_answers(const Hub &hub) {
-    py::object timeout = wait_max();
-    py::module_ request = py::module_::import("urllib.request");
+py::object status_request(const Hub &hub) {
     py::dict headers;
     if (!hub.username.is_none()) {
         py::object credentials =
@@ -55,9 +65,15 @@ void check_hub_answers(const Hub &hub) {
         headers["Authorization"] =
             "Basic " + to_str(py::module_::import("base64").attr("b64encode")(credentials).attr("decode")());
     }
+    return py::module_::import("urllib.request")
+        .attr("Request")(hub.url + "/status", py::arg("headers") = headers);
+}
+
+void check_hub_answers(const Hub &hub) {
+    py::object timeout = wait_max();
+    py::module_ request = py::module_::import("urllib.request");
     try {
-        py::object probe = request.attr("Request")(hub.url + "/status", py::arg("headers") = headers);
-        request.attr("urlopen")(probe, py::arg("timeout") = timeout).attr("close")();
+        request.attr("urlopen")(status_request(hub), py::arg("timeout") = timeout).attr("close")();
     } catch (py::error_already_set &error) {
         // An HTTP error status is an answer; only the network failing is not.
         if (error.matches(py::module_::import("urllib.error").attr("HTTPError"))) {
@@ -74,10 +90,92 @@ void check_hub_answers(const Hub &hub) {
     }
 }
 
-} // namespace
+struct Slots {
+    long free = 0;
+    long all = 0;
+};
 
-py::object open_remote_session(const Hub &hub, py::object cls, py::object options,
-                               py::object config_class) {
+// The slots of a Selenium Grid 4 hub as its /status tells them (a slot without a session
+// on a node that is up is free); nothing from a hub that tells no slots (a single driver,
+// an Appium server), or does not answer.
+std::optional<Slots> hub_slots(const Hub &hub) {
+    py::object status;
+    try {
+        py::object answer = py::module_::import("urllib.request")
+                                .attr("urlopen")(status_request(hub), py::arg("timeout") = wait_max());
+        status = py::module_::import("json").attr("loads")(answer.attr("read")());
+        answer.attr("close")();
+    } catch (py::error_already_set &error) {
+        if (!error.matches(PyExc_Exception)) {
+            throw;
+        }
+        return std::nullopt; // POST /session says what is wrong
+    }
+    if (!PyDict_Check(status.ptr()) || !PyDict_Check(py::object(status.attr("get")("value")).ptr())) {
+        return std::nullopt;
+    }
+    py::object nodes = status["value"].attr("get")("nodes");
+    if (!PyList_Check(nodes.ptr())) {
+        return std::nullopt;
+    }
+    Slots slots;
+    for (py::handle node : nodes) {
+        if (!PyDict_Check(node.ptr())) {
+            continue;
+        }
+        const bool up = to_str(node.attr("get")("availability", "UP")) == "UP";
+        py::object node_slots = node.attr("get")("slots", py::list());
+        if (!PyList_Check(node_slots.ptr())) {
+            continue;
+        }
+        for (py::handle slot : node_slots) {
+            ++slots.all;
+            if (up && PyDict_Check(slot.ptr()) && py::object(slot.attr("get")("session")).is_none()) {
+                ++slots.free;
+            }
+        }
+    }
+    return slots;
+}
+
+double monotonic() { return py::module_::import("time").attr("monotonic")().cast<double>(); }
+
+// Waits, up to `deadline`, for the hub to tell a free slot.
+void wait_for_slot(const Hub &hub, double deadline) {
+    std::optional<Slots> slots = hub_slots(hub);
+    if (!slots || slots->free > 0 || slots->all == 0) {
+        return;
+    }
+    const double started = monotonic();
+    py_helpers::get_logger("lumox.webdriver")
+        .info("waiting for a free slot of the " + std::string(kind_of(hub)) + " " +
+              without_hub_password(hub.address, hub.address) + " (0 of " +
+              std::to_string(slots->all) + " free)");
+    while (slots && slots->free == 0 && monotonic() < deadline) {
+        py::module_::import("time").attr("sleep")(ui_setting("wait_poll"));
+        slots = hub_slots(hub);
+    }
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%.1f", monotonic() - started);
+    py_helpers::get_logger("lumox.webdriver")
+        .info(std::string(slots && slots->free > 0 ? "a slot came free" : "no slot came free") +
+              " after " + waited + " s");
+}
+
+void check_session_limit() {
+    const long limit = py::int_(ui_setting("max_sessions")).cast<long>();
+    if (limit > 0 && static_cast<long>(py::len(open_sessions())) >= limit) {
+        throw py::value_error(
+            "lumox_ui.max_sessions = " + std::to_string(limit) + ": this process has " +
+            std::to_string(py::len(open_sessions())) +
+            " remote session(s) open already; close one (close_driver, or driver.quit()) "
+            "before opening another, or raise the setting");
+    }
+}
+
+// POST /session once, each failure one error naming the hub.
+py::object open_session_once(const Hub &hub, py::object cls, py::object options,
+                             py::object config_class) {
     const double limit = py::float_(wait_max()).cast<double>() + kSessionMargin;
     py::object client_config = config_class(
         py::arg("remote_server_addr") = hub.url, py::arg("timeout") = limit,
@@ -115,6 +213,45 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
     }
     client_config.attr("timeout") = py::module_::import("socket").attr("getdefaulttimeout")();
     return session;
+}
+
+} // namespace
+
+void forget_remote_session(py::handle session) {
+    py::list &sessions = open_sessions();
+    for (py::ssize_t index = 0; index < static_cast<py::ssize_t>(py::len(sessions)); ++index) {
+        if (sessions[index].ptr() == session.ptr()) {
+            PySequence_DelItem(sessions.ptr(), index);
+            return;
+        }
+    }
+}
+
+py::object open_remote_session(const Hub &hub, py::object cls, py::object options,
+                               py::object config_class) {
+    check_session_limit();
+    // A full grid is waited for, not failed: slots come free as other workers finish.
+    const double deadline = monotonic() + py::float_(ui_setting("grid_wait")).cast<double>();
+    wait_for_slot(hub, deadline);
+    py::object refused = py::module_::import("selenium.common.exceptions")
+                             .attr("SessionNotCreatedException");
+    while (true) {
+        try {
+            py::object session = open_session_once(hub, cls, options, config_class);
+            open_sessions().append(session);
+            return session;
+        } catch (py::error_already_set &error) {
+            // Another worker took the slot first: the next one that comes free.
+            if (!error.matches(refused) || monotonic() >= deadline) {
+                throw;
+            }
+            py_helpers::get_logger("lumox.webdriver")
+                .info("the hub refused the session (" + to_str(error.value()) +
+                      "); trying again when a slot is free");
+            py::module_::import("time").attr("sleep")(ui_setting("wait_poll"));
+            wait_for_slot(hub, deadline);
+        }
+    }
 }
 
 } // namespace lumox::webdriver

@@ -35,4 +35,7 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
 
 inline constexpr double kSessionMargin = 30;
 
+// A remote session ended (its quit): it no longer counts against lumox_ui.max_sessions.
+void forget_remote_session(py::handle session);
+
 } // namespace lumox::webdriver

@@ -175,9 +175,11 @@ py::object session_class(const char *name, py::object base) {
             } catch (...) {
                 // Only cleans up; the error goes on unchanged.
                 remove_profile_dir(self);
+                forget_remote_session(self);
                 throw;
             }
             remove_profile_dir(self);
+            forget_remote_session(self);
         },
         "quit", py::arg("self"),
         "Ends the session, stops its driver and removes its temporary profile directory.");
