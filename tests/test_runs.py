@@ -29,12 +29,12 @@ steps:
 """
 
 
-def run_shards(pytester, parts, *extra):
+def run_shards(pytester, parts, run_id="run-1"):
     """The shards of one run, as processes side by side; their exit statuses."""
     shards = [subprocess.Popen(
         [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", f"--shard={part}/{parts}",
-         f"--share-dir={pytester.path / 'share'}", "--run-id=run-1",
-         f"--alluredir=results-{part}", "--no-notify", *extra],
+         f"--share-dir={pytester.path / 'share'}", f"--run-id={run_id}",
+         f"--alluredir={run_id}-results-{part}", "--no-notify"],
         cwd=pytester.path, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         for part in range(1, parts + 1)]
     outputs = [shard.communicate(timeout=120)[0] for shard in shards]
@@ -62,7 +62,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         pytester.makefile(".yaml", **cases)
         logins_before = httpx.get(f"{http_service}/api/logins").json()["count"]
 
-        statuses, outputs = run_shards(pytester, 4, "--store-durations")
+        statuses, outputs = run_shards(pytester, 4)
         # The login ran in one process; the others waited and took its token.
         assert httpx.get(f"{http_service}/api/logins").json()["count"] == logins_before + 1
         assert sorted(statuses) == [0, 0, 0, 1], outputs
@@ -70,7 +70,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
                    for out in outputs)
         ran = {}
         for part in range(1, 5):
-            for result in results_of(pytester.path / f"results-{part}"):
+            for result in results_of(pytester.path / f"run-1-results-{part}"):
                 ran.setdefault(result["name"], []).append((part, result["status"]))
         # Every case ran in exactly one shard; the login is in all four, run by one.
         assert sorted(ran) == ["login"] + [f"profile {n}" for n in range(1, 9)]
@@ -78,7 +78,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         assert sorted(status for _, status in ran["login"]) == ["passed"] + ["skipped"] * 3
 
         merged = subprocess.run([sys.executable, "-m", "lumox", "merge",
-                                 *(f"results-{part}" for part in range(1, 5)),
+                                 *(f"run-1-results-{part}" for part in range(1, 5)),
                                  "--into", "merged"],
                                 cwd=pytester.path, capture_output=True, text=True)
         assert merged.returncode == 0, merged.stderr
@@ -101,7 +101,17 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
                      '跳过用例数： <font color="grey">0</font>', "test_05_profile.yaml::profile 5"):
             assert line in text
 
-        # The durations the shards stored balance the next split by time.
+        # A failed run_once case counts once, in the shard that ran it, not in every one.
+        pytester.makefile(".yaml", test_00_login=LOGIN.replace("secret", "wrong"))
+        run_shards(pytester, 2, run_id="run-2")
+        subprocess.run([sys.executable, "-m", "lumox", "notify", "run-2-results-1",
+                        "run-2-results-2"], cwd=pytester.path, check=True)
+        text = [r for r in robots.requests if r["path"].startswith("/ok/qywx")][1]["json"]
+        assert ('测试失败数： <font color="orange">9</font>' in text["markdown"]["content"] and
+                '测试出错数： <font color="red">0</font>' in text["markdown"]["content"])
+
+        # The durations a run stored balance the next split by time.
+        pytester.runpytest_subprocess("-p", "no:cacheprovider", "--store-durations")
         durations = json.loads((pytester.path / ".lumox-durations.json").read_text())
         assert len(durations) == 9
         again = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--shard=2/3", "--co",
@@ -110,6 +120,9 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
                                     "durations; 1 run_once case(s) in every part"])
         bad = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--shard=5/4")
         bad.stderr.fnmatch_lines(["*--shard 5/4: the part must be from 1 to the number of parts (4)"])
+        # A share folder without a run id would hand this run the outcomes of the last one.
+        stale = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--share-dir=share")
+        stale.stderr.fnmatch_lines(["ERROR: --share-dir needs --run-id (or LUMOX_RUN_ID)*"])
     finally:
         robots.stop()
 

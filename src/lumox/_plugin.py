@@ -59,6 +59,7 @@ def pytest_configure(config):
         "it and take the variables it saved")
     config.addinivalue_line(
         "markers", "shard_group(name): keep the cases of this group in one shard")
+    _runs.check_share_folder(config)
     # Settings come from the file pytest itself uses, wherever it was found.
     _steps.follow_run_config(config)
     _steps.load_saved_variables()

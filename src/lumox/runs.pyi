@@ -13,6 +13,10 @@ def add_options(parser: pytest.Parser) -> None:
     """Adds --shard, --durations-file, --store-durations, --share-dir, --run-id,
     --run-once-timeout and --no-notify."""
 
+def check_share_folder(config: pytest.Config) -> None:
+    """Makes the run's meeting folder of run_once cases; a --share-dir without a run id is a
+    usage error."""
+
 def arrange_items(config: pytest.Config, items: list[pytest.Item]) -> None:
     """Keeps this shard's items (--shard) and puts the run_once cases first."""
 

@@ -217,7 +217,7 @@ int merge_or_notify(const std::string &command, py::object options) {
                 py::str(options.attr("into")).cast<std::string>();
     } else {
         // The notice goes out on the pool's threads; the process waits for it at exit.
-        line += "; summary sent to the configured channels";
+        line += "; summary handed to the channels that are configured";
     }
     py::print(line);
     return 0;

@@ -39,6 +39,9 @@ PYBIND11_MODULE(runs, m) {
         m.def("add_options", &add_options, py::arg("parser"),
               "Adds --shard, --durations-file, --store-durations, --share-dir, --run-id, "
               "--run-once-timeout and --no-notify.");
+        m.def("check_share_folder", &check_share_folder, py::arg("config"),
+              "Makes the run's meeting folder of run_once cases; a --share-dir without a "
+              "run id is a usage error.");
         m.def("arrange_items", &arrange_items, py::arg("config"), py::arg("items"),
               "Keeps this shard's items (--shard) and puts the run_once cases first.");
         m.def("record_duration", &record_duration, py::arg("report"),
@@ -50,7 +53,7 @@ PYBIND11_MODULE(runs, m) {
         m.def("after_report", &after_report, py::arg("report"),
               "Leaves the outcome and variables of a run_once case this process ran.");
         m.def("ran_elsewhere", &ran_elsewhere, py::arg("report"),
-              "Whether a skip report is that of a run_once case run by another process.");
+              "Whether a report is that of a run_once case run by another process.");
         m.def("summed_summaries", &summed_summaries, py::arg("summaries"),
               "The counts of several runs' summaries as one run's.");
         m.def("merge_results", &merge_results, py::arg("sources"), py::arg("into"),

@@ -65,7 +65,7 @@ py::dict summed_summaries(py::list summaries) {
         first = false;
     }
     sum["total"] = total;
-    sum["failed_cases"] = failed_cases;
+    sum["failed_cases"] = py::list(py::module_::import("builtins").attr("dict").attr("fromkeys")(failed_cases));
     sum["started"] = started;
     sum["finished"] = finished;
     sum["tims"] = core::duration_text(std::max(0.0, finished - started));

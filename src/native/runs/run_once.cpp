@@ -15,6 +15,10 @@ using py_helpers::to_str;
 
 constexpr const char *kRanElsewhere = "ran once in ";
 constexpr double kPollSeconds = 0.05;
+// How long a case waits for a run_once case that no process has taken up yet.
+constexpr double kUnclaimedGrace = 10;
+// The user property that marks a run_once case's report in a process that did not run it.
+constexpr const char *kElsewhereProperty = "lumox_ran_elsewhere";
 
 const py_helpers::Logger &log() { return py_helpers::get_logger("lumox.runs"); }
 
@@ -26,6 +30,7 @@ struct OnceState {
     std::set<std::string> owned;        // node ids this process claimed
     std::set<std::string> written;      // ... and whose outcome it wrote
     std::set<std::string> taken;        // node ids whose variables were taken
+    std::set<std::string> given_up;     // node ids waited for in vain
     py::dict before;                    // node id -> the run variables before it ran
 };
 
@@ -42,7 +47,6 @@ py::object run_folder(py::handle config) {
     if (once.resolved) {
         return once.folder;
     }
-    once.resolved = true;
     once.folder = py::none();
     py::object environ = os().attr("environ");
     py::object share = config.attr("getoption")("lumox_share_dir");
@@ -62,14 +66,21 @@ py::object run_folder(py::handle config) {
         }
     }
     if (share.is_none() || to_str(share).empty()) {
+        once.resolved = true;
         return once.folder;
     }
-    py::object folder = py::module_::import("pathlib").attr("Path")(share);
-    if (!run_id.is_none() && !to_str(run_id).empty()) {
-        folder = folder.attr("joinpath")(to_str(run_id));
+    // The outcomes of an earlier run in the same folder would be taken for this run's.
+    if (run_id.is_none() || to_str(run_id).empty()) {
+        py::object error = py::module_::import("pytest").attr("UsageError");
+        PyErr_SetString(error.ptr(), "--share-dir needs --run-id (or LUMOX_RUN_ID), one for "
+                                     "each run, such as the CI pipeline's number and attempt");
+        throw py::error_already_set();
     }
+    py::object folder = py::module_::import("pathlib").attr("Path")(share).attr("joinpath")(
+        to_str(run_id));
     folder.attr("mkdir")(py::arg("parents") = true, py::arg("exist_ok") = true);
     once.folder = folder;
+    once.resolved = true;
     return once.folder;
 }
 
@@ -110,14 +121,25 @@ double timeout_of(py::handle config) {
 }
 
 // The outcome another process wrote for `nodeid`, waited for up to the time-out; None when
-// it did not come.
-py::object wait_for_outcome(py::handle config, py::handle folder, const std::string &nodeid) {
+// it did not come. A case nobody has claimed within `unclaimed_grace` seconds may be one
+// this very process runs later (a worker given a whole file): then it is not waited for.
+py::object wait_for_outcome(py::handle config, py::handle folder, const std::string &nodeid,
+                            double unclaimed_grace) {
+    OnceState &once = state();
+    if (once.given_up.count(nodeid) != 0) {
+        return py::none(); // one wait for a case is enough
+    }
     py::object path = folder.attr("joinpath")(key_of(nodeid) + ".json");
+    py::object claim_path = folder.attr("joinpath")(key_of(nodeid) + ".claim");
     py::object time = py::module_::import("time");
-    const double deadline = time.attr("monotonic")().cast<double>() + timeout_of(config);
+    const double started = time.attr("monotonic")().cast<double>();
+    const double deadline = started + timeout_of(config);
     bool said = false;
     while (!path.attr("is_file")().cast<bool>()) {
-        if (time.attr("monotonic")().cast<double>() > deadline) {
+        const double now = time.attr("monotonic")().cast<double>();
+        if (now > deadline ||
+            (now > started + unclaimed_grace && !claim_path.attr("exists")().cast<bool>())) {
+            once.given_up.insert(nodeid);
             return py::none();
         }
         if (!said) {
@@ -156,11 +178,11 @@ void wait_for_all(py::handle item, py::handle folder) {
         if (once.owned.count(nodeid) != 0) {
             continue;
         }
-        py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid);
+        py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid,
+                                              kUnclaimedGrace);
         if (outcome.is_none()) {
-            log().warning("run_once: " + nodeid + " did not finish within " +
-                          to_str(py::float_(timeout_of(item.attr("config")))) +
-                          " s; the cases go on without its variables");
+            log().warning("run_once: " + nodeid + " did not finish (or no process took it "
+                          "up) in time; the cases go on without its variables");
             continue;
         }
         take_variables(nodeid, outcome);
@@ -187,6 +209,8 @@ void add_once_options(py::handle parser) {
         py::arg("help") = "how long a process waits for a run_once case run by another "
                           "(default 600)");
 }
+
+void check_share_folder(py::handle config) { run_folder(config); }
 
 void put_once_first(py::list items) {
     py::list first;
@@ -224,8 +248,11 @@ void before_case(py::handle item) {
         log().info("run_once: " + nodeid + " runs here, " + who());
         return;
     }
-    py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid);
+    // Claimed by another process: its outcome is worth the whole wait.
+    py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid,
+                                          timeout_of(item.attr("config")));
     if (outcome.is_none()) {
+        item.attr("user_properties").attr("append")(py::make_tuple(kElsewhereProperty, "?"));
         fail_case("run_once: " + nodeid + " was claimed by another process, which did not "
                   "finish it within " + to_str(py::float_(timeout_of(item.attr("config")))) +
                   " s (--run-once-timeout)");
@@ -233,6 +260,8 @@ void before_case(py::handle item) {
     take_variables(nodeid, outcome);
     const std::string by = to_str(outcome["by"]);
     const std::string result = to_str(outcome["outcome"]);
+    // Counted once, by the process that ran it.
+    item.attr("user_properties").attr("append")(py::make_tuple(kElsewhereProperty, by));
     if (result == "passed" || result == "skipped") {
         py::module_::import("pytest").attr("skip")(kRanElsewhere + by + ": " + result);
     }
@@ -292,15 +321,14 @@ void after_report(py::handle report) {
 }
 
 bool ran_elsewhere(py::handle report) {
-    if (to_str(report.attr("outcome")) != "skipped") {
-        return false;
+    for (py::handle property : py::getattr(report, "user_properties", py::list())) {
+        if (PyTuple_Check(property.ptr()) && py::len(property) == 2 &&
+            to_str(py::tuple(py::reinterpret_borrow<py::object>(property))[0]) ==
+                kElsewhereProperty) {
+            return true;
+        }
     }
-    py::object longrepr = report.attr("longrepr");
-    if (!PyTuple_Check(longrepr.ptr()) || py::len(longrepr) < 3) {
-        return false;
-    }
-    const std::string reason = to_str(py::tuple(longrepr)[2]);
-    return reason.find(kRanElsewhere) != std::string::npos;
+    return false;
 }
 
 } // namespace lumox::runs

@@ -18,6 +18,10 @@ namespace py = pybind11;
 
 void add_once_options(py::handle parser);
 
+// Works out (and makes) the run's meeting folder when the run starts: a --share-dir without
+// a run id is a usage error before any case runs.
+void check_share_folder(py::handle config);
+
 // run_once cases first: they run before the cases that need what they save.
 void put_once_first(py::list items);
 
@@ -28,7 +32,8 @@ void before_case(py::handle item);
 // At each report of a case this process claimed: its outcome and variables for the others.
 void after_report(py::handle report);
 
-// Whether a skip report is that of a run_once case that ran in another process.
+// Whether a report is that of a run_once case that ran in another process (skipped, or
+// failed with that process's failure): that process counts it.
 bool ran_elsewhere(py::handle report);
 
 } // namespace lumox::runs

@@ -240,9 +240,9 @@ void store_durations(py::handle config) {
     py::object os = py::module_::import("os");
     py::object lock = os.attr("open")(to_str(path) + ".lock",
                                       os.attr("O_CREAT").cast<int>() | os.attr("O_WRONLY").cast<int>());
-    py::object fcntl = py::module_::import("fcntl");
-    fcntl.attr("flock")(lock, fcntl.attr("LOCK_EX"));
     try {
+        py::object fcntl = py::module_::import("fcntl");
+        fcntl.attr("flock")(lock, fcntl.attr("LOCK_EX"));
         py::dict merged = read_durations(config);
         for (auto [nodeid, seconds] : run_durations()) {
             merged[nodeid] = py::module_::import("builtins").attr("round")(seconds, 4);

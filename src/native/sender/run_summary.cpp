@@ -68,7 +68,7 @@ void gather_collection(py::object node) {
     node.attr("config").attr("stash")[collection_key()] = output[kWorkerOutputKey];
 }
 
-// Skips of run_once cases that ran in another process of the run: that one counts them.
+// Reports of run_once cases that ran in another process of the run: that one counts them.
 bool ran_elsewhere(py::handle report) {
     return truthy(import("lumox.runs").attr("ran_elsewhere")(report));
 }
@@ -87,22 +87,29 @@ py::dict run_counters(py::object reporter) {
         collected = reporter.attr("_numcollected").cast<py::ssize_t>();
         deselected = reported(stats, "deselected");
     }
-    py::ssize_t elsewhere = 0;
-    for (py::handle report : stats.attr("get")("skipped", py::list())) {
-        elsewhere += ran_elsewhere(report) ? 1 : 0;
+    // Run_once cases another process ran are that process's to count.
+    py::set elsewhere;
+    py::dict counted;
+    py::list failed_cases;
+    for (const char *category : {"passed", "failed", "error", "skipped"}) {
+        py::ssize_t count = 0;
+        for (py::handle report : stats.attr("get")(category, py::list())) {
+            if (ran_elsewhere(report)) {
+                elsewhere.add(py::getattr(report, "nodeid", py::str("?")));
+                continue;
+            }
+            ++count;
+            if (std::string(category) == "failed" || std::string(category) == "error") {
+                failed_cases.append(py::getattr(report, "nodeid", py::str("?")));
+            }
+        }
+        counted[category] = count;
     }
     py::dict data;
     data["total"] = collected;
-    data["select"] = collected - deselected - elsewhere;
+    data["select"] = collected - deselected - static_cast<py::ssize_t>(py::len(elsewhere));
     for (const char *category : {"passed", "failed", "error", "skipped"}) {
-        data[category] = reported(stats, category);
-    }
-    data["skipped"] = data["skipped"].cast<py::ssize_t>() - elsewhere;
-    py::list failed_cases;
-    for (const char *category : {"failed", "error"}) {
-        for (py::handle report : stats.attr("get")(category, py::list())) {
-            failed_cases.append(py::getattr(report, "nodeid", py::str("?")));
-        }
+        data[category] = counted[category];
     }
     // A case that failed and also erred at teardown is named once.
     data["failed_cases"] = py::list(import("builtins").attr("dict").attr("fromkeys")(failed_cases));

@@ -140,11 +140,15 @@ std::optional<Slots> hub_slots(const Hub &hub) {
 
 double monotonic() { return py::module_::import("time").attr("monotonic")().cast<double>(); }
 
-// Waits, up to `deadline`, for the hub to tell a free slot.
-void wait_for_slot(const Hub &hub, double deadline) {
+// Waits, up to `deadline`, for the hub to tell a free slot; whether it tells slots at all
+// (a grid).
+bool wait_for_slot(const Hub &hub, double deadline) {
     std::optional<Slots> slots = hub_slots(hub);
-    if (!slots || slots->free > 0 || slots->all == 0) {
-        return;
+    if (!slots || slots->all == 0) {
+        return false;
+    }
+    if (slots->free > 0) {
+        return true;
     }
     const double started = monotonic();
     py_helpers::get_logger("lumox.webdriver")
@@ -160,6 +164,7 @@ void wait_for_slot(const Hub &hub, double deadline) {
     py_helpers::get_logger("lumox.webdriver")
         .info(std::string(slots && slots->free > 0 ? "a slot came free" : "no slot came free") +
               " after " + waited + " s");
+    return true;
 }
 
 void check_session_limit() {
@@ -232,7 +237,9 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
     check_session_limit();
     // A full grid is waited for, not failed: slots come free as other workers finish.
     const double deadline = monotonic() + py::float_(ui_setting("grid_wait")).cast<double>();
-    wait_for_slot(hub, deadline);
+    // Only a grid's refusal may be for want of a slot: an Appium server or a single driver
+    // refuses for what the session asked, which no wait mends.
+    const bool grid = !hub.app && deadline > monotonic() && wait_for_slot(hub, deadline);
     py::object refused = py::module_::import("selenium.common.exceptions")
                              .attr("SessionNotCreatedException");
     while (true) {
@@ -242,7 +249,7 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
             return session;
         } catch (py::error_already_set &error) {
             // Another worker took the slot first: the next one that comes free.
-            if (!error.matches(refused) || monotonic() >= deadline) {
+            if (!grid || !error.matches(refused) || monotonic() >= deadline) {
                 throw;
             }
             py_helpers::get_logger("lumox.webdriver")
