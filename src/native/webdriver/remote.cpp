@@ -1,5 +1,6 @@
 #include "remote.hpp"
 
+#include "core/ascii_text.hpp"
 #include "core/notice_text.hpp"
 #include "native/common/errors.hpp"
 #include "native/common/pylog.hpp"
@@ -95,10 +96,10 @@ struct Slots {
     long all = 0;
 };
 
-// The slots of a Selenium Grid 4 hub as its /status tells them (a slot without a session
-// on a node that is up is free); nothing from a hub that tells no slots (a single driver,
-// an Appium server), or does not answer.
-std::optional<Slots> hub_slots(const Hub &hub) {
+// The slots of a Selenium Grid 4 hub for `browser` as its /status tells them (a slot of
+// that browser without a session on a node that is up is free); nothing from a hub that
+// tells no slots (a single driver, an Appium server), or does not answer.
+std::optional<Slots> hub_slots(const Hub &hub, const std::string &browser) {
     py::object status;
     try {
         py::object answer = py::module_::import("urllib.request")
@@ -129,6 +130,15 @@ std::optional<Slots> hub_slots(const Hub &hub) {
             continue;
         }
         for (py::handle slot : node_slots) {
+            if (!browser.empty() && PyDict_Check(slot.ptr())) {
+                py::object stereotype = slot.attr("get")("stereotype");
+                py::object name = PyDict_Check(stereotype.ptr())
+                                      ? stereotype.attr("get")("browserName")
+                                      : py::object(py::none());
+                if (!name.is_none() && !core::equals_ignoring_case(to_str(name), browser)) {
+                    continue; // a slot of another browser
+                }
+            }
             ++slots.all;
             if (up && PyDict_Check(slot.ptr()) && py::object(slot.attr("get")("session")).is_none()) {
                 ++slots.free;
@@ -142,8 +152,8 @@ double monotonic() { return py::module_::import("time").attr("monotonic")().cast
 
 // Waits, up to `deadline`, for the hub to tell a free slot; whether it tells slots at all
 // (a grid).
-bool wait_for_slot(const Hub &hub, double deadline) {
-    std::optional<Slots> slots = hub_slots(hub);
+bool wait_for_slot(const Hub &hub, double deadline, const std::string &browser) {
+    std::optional<Slots> slots = hub_slots(hub, browser);
     if (!slots || slots->all == 0) {
         return false;
     }
@@ -157,7 +167,7 @@ bool wait_for_slot(const Hub &hub, double deadline) {
               std::to_string(slots->all) + " free)");
     while (slots && slots->free == 0 && monotonic() < deadline) {
         py::module_::import("time").attr("sleep")(ui_setting("wait_poll"));
-        slots = hub_slots(hub);
+        slots = hub_slots(hub, browser);
     }
     char waited[32];
     std::snprintf(waited, sizeof waited, "%.1f", monotonic() - started);
@@ -239,7 +249,15 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
     const double deadline = monotonic() + py::float_(ui_setting("grid_wait")).cast<double>();
     // Only a grid's refusal may be for want of a slot: an Appium server or a single driver
     // refuses for what the session asked, which no wait mends.
-    const bool grid = !hub.app && deadline > monotonic() && wait_for_slot(hub, deadline);
+    std::string browser;
+    if (!hub.app) {
+        py::object capabilities = py::getattr(options, "capabilities", py::none());
+        if (PyDict_Check(capabilities.ptr()) && capabilities.contains("browserName")) {
+            browser = to_str(capabilities["browserName"]);
+        }
+    }
+    const bool grid =
+        !hub.app && deadline > monotonic() && wait_for_slot(hub, deadline, browser);
     py::object refused = py::module_::import("selenium.common.exceptions")
                              .attr("SessionNotCreatedException");
     while (true) {
@@ -256,7 +274,7 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
                 .info("the hub refused the session (" + to_str(error.value()) +
                       "); trying again when a slot is free");
             py::module_::import("time").attr("sleep")(ui_setting("wait_poll"));
-            wait_for_slot(hub, deadline);
+            wait_for_slot(hub, deadline, browser);
         }
     }
 }
