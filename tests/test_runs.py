@@ -11,6 +11,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 import httpx
 
 from notify_endpoints import Robots
+from test_cmd import ALLURE
 from test_workbooks import HEADER, write_workbook
 
 LOGIN = """
@@ -53,6 +54,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
             [pytest]
             [lumox]
             qywx_url = {robots.base}/ok/qywx
+            allure_path = {ALLURE}
             [lumox_api]
             base_url = {http_service}
             """), encoding="utf-8")
@@ -101,6 +103,15 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         assert all((pytester.path / "merged" / a["source"]).is_file() for a in found)
         (web,) = [r for r in results if r["name"] == "web"]
         assert any(a["type"] == "image/png" for a in attachments(web))
+        # One HTML report of the whole run, the screenshot in it.
+        built = subprocess.run([sys.executable, "-m", "lumox", "report", "--alluredir=merged"],
+                               cwd=pytester.path, capture_output=True, text=True)
+        assert built.returncode == 0, built.stdout + built.stderr
+        shown = [json.loads(p.read_text(encoding="utf-8"))
+                 for p in (pytester.path / "report" / "data" / "test-cases").glob("*.json")]
+        assert {c["name"] for c in shown} == set(ran)
+        (web,) = [c for c in shown if c["name"] == "web"]
+        assert any(a["type"] == "image/png" for a in attachments(web["testStage"]))
 
         notified = subprocess.run([sys.executable, "-m", "lumox", "notify", "merged"],
                                   cwd=pytester.path, capture_output=True, text=True)
