@@ -1,7 +1,14 @@
 """Records the report steps that allure is told about, through allure's own plug-in manager."""
 
+import json
+
 import allure_commons
 import pytest
+
+
+def written_results(folder):
+    """The test results allure-pytest wrote into `folder`, read."""
+    return [json.loads(path.read_text(encoding="utf-8")) for path in folder.glob("*-result.json")]
 
 
 class StepRecorder:

@@ -11,6 +11,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 import httpx
 
 from notify_endpoints import Robots
+from report_steps import written_results
 from test_cmd import ALLURE
 from test_workbooks import HEADER, write_workbook
 
@@ -43,10 +44,6 @@ def run_shards(pytester, parts, run_id="run-1"):
     return [shard.returncode for shard in shards], outputs
 
 
-def results_of(folder):
-    return [json.loads(path.read_text(encoding="utf-8")) for path in folder.glob("*-result.json")]
-
-
 def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, http_service):
     robots = Robots()
     try:
@@ -77,7 +74,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
                    for out in outputs)
         ran = {}
         for part in range(1, 5):
-            for result in results_of(pytester.path / f"run-1-results-{part}"):
+            for result in written_results(pytester.path / f"run-1-results-{part}"):
                 ran.setdefault(result["name"], []).append((part, result["status"]))
         # Every case ran in exactly one shard; the login is in all four, run by one.
         assert sorted(ran) == ["login"] + [f"profile {n}" for n in range(1, 9)] + ["web"]
@@ -90,7 +87,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
                                 cwd=pytester.path, capture_output=True, text=True)
         assert merged.returncode == 0, merged.stderr
         assert "4 folder(s), 10 case(s) run: 8 passed, 2 failed" in merged.stdout
-        results = results_of(pytester.path / "merged")
+        results = written_results(pytester.path / "merged")
         assert len(results) == 13  # 8 profiles, the browser case, the login four times
         # Each result's attachments (the HTTP exchange of every step) came along.
         def attachments(step):

@@ -13,6 +13,7 @@ from lumox import settings, steps
 from lumox.responses import validator
 from lumox.templates import env_globals
 from open_files import open_paths
+from report_steps import written_results
 from test_workbooks import write_workbook
 
 @pytest.fixture
@@ -407,8 +408,7 @@ class TestYamlSuites:
         out = result.stdout.str()
         assert "case 'bad retry', step 1: retry.times must be 1 or more, got int 0" in out
         assert "expected to match 'done', got 'pending'" in out  # no retry: fails at once
-        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
-                                          for p in (pytester.path / "allure").glob("*-result.json"))}
+        results = {r["name"]: r for r in written_results(pytester.path / "allure")}
         tries = results["poll until done"]["steps"][0]["steps"]
         # Each try a step of its own; the step's own check runs once, on the answer that held.
         assert [t["name"] for t in tries] == [f"第{n}次尝试" for n in (1, 2, 3, 4)] + ["验证响应"]
@@ -463,8 +463,7 @@ class TestYamlSuites:
                         "flow 'pong', step 1)",
                         "case 'bad data': broken.csv: row 3: 3 values for 2 columns (a, b)"):
             assert problem in out
-        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
-                                          for p in (pytester.path / "allure").glob("*-result.json"))}
+        results = {r["name"]: r for r in written_results(pytester.path / "allure")}
         call = results["as alice"]["steps"][0]
         # The flow's steps nest in the calling step, the flow it calls in turn in its own.
         assert call["name"] == "1 use login"

@@ -10,7 +10,6 @@ import ast
 import datetime
 import gc
 import io
-import json
 import shutil
 import sys
 import textwrap
@@ -23,7 +22,7 @@ from openpyxl.worksheet.datavalidation import DataValidation
 
 from lumox import settings, steps, templates, workbooks
 from lumox.actlib import KeyWord
-from report_steps import report_steps  # noqa: F401  (fixture)
+from report_steps import report_steps, written_results  # noqa: F401  (fixture)
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
@@ -560,8 +559,7 @@ class TestRealKeywords:
                         "sheet 'bottom', row 3: retry repeats the 5 rows above it, but only 1 "
                         "step rows stand above it\n"):
             assert problem in out
-        results = {r["name"]: r for r in (json.loads(p.read_text(encoding="utf-8"))
-                                          for p in (api_suite.path / "allure").glob("*-result.json"))}
+        results = {r["name"]: r for r in written_results(api_suite.path / "allure")}
         retry = results["poll"]["steps"][0]
         # Each try nests the rows it ran; the case that passed only on a later try is flaky.
         assert retry["name"] == "4 重试"

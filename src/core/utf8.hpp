@@ -2,9 +2,24 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace lumox::core {
+
+// `text` cut to at most `limit` bytes followed by "...", never inside a character (a cut
+// character would make the text no UTF-8, which Python refuses to take); `text` itself
+// when it is short enough.
+inline std::string cut_utf8(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return std::string(text);
+    }
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(text.substr(0, cut)) + "...";
+}
 
 // Decodes the UTF-8 character starting at text[i] (i < text.size()) into `cp` and returns
 // its length in bytes. A byte that does not start a complete sequence counts as one

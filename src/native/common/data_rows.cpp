@@ -1,6 +1,7 @@
 #include "data_rows.hpp"
 
 #include "core/ascii_text.hpp"
+#include "core/utf8.hpp"
 #include "pylog.hpp"
 
 #include <map>
@@ -43,17 +44,6 @@ py::object csv_value(const std::string &text) {
     return py::str(text);
 }
 
-// `text` cut to `limit` bytes and "...", never inside a character.
-std::string cut_text(std::string text, std::size_t limit) {
-    if (text.size() <= limit) {
-        return text;
-    }
-    std::size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return text.substr(0, cut) + "...";
-}
 
 // The readable part of a value for an id: scalars as text, cut short.
 std::string id_part(py::handle value) {
@@ -67,7 +57,7 @@ std::string id_part(py::handle value) {
             c = ' ';
         }
     }
-    return cut_text(text, kIdPartLength);
+    return lumox::core::cut_utf8(text, kIdPartLength);
 }
 
 std::string row_id(const py::dict &values, std::size_t number) {
@@ -212,7 +202,7 @@ std::string describe_data_row(py::handle values, const std::string &origin) {
     std::string shown;
     for (auto [column, value] : py::reinterpret_borrow<py::dict>(values)) {
         const std::string name = to_str(column);
-        const std::string text = is_secret_name(name) ? "'***'" : cut_text(to_repr(value), 80);
+        const std::string text = is_secret_name(name) ? "'***'" : lumox::core::cut_utf8(to_repr(value), 80);
         shown += (shown.empty() ? "" : ", ") + name + "=" + text;
     }
     return "data: " + origin + " (" + shown + ")";

@@ -1,5 +1,7 @@
 #include "retry.hpp"
 
+#include "core/utf8.hpp"
+
 namespace lumox::py_helpers {
 
 namespace {
@@ -65,13 +67,7 @@ RetryPlan retry_plan(py::handle section) {
 
 std::string try_outcome(long long attempt, py::error_already_set &error) {
     std::string text = to_str(error.value());
-    if (text.size() > kOutcomeLength) {
-        std::size_t cut = kOutcomeLength;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-            --cut; // never inside a character
-        }
-        text = text.substr(0, cut) + "...";
-    }
+    text = core::cut_utf8(text, kOutcomeLength);
     return "try " + std::to_string(attempt) + ": " +
            to_str(py::type::handle_of(error.value()).attr("__name__")) + ": " + text;
 }

@@ -1,5 +1,7 @@
 #include "step_runner.hpp"
 
+#include "core/utf8.hpp"
+
 #include "native/common/http_attachments.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/retry.hpp"
@@ -92,10 +94,7 @@ void send_request(py::handle item, py::handle section) {
 // A value as a report step parameter shows it: its repr, cut to a readable length.
 py::str shown(py::handle value) {
     constexpr std::size_t kShown = 300;
-    std::string text = py_helpers::to_repr(value);
-    if (text.size() > kShown) {
-        text = text.substr(0, kShown) + "...";
-    }
+    const std::string text = core::cut_utf8(py_helpers::to_repr(value), kShown);
     return py::str(text);
 }
 

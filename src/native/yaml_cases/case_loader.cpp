@@ -5,6 +5,7 @@
 #include "flows.hpp"
 
 #include "core/suggestions.hpp"
+#include "core/utf8.hpp"
 #include "core/yaml_hints.hpp"
 #include "native/common/broken_files.hpp"
 #include "native/common/pylog.hpp"
@@ -466,10 +467,7 @@ std::string describe_value(py::handle value) {
         }
         text = "(nested too deep to show)";
     }
-    if (text.size() > described_text_limit) {
-        text = text.substr(0, described_text_limit) + "...";
-    }
-    return kind + " " + text;
+    return kind + " " + lumox::core::cut_utf8(text, described_text_limit);
 }
 
 LoadedFile load_cases(py::handle file_node) {
