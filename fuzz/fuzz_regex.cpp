@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             check(groups.size() == (regex.group_count() == 0 ? 1 : regex.group_count()),
                   "an entry of find_all has the wrong number of texts");
             for (const auto &group : groups) {
-                check(text.find(group) != std::string_view::npos, "a match is not part of the text");
+                check(text.find(group) != std::string_view::npos,
+                      "a match is not part of the text");
                 // Matches of valid UTF-8 text are whole characters.
                 check(lumox::fuzz::is_strict_utf8(group) || !lumox::fuzz::is_strict_utf8(text),
                       "a match of valid UTF-8 text splits a character");

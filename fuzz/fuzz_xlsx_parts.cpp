@@ -20,7 +20,8 @@ void check_rows(const std::vector<xlsx::SheetRow> &rows) {
             check(cell.column > last_column, "cells out of column order");
             check(cell.column <= 26 * 26 * 26 + 26 * 26 + 26, "a column past ZZZ");
             check(is_strict_utf8(cell.text), "a cell text Python cannot take");
-            check(cell.kind != xlsx::CellKind::empty || cell.text.empty(), "an empty cell with text");
+            check(cell.kind != xlsx::CellKind::empty || cell.text.empty(),
+                  "an empty cell with text");
             last_column = cell.column;
         }
     }

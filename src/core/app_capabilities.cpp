@@ -9,10 +9,17 @@ namespace lumox::core {
 namespace {
 
 // The capabilities of the W3C WebDriver standard, which carry no vendor prefix.
-constexpr std::array<std::string_view, 11> kStandardCapabilities = {
-    "acceptInsecureCerts", "browserName", "browserVersion", "pageLoadStrategy",
-    "platformName", "proxy", "setWindowRect", "strictFileInteractability",
-    "timeouts", "unhandledPromptBehavior", "webSocketUrl"};
+constexpr std::array<std::string_view, 11> kStandardCapabilities = {"acceptInsecureCerts",
+                                                                    "browserName",
+                                                                    "browserVersion",
+                                                                    "pageLoadStrategy",
+                                                                    "platformName",
+                                                                    "proxy",
+                                                                    "setWindowRect",
+                                                                    "strictFileInteractability",
+                                                                    "timeouts",
+                                                                    "unhandledPromptBehavior",
+                                                                    "webSocketUrl"};
 
 } // namespace
 

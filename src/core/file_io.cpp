@@ -20,7 +20,7 @@ namespace {
 
 // Closes the descriptor on every path out of a scope.
 class Descriptor {
-  public:
+public:
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
@@ -39,7 +39,7 @@ class Descriptor {
         return result == 0 ? 0 : errno;
     }
 
-  private:
+private:
     int fd_;
 };
 
@@ -58,7 +58,7 @@ std::string name_of(const std::string &path) {
 
 // A symbolic link is replaced through the file it points to, so the link survives.
 std::string resolve_link(const std::string &path) {
-    struct stat info {};
+    struct stat info{};
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) != nullptr) {
@@ -143,8 +143,8 @@ FileLock::FileLock(const std::string &path, std::chrono::milliseconds timeout,
         if (result == 0) {
             // The previous holder may have removed the lock file after we opened it; a
             // lock on a removed file excludes nobody, so only the file at the path counts.
-            struct stat held {};
-            struct stat named {};
+            struct stat held{};
+            struct stat named{};
             if (::fstat(file.get(), &held) != 0) {
                 throw FileError(errno, path);
             }
@@ -244,7 +244,7 @@ void write_file_atomically(const std::string &path, std::string_view content) {
         throw FileError(error_number, path);
     };
 
-    struct stat existing {};
+    struct stat existing{};
     if (::stat(target.c_str(), &existing) == 0) {
         ::fchmod(file.get(), existing.st_mode & 07777);
     }

@@ -13,24 +13,24 @@ namespace lumox::core {
 
 // A failed system call on `path`; `error_number()` is the errno value.
 class FileError : public std::runtime_error {
-  public:
+public:
     FileError(int error_number, const std::string &path);
     int error_number() const { return error_number_; }
     const std::string &path() const { return path_; }
 
-  private:
+private:
     int error_number_;
     std::string path_;
 };
 
 // The lock on a file was held by someone else for longer than the caller would wait.
 class LockTimeout : public std::runtime_error {
-  public:
+public:
     LockTimeout(const std::string &path, const std::string &lock_path,
                 std::chrono::milliseconds waited);
     const std::string &path() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -42,7 +42,7 @@ class LockTimeout : public std::runtime_error {
 // (it may throw to give up, for example on an interrupt). A failed system call throws
 // FileError naming `path`. A process that dies holding the lock releases it.
 class FileLock {
-  public:
+public:
     FileLock(const std::string &path, std::chrono::milliseconds timeout,
              const std::function<void()> &between_tries = {});
     FileLock(const FileLock &) = delete;
@@ -50,7 +50,7 @@ class FileLock {
     ~FileLock();
     const std::string &lock_path() const { return lock_path_; }
 
-  private:
+private:
     std::string lock_path_;
     int fd_ = -1;
 };

@@ -16,12 +16,12 @@ namespace lumox::core {
 
 // A line the reader cannot understand; `line()` is 1-based.
 class IniError : public std::runtime_error {
-  public:
+public:
     IniError(int line, const std::string &problem);
     int line() const { return line_; }
     const std::string &problem() const { return problem_; }
 
-  private:
+private:
     int line_;
     std::string problem_;
 };
@@ -33,7 +33,7 @@ struct IniEntry {
 };
 
 class IniDocument {
-  public:
+public:
     // Entries of `section` in order of first appearance, or nullptr when it is absent.
     // Section names are case-sensitive.
     const std::vector<IniEntry> *section(std::string_view name) const;
@@ -41,7 +41,7 @@ class IniDocument {
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     std::vector<std::string> section_names() const;
 
-  private:
+private:
     friend IniDocument parse_ini(std::string_view text);
     std::vector<std::pair<std::string, std::vector<IniEntry>>> sections_;
 };

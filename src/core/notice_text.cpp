@@ -109,23 +109,28 @@ std::vector<MarkupPiece> markup_pieces(std::string_view markup) {
         constexpr std::string_view open = "<font color=\"";
         if (markup.substr(i, open.size()) == open) {
             const std::size_t colour_end = markup.find("\">", i + open.size());
-            const std::size_t close =
-                colour_end == std::string_view::npos ? colour_end : markup.find("</font>", colour_end);
+            const std::size_t close = colour_end == std::string_view::npos
+                                          ? colour_end
+                                          : markup.find("</font>", colour_end);
             if (close != std::string_view::npos) {
                 flush();
-                pieces.push_back({MarkupPiece::Kind::coloured,
-                                  std::string(markup.substr(colour_end + 2, close - colour_end - 2)),
-                                  std::string(markup.substr(i + open.size(), colour_end - i - open.size()))});
+                pieces.push_back(
+                    {MarkupPiece::Kind::coloured,
+                     std::string(markup.substr(colour_end + 2, close - colour_end - 2)),
+                     std::string(markup.substr(i + open.size(), colour_end - i - open.size()))});
                 i = close + 7;
                 continue;
             }
         }
         if (markup[i] == '[') {
             const std::size_t middle = markup.find("](", i);
-            const std::size_t end = middle == std::string_view::npos ? middle : markup.find(')', middle);
-            if (end != std::string_view::npos && markup.substr(i, middle - i).find('\n') == std::string_view::npos) {
+            const std::size_t end =
+                middle == std::string_view::npos ? middle : markup.find(')', middle);
+            if (end != std::string_view::npos &&
+                markup.substr(i, middle - i).find('\n') == std::string_view::npos) {
                 flush();
-                pieces.push_back({MarkupPiece::Kind::link, std::string(markup.substr(i + 1, middle - i - 1)),
+                pieces.push_back({MarkupPiece::Kind::link,
+                                  std::string(markup.substr(i + 1, middle - i - 1)),
                                   std::string(markup.substr(middle + 2, end - middle - 2))});
                 i = end + 1;
                 continue;
@@ -141,12 +146,23 @@ std::string html_escaped(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\n': out += "<br>\n"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\n':
+            out += "<br>\n";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -173,10 +189,12 @@ std::string html_notice_text(std::string_view markup) {
             html += html_escaped(piece.text);
             break;
         case MarkupPiece::Kind::coloured:
-            html += "<b style=\"color: " + html_escaped(piece.extra) + "\">" + html_escaped(piece.text) + "</b>";
+            html += "<b style=\"color: " + html_escaped(piece.extra) + "\">" +
+                    html_escaped(piece.text) + "</b>";
             break;
         case MarkupPiece::Kind::link:
-            html += "<a href=\"" + html_escaped(piece.extra) + "\">" + html_escaped(piece.text) + "</a>";
+            html += "<a href=\"" + html_escaped(piece.extra) + "\">" + html_escaped(piece.text) +
+                    "</a>";
             break;
         }
     }

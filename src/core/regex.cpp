@@ -34,7 +34,8 @@ std::string shown_pattern(std::string_view pattern) {
 // The start of the character after `offset` (a continuation byte is never a start).
 std::size_t next_char_start(std::string_view subject, std::size_t offset) {
     ++offset;
-    while (offset < subject.size() && (static_cast<unsigned char>(subject[offset]) & 0xC0) == 0x80) {
+    while (offset < subject.size() &&
+           (static_cast<unsigned char>(subject[offset]) & 0xC0) == 0x80) {
         ++offset;
     }
     return offset;
@@ -93,8 +94,8 @@ Regex::Regex(std::string_view pattern, RegexLimits limits)
     if (compiled_->code == nullptr) {
         PCRE2_UCHAR message[256];
         pcre2_get_error_message(error, message, sizeof message);
-        throw RegexSyntaxError(reinterpret_cast<const char *>(message) + std::string(" at position ") +
-                               std::to_string(error_offset));
+        throw RegexSyntaxError(reinterpret_cast<const char *>(message) +
+                               std::string(" at position ") + std::to_string(error_offset));
     }
     compiled_->context = pcre2_match_context_create(nullptr);
     pcre2_set_match_limit(compiled_->context, limits_.steps);
@@ -132,8 +133,8 @@ struct MatchData {
 
 // Runs one attempt; true on a match, false on none, RegexLimitError when PCRE2 gave up.
 bool regex_attempt(const std::string &pattern, const RegexLimits &limits, pcre2_code *code,
-                    pcre2_match_context *context, std::string_view subject, std::size_t offset,
-                    std::uint32_t options, pcre2_match_data *data) {
+                   pcre2_match_context *context, std::string_view subject, std::size_t offset,
+                   std::uint32_t options, pcre2_match_data *data) {
     const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
                                offset, options, data, context);
     if (rc >= 0) {
@@ -150,8 +151,8 @@ bool regex_attempt(const std::string &pattern, const RegexLimits &limits, pcre2_
         pcre2_get_error_message(rc, message, sizeof message);
         why = "gave up: " + std::string(reinterpret_cast<const char *>(message));
     }
-    throw RegexLimitError("regular expression " + shown_pattern(pattern) + " " + why + " on a text of " +
-                          std::to_string(subject.size()) +
+    throw RegexLimitError("regular expression " + shown_pattern(pattern) + " " + why +
+                          " on a text of " + std::to_string(subject.size()) +
                           " bytes; nested repeats such as (a+)+ or (a*)*b backtrack without end, "
                           "write the repeat once (a+)");
 }
@@ -160,7 +161,8 @@ bool regex_attempt(const std::string &pattern, const RegexLimits &limits, pcre2_
 
 bool Regex::search(std::string_view subject) const {
     MatchData match(compiled_->code);
-    return regex_attempt(pattern_, limits_, compiled_->code, compiled_->context, subject, 0, 0, match.data);
+    return regex_attempt(pattern_, limits_, compiled_->code, compiled_->context, subject, 0, 0,
+                         match.data);
 }
 
 std::vector<std::vector<std::string>> Regex::find_all(std::string_view subject) const {
@@ -171,8 +173,8 @@ std::vector<std::vector<std::string>> Regex::find_all(std::string_view subject) 
     std::size_t offset = 0;
     std::uint32_t options = 0;
     while (offset <= subject.size()) {
-        if (!regex_attempt(pattern_, limits_, compiled_->code, compiled_->context, subject, offset, options,
-                     match.data)) {
+        if (!regex_attempt(pattern_, limits_, compiled_->code, compiled_->context, subject, offset,
+                           options, match.data)) {
             if (options == 0) {
                 break;
             }
@@ -197,10 +199,11 @@ std::vector<std::vector<std::string>> Regex::find_all(std::string_view subject) 
         options = end == vector[0] ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : 0;
         offset = end;
         if (std::chrono::steady_clock::now() > deadline) {
-            throw RegexLimitError("regular expression " + shown_pattern(pattern_) + " gave up after " +
-                                  std::to_string(limits_.deadline.count()) + " ms with " +
-                                  std::to_string(found.size()) + " matches in a text of " +
-                                  std::to_string(subject.size()) + " bytes");
+            throw RegexLimitError("regular expression " + shown_pattern(pattern_) +
+                                  " gave up after " + std::to_string(limits_.deadline.count()) +
+                                  " ms with " + std::to_string(found.size()) +
+                                  " matches in a text of " + std::to_string(subject.size()) +
+                                  " bytes");
         }
     }
     return found;

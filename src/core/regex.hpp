@@ -32,7 +32,7 @@ struct RegexLimits {
 };
 
 class Regex {
-  public:
+public:
     // Throws RegexSyntaxError. Python-only escapes (\Z, \UXXXXXXXX) are translated first.
     explicit Regex(std::string_view pattern, RegexLimits limits = {});
     ~Regex();
@@ -52,7 +52,7 @@ class Regex {
     // for a group that took no part).
     std::vector<std::vector<std::string>> find_all(std::string_view subject) const;
 
-  private:
+private:
     struct Compiled;
     std::string pattern_;
     RegexLimits limits_;

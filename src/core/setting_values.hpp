@@ -10,7 +10,7 @@
 namespace lumox::core {
 
 class SettingValueError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

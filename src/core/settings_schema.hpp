@@ -41,8 +41,8 @@ inline constexpr std::string_view kSettingGroups[] = {"lumox", "lumox_api", "lum
 // `SSL` sent the password in the clear: now it is read as ssl, and a typo is an error.
 inline constexpr std::string_view kPlainSmtp[] = {"plain", "none", "no", "off", "false"};
 
-inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox", "edge",
-                                                    "android", "ios"};
+inline constexpr std::string_view kDriverKinds[] = {"chrome", "chromium", "firefox",
+                                                    "edge",   "android",  "ios"};
 inline constexpr std::string_view kKeywordLibraries[] = {"all", "api", "web", "app"};
 
 std::span<const SettingSpec> setting_specs();

@@ -39,8 +39,8 @@ bool is_near_miss(std::string_view word, std::string_view name) {
     }
     const std::size_t allowed = name.size() <= 4 ? 1 : 2;
     // Lengths far apart cannot be close; skips the table for most pairs.
-    const std::size_t gap = word.size() > name.size() ? word.size() - name.size()
-                                                      : name.size() - word.size();
+    const std::size_t gap =
+        word.size() > name.size() ? word.size() - name.size() : name.size() - word.size();
     return gap <= allowed && edit_distance(word, name) <= allowed;
 }
 

@@ -40,7 +40,8 @@ const std::string &required(const XmlReader &xml, std::string_view name) {
 
 // A whole number of at most 9 digits, as a cell's style or a row number is written.
 std::uint32_t small_number(std::string_view text, const char *what) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
         unsupported(std::string("a ") + what + " that is not a plain number: " + std::string(text));
     }
     std::uint32_t value = 0;
@@ -86,7 +87,8 @@ std::string_view folder_of(std::string_view path) {
 // Calls `on_child` at the start of each child element of the element the reader stands on,
 // up to that element's end; `on_child` reads or skips the child. Text between the children
 // is passed over.
-template <typename F> void for_each_child(XmlReader &xml, F &&on_child) {
+template <typename F>
+void for_each_child(XmlReader &xml, F &&on_child) {
     const std::size_t depth = xml.depth();
     while (true) {
         const Event event = xml.next();
@@ -232,7 +234,9 @@ PackageParts read_content_types(std::string_view text) {
     }
     // The manifest names parts from the package root ("/xl/workbook.xml"); the archive
     // holds them without the slash.
-    auto member = [](const std::string &part_name) { return part_name.substr(part_name.empty() ? 0 : 1); };
+    auto member = [](const std::string &part_name) {
+        return part_name.substr(part_name.empty() ? 0 : 1);
+    };
     PackageParts parts;
     for (std::string_view type : workbook_types) {
         if (auto found = first_part_of_type.find(type); found != first_part_of_type.end()) {
@@ -243,7 +247,8 @@ PackageParts read_content_types(std::string_view text) {
     if (parts.workbook.empty()) {
         unsupported("no workbook part named in the manifest");
     }
-    if (auto found = first_part_of_type.find(shared_strings_type); found != first_part_of_type.end()) {
+    if (auto found = first_part_of_type.find(shared_strings_type);
+        found != first_part_of_type.end()) {
         parts.shared_strings = member(found->second);
     }
     return parts;
@@ -252,7 +257,8 @@ PackageParts read_content_types(std::string_view text) {
 std::string relationships_part_of(std::string_view part) {
     const std::string_view folder = folder_of(part);
     const std::string_view file = part.substr(folder.empty() ? 0 : folder.size() + 1);
-    return (folder.empty() ? "" : std::string(folder) + "/") + "_rels/" + std::string(file) + ".rels";
+    return (folder.empty() ? "" : std::string(folder) + "/") + "_rels/" + std::string(file) +
+           ".rels";
 }
 
 std::vector<Relationship> read_relationships(std::string_view text, std::string_view rels_part) {
@@ -271,8 +277,9 @@ std::vector<Relationship> read_relationships(std::string_view text, std::string_
             if (relationship.target.starts_with("/")) {
                 relationship.target.erase(0, 1);
             } else {
-                const std::string joined =
-                    parent.empty() ? relationship.target : std::string(parent) + "/" + relationship.target;
+                const std::string joined = parent.empty()
+                                               ? relationship.target
+                                               : std::string(parent) + "/" + relationship.target;
                 relationship.target = normalised_path(joined);
             }
         }
@@ -359,7 +366,8 @@ std::vector<std::string> read_shared_strings(std::string_view text) {
         }
         std::string item = string_item_text(xml);
         // openpyxl drops the escape prefix of a written "_x005F_" sequence.
-        for (std::size_t at = item.find("x005F_"); at != std::string::npos; at = item.find("x005F_", at)) {
+        for (std::size_t at = item.find("x005F_"); at != std::string::npos;
+             at = item.find("x005F_", at)) {
             item.erase(at, 6);
         }
         strings.push_back(std::move(item));

@@ -69,7 +69,7 @@ struct SheetCell {
 };
 
 struct SheetRow {
-    std::uint32_t number = 0; // 1-based
+    std::uint32_t number = 0;     // 1-based
     std::vector<SheetCell> cells; // in column order
 };
 

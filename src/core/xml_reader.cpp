@@ -255,8 +255,8 @@ XmlReader::Event XmlReader::read_tag() {
 
 std::string_view XmlReader::read_name() {
     const std::size_t start = pos_;
-    while (pos_ < xml_.size() && std::string_view(" \t\r\n/>=\"'<&").find(xml_[pos_]) ==
-                                     std::string_view::npos) {
+    while (pos_ < xml_.size() &&
+           std::string_view(" \t\r\n/>=\"'<&").find(xml_[pos_]) == std::string_view::npos) {
         ++pos_;
     }
     const std::string_view name = xml_.substr(start, pos_ - start);

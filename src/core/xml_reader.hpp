@@ -17,7 +17,7 @@
 namespace lumox::core {
 
 class XmlUnsupported : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -27,7 +27,7 @@ struct XmlAttribute {
 };
 
 class XmlReader {
-  public:
+public:
     enum class Event { start, end, text, done };
 
     // `root` is the local name the document element must have, unprefixed, in the default
@@ -52,7 +52,7 @@ class XmlReader {
     // After a start event: the element's text, which must hold no child element.
     std::string text_only_content();
 
-  private:
+private:
     void read_declaration();
     Event read_tag();
     void read_attributes();

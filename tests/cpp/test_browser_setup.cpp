@@ -25,7 +25,7 @@ TEST(BrowserKindTest, NamesAreCaseAndBlankInsensitive) {
 }
 
 class ProgramLookupTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/lumox-browser-setup-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);

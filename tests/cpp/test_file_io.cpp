@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class FileIo : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/lumox-file-io-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -44,7 +44,7 @@ TEST_F(FileIo, WritesReplacesAndReadsBack) {
     ::chmod(path.c_str(), 0640);
     write_file_atomically(path, std::string("b: \xE4\xB8\xAD\n"));
     EXPECT_EQ(read_file_if_exists(path), "b: \xE4\xB8\xAD\n");
-    struct stat info {};
+    struct stat info{};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u); // the replacement keeps the permissions
     EXPECT_EQ(entries(), 1u);               // no temporary file left behind

@@ -25,7 +25,8 @@ TEST(HttpAttachmentText, SecretsAreMaskedAndTheRestShownAsSent) {
 
 TEST(HttpAttachmentText, BodiesAreCutAtACharacterAndBinaryIsDescribed) {
     HttpMessageText response{"HTTP/1.1 200 OK", {}, "苹果苹果"}; // 12 bytes
-    EXPECT_EQ(http_message_text(response, 7), "HTTP/1.1 200 OK\n\n苹果\n... (6 more bytes not shown)\n");
+    EXPECT_EQ(http_message_text(response, 7),
+              "HTTP/1.1 200 OK\n\n苹果\n... (6 more bytes not shown)\n");
     response.body = std::string("\x89PNG\r\n\x1a\n", 8);
     EXPECT_EQ(http_message_text(response), "HTTP/1.1 200 OK\n\n(8 bytes of binary data)\n");
     response.body.clear();

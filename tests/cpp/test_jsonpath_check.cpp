@@ -5,9 +5,9 @@
 using lumox::core::jsonpath_problem;
 
 TEST(JsonPathCheckTest, WellFormedPathsPass) {
-    for (const char *path : {"$", "$.token", "$..id", "$.items[0].name", "$.items[*]",
-                             "$.items[?(@.price > 10)].name", "$['a]b'].c", "$.x[-1:]",
-                             "$[\"quoted (\"]"}) {
+    for (const char *path :
+         {"$", "$.token", "$..id", "$.items[0].name", "$.items[*]", "$.items[?(@.price > 10)].name",
+          "$['a]b'].c", "$.x[-1:]", "$[\"quoted (\"]"}) {
         EXPECT_EQ(jsonpath_problem(path), "") << path;
     }
 }

@@ -40,8 +40,9 @@ TEST(LocatorGrammar, ValueStrategyAndIndexWithDefaults) {
                                lumox::core::kLocatorEscape, lumox::core::kLocatorEscapeTarget,
                                &ignored);
     EXPECT_EQ(ignored, ";;what\\;;ever");
-    lumox::core::split_locator("a;;NAME;;3", lumox::core::kLocatorSplit, lumox::core::kLocatorEscape,
-                               lumox::core::kLocatorEscapeTarget, &ignored);
+    lumox::core::split_locator("a;;NAME;;3", lumox::core::kLocatorSplit,
+                               lumox::core::kLocatorEscape, lumox::core::kLocatorEscapeTarget,
+                               &ignored);
     EXPECT_EQ(ignored, "");
     // An empty expression is still a value (the server decides what it finds).
     expect_locator("", "", "xpath", 0);

@@ -33,14 +33,16 @@ TEST(NoticeText, ReportLinkSigningInputAndDuration) {
 // The summary named no failed case and had no way to the report.
 TEST(NoticeText, ResultDetailsNameFailedCasesAndTheReport) {
     EXPECT_EQ(result_details({}, 10, ""), "");
-    EXPECT_EQ(result_details({"a.yaml::x", "b.xlsx::y", "c"}, 2, "http://r/"),
-              "\n\n失败用例：\n- a.yaml::x\n- b.xlsx::y\n- 另有 1 个\n\n测试报告：[点击这里](http://r/)");
+    EXPECT_EQ(
+        result_details({"a.yaml::x", "b.xlsx::y", "c"}, 2, "http://r/"),
+        "\n\n失败用例：\n- a.yaml::x\n- b.xlsx::y\n- 另有 1 个\n\n测试报告：[点击这里](http://r/)");
 }
 
 // E-mail carried the robots' <font> tags and Markdown links as they are.
 TEST(NoticeText, EmailShowsTheMarkupAsTextAndAsHtml) {
-    const std::string markup = "数： <font color=\"green\">3</font> a<b & [点击这里](http://r/?a=1&b)查看"
-                               "\n[not a link";
+    const std::string markup =
+        "数： <font color=\"green\">3</font> a<b & [点击这里](http://r/?a=1&b)查看"
+        "\n[not a link";
     EXPECT_EQ(plain_notice_text(markup), "数： 3 a<b & 点击这里: http://r/?a=1&b查看\n[not a link");
     EXPECT_EQ(html_notice_text(markup),
               "<html><body><p>数： <b style=\"color: green\">3</b> a&lt;b &amp; <a "

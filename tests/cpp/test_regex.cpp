@@ -34,14 +34,15 @@ TEST(Regex, PythonSpellingsAndSyntaxErrors) {
     EXPECT_EQ(lumox::core::pcre_pattern_of(R"(a\Z\u00e9\U0001F600\\Z)"),
               R"(a\z\x{00e9}\x{0001F600}\\Z)");
     EXPECT_TRUE(Regex(R"(ok\Z)").search("ok"));
-    EXPECT_FALSE(Regex(R"(ok\Z)").search("ok\n")); // Python's \Z: the very end only
+    EXPECT_FALSE(Regex(R"(ok\Z)").search("ok\n"));   // Python's \Z: the very end only
     EXPECT_TRUE(Regex(R"(^\w+$)").search("名字_1")); // \w is Unicode, as in Python
     EXPECT_TRUE(Regex(R"((?P<word>ab)(?P=word))").search("xabab"));
     try {
         Regex("a(b");
         FAIL() << "an unclosed group compiled";
     } catch (const RegexSyntaxError &error) {
-        EXPECT_NE(std::string(error.what()).find("at position 3"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("at position 3"), std::string::npos)
+            << error.what();
     }
 }
 

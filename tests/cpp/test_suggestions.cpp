@@ -11,15 +11,21 @@ TEST(SuggestionsTest, TyposTestersMakeAreNearMisses) {
     EXPECT_EQ(edit_distance("requets", "request"), 1u); // swapped neighbours: one edit
     EXPECT_EQ(edit_distance("", "abc"), 3u);
     EXPECT_EQ(edit_distance("kitten", "sitting"), 3u);
-    for (auto [word, name] : {std::pair{"reponse", "response"}, {"requets", "request"},
-                              {"extarct", "extract"}, {"mark", "marks"},
-                              {"test_nmae", "test_name"}, {"send_htp", "send_http"},
+    for (auto [word, name] : {std::pair{"reponse", "response"},
+                              {"requets", "request"},
+                              {"extarct", "extract"},
+                              {"mark", "marks"},
+                              {"test_nmae", "test_name"},
+                              {"send_htp", "send_http"},
                               {"mok", "mock"}}) {
         EXPECT_TRUE(is_near_miss(word, name)) << word;
     }
     // Other plug-ins' own keys, exact names and far-off words are not.
-    for (auto [word, name] : {std::pair{"sql", "mock"}, {"response", "response"},
-                              {"wait", "validate"}, {"mk", "mock"}, {"", "mock"}}) {
+    for (auto [word, name] : {std::pair{"sql", "mock"},
+                              {"response", "response"},
+                              {"wait", "validate"},
+                              {"mk", "mock"},
+                              {"", "mock"}}) {
         EXPECT_FALSE(is_near_miss(word, name)) << word;
     }
 }

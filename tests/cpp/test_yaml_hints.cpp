@@ -17,8 +17,8 @@ TEST(YamlMistakeHint, NamesTheCommonMistakesOnly) {
               "hint: line 2 has 'method:GET' with no blank after ':', so YAML reads it as one "
               "text; write 'method: GET'");
     // An address is no glued key; the generic advice stands.
-    EXPECT_EQ(yaml_mistake_hint("mapping values are not allowed here",
-                                "url: http://x/a: b\n", 0).rfind("hint: a value holding ': '", 0),
+    EXPECT_EQ(yaml_mistake_hint("mapping values are not allowed here", "url: http://x/a: b\n", 0)
+                  .rfind("hint: a value holding ': '", 0),
               0u);
     EXPECT_EQ(yaml_mistake_hint("found unhashable key", "a: {[1]: 2}\n", 0), "");
     EXPECT_EQ(yaml_mistake_hint("anything else", "a\n", 0), "");

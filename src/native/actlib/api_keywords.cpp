@@ -145,8 +145,8 @@ py::object default_ssl_context() {
     };
     static Cached *cached = new Cached(); // process lifetime: never torn down at exit
     py::object environ = py::module_::import("os").attr("environ");
-    py::object environment = py::make_tuple(environ.attr("get")("SSL_CERT_FILE"),
-                                            environ.attr("get")("SSL_CERT_DIR"));
+    py::object environment =
+        py::make_tuple(environ.attr("get")("SSL_CERT_FILE"), environ.attr("get")("SSL_CERT_DIR"));
     if (!cached->context || !environment.equal(cached->environment)) {
         cached->context = httpx().attr("create_ssl_context")();
         cached->environment = environment;
@@ -247,9 +247,9 @@ std::optional<long long> match_index(py::handle given) {
         }
     }
     if (!PyLong_Check(number.ptr()) || PyBool_Check(number.ptr())) {
-        py_helpers::raise_error(PyExc_ValueError,
-                                "save_jsonpath: index must be a whole number such as 0 or -1, not " +
-                                    py_helpers::to_repr(given));
+        py_helpers::raise_error(
+            PyExc_ValueError, "save_jsonpath: index must be a whole number such as 0 or -1, not " +
+                                  py_helpers::to_repr(given));
     }
     return number.cast<long long>();
 }
@@ -284,10 +284,11 @@ void save_jsonpath(const KeywordArgs &call) {
     // One match as it is: a token saved so is sent as the text itself, not as ["tok"].
     const long long count = py::isinstance<py::list>(matches) ? py::len(matches) : 0;
     if (*index >= count || *index < -count) {
-        py_helpers::raise_error(
-            PyExc_IndexError, "save_jsonpath: index " + std::to_string(*index) + " is past the " +
-                                  std::to_string(count) + " match(es) of " +
-                                  py_helpers::to_repr(call["value"]) + " (indexes start at 0, -1 is the last)");
+        py_helpers::raise_error(PyExc_IndexError, "save_jsonpath: index " + std::to_string(*index) +
+                                                      " is past the " + std::to_string(count) +
+                                                      " match(es) of " +
+                                                      py_helpers::to_repr(call["value"]) +
+                                                      " (indexes start at 0, -1 is the last)");
     }
     call.self.attr("set_vars")(call["var_name"], matches[py::int_(*index)]);
 }
@@ -308,8 +309,7 @@ void add_keywords(py::module_ &module, py::dict ns) {
                 {.name = "new_client",
                  .title = "启动接口客户端",
                  .summary = "启动接口客户端",
-                 .params = {{"timeout", Kind::seconds, "请求默认超时时间",
-                             kDefaultClientTimeout}},
+                 .params = {{"timeout", Kind::seconds, "请求默认超时时间", kDefaultClientTimeout}},
                  .body = new_client});
     add_keyword(module, ns,
                 {.name = "set_baseurl",
@@ -347,16 +347,16 @@ void add_keywords(py::module_ &module, py::dict ns) {
                      py::object cookies = httpx().attr("Cookies")(call["cookies"]);
                      call.self.attr("client").attr("cookies") = cookies;
                  }});
-    add_keyword(module, ns,
-                {.name = "set_params",
-                 .title = "设置通用查询参数",
-                 .summary = "设置通用查询参数，所有请求共享",
-                 .params = {{"params", Kind::json_value,
-                             "json格式的查询参数（位于URL中的GET参数）"}},
-                 .body = [](const KeywordArgs &call) {
-                     py::object params = httpx().attr("QueryParams")(call["params"]);
-                     call.self.attr("client").attr("params") = params;
-                 }});
+    add_keyword(
+        module, ns,
+        {.name = "set_params",
+         .title = "设置通用查询参数",
+         .summary = "设置通用查询参数，所有请求共享",
+         .params = {{"params", Kind::json_value, "json格式的查询参数（位于URL中的GET参数）"}},
+         .body = [](const KeywordArgs &call) {
+             py::object params = httpx().attr("QueryParams")(call["params"]);
+             call.self.attr("client").attr("params") = params;
+         }});
     add_keyword(module, ns,
                 {.name = "set_json",
                  .title = "设置json参数",
@@ -381,36 +381,34 @@ void add_keywords(py::module_ &module, py::dict ns) {
                 {.name = "add_header",
                  .title = "添加请求头",
                  .summary = "添加一个请求头，只对本次请求有效",
-                 .params = {{"key", Kind::text, "请求头key"},
-                             {"value", Kind::any, "请求头value"}},
+                 .params = {{"key", Kind::text, "请求头key"}, {"value", Kind::any, "请求头value"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "headers", true); }});
     add_keyword(module, ns,
                 {.name = "add_cookie",
                  .title = "添加Cookie",
                  .summary = "添加一个Cookie，只对本次请求有效",
-                 .params = {{"key", Kind::text, "Cookie名"},
-                             {"value", Kind::any, "Cookie值"}},
+                 .params = {{"key", Kind::text, "Cookie名"}, {"value", Kind::any, "Cookie值"}},
                  .body = [](const KeywordArgs &call) { set_record_entry(call, "cookies", true); }});
-    add_keyword(module, ns,
-                {.name = "add_query",
-                 .title = "添加通用查询参数",
-                 .summary = "添加一个查询参数，只对本次请求有效",
-                 .params = {{"key", Kind::text, "查询参数key"},
-                             {"value", Kind::any, "查询参数value"}},
-                 .body = [](const KeywordArgs &call) { set_record_entry(call, "params"); }});
-    add_keyword(module, ns,
-                {.name = "add_form",
-                 .title = "添加表单参数",
-                 .summary = "添加一个表单参数，只对本次请求有效，不可与set_json同时使用",
-                 .params = {{"key", Kind::text, "表单参字段名"},
-                             {"value", Kind::any, "表单参数值"}},
-                 .body = [](const KeywordArgs &call) { set_record_entry(call, "data"); }});
+    add_keyword(
+        module, ns,
+        {.name = "add_query",
+         .title = "添加通用查询参数",
+         .summary = "添加一个查询参数，只对本次请求有效",
+         .params = {{"key", Kind::text, "查询参数key"}, {"value", Kind::any, "查询参数value"}},
+         .body = [](const KeywordArgs &call) { set_record_entry(call, "params"); }});
+    add_keyword(
+        module, ns,
+        {.name = "add_form",
+         .title = "添加表单参数",
+         .summary = "添加一个表单参数，只对本次请求有效，不可与set_json同时使用",
+         .params = {{"key", Kind::text, "表单参字段名"}, {"value", Kind::any, "表单参数值"}},
+         .body = [](const KeywordArgs &call) { set_record_entry(call, "data"); }});
     add_keyword(module, ns,
                 {.name = "add_file",
                  .title = "添加文件上传参数",
                  .summary = "添加一个文件上传参数，只对本次请求有效，文件在请求发送后关闭",
                  .params = {{"key", Kind::text, "文件上传字段名"},
-                             {"value", Kind::file_path, "文件的绝对路径"}},
+                            {"value", Kind::file_path, "文件的绝对路径"}},
                  .body = [](const KeywordArgs &call) {
                      // Opened first: a path that cannot be opened fails here and changes
                      // nothing.
@@ -423,8 +421,7 @@ void add_keywords(py::module_ &module, py::dict ns) {
                 {.name = "send_http",
                  .title = "发送接口请求",
                  .summary = "发送接口请求，自动使用set_*参数及add_*参数",
-                 .params = {{"method", Kind::text, "请求方法"},
-                             {"url", Kind::text, "接口地址"}},
+                 .params = {{"method", Kind::text, "请求方法"}, {"url", Kind::text, "接口地址"}},
                  .body = send_http});
     add_keyword(module, ns,
                 {.name = "save_code",
@@ -460,14 +457,14 @@ void add_keywords(py::module_ &module, py::dict ns) {
                  .title = "保存[响应值]",
                  .summary = "根据JsonPath，从响应正文中筛选数据进行保存",
                  .params = {{"var_name", Kind::var_name, "要保存的变量名"},
-                             {"value", Kind::text,
-                              "JsonPath表达式，如 $.data.token；"
-                              "保存全部匹配结果的json列表，没有匹配时保存false"},
-                             // whole numbers, also 1.0 and "-1": read by match_index
-                             {"index", Kind::any,
-                              "可选，第几个匹配结果（从 0 开始，-1 为最后一个）；"
-                              "给出时只保存这一个值本身，如 token 文本",
-                              py::none()}},
+                            {"value", Kind::text,
+                             "JsonPath表达式，如 $.data.token；"
+                             "保存全部匹配结果的json列表，没有匹配时保存false"},
+                            // whole numbers, also 1.0 and "-1": read by match_index
+                            {"index", Kind::any,
+                             "可选，第几个匹配结果（从 0 开始，-1 为最后一个）；"
+                             "给出时只保存这一个值本身，如 token 文本",
+                             py::none()}},
                  .body = save_jsonpath});
 }
 
@@ -507,12 +504,10 @@ py::object define_api_keyword(py::module_ &module, py::object base_keyword) {
                  py::none(), py::none(),
                  "The request under construction; a new empty MockRequest (which forgets the last "
                  "response) when none is being built.");
-    ns["client"] =
-        property(py::cpp_function(&client, py::name("client"), py::arg("self")),
-                 py::cpp_function(&set_client, py::name("client"), py::arg("self"),
-                                  py::arg("value")),
-                 py::none(),
-                 "The HTTP client of key_new_client, built when first used.");
+    ns["client"] = property(
+        py::cpp_function(&client, py::name("client"), py::arg("self")),
+        py::cpp_function(&set_client, py::name("client"), py::arg("self"), py::arg("value")),
+        py::none(), "The HTTP client of key_new_client, built when first used.");
     ns["current_response"] =
         property(py::cpp_function(&current_response, py::name("current_response"), py::arg("self")),
                  py::none(), py::none(),

@@ -178,8 +178,7 @@ void ac_new_swipe(const KeywordArgs &call) {
 void ac_touch_down(const KeywordArgs &call) {
     actlib_log().info("新的动作：线下指针x=" + to_str(call["x"]) + ", y=" + to_str(call["y"]));
     py::object pointer = pending_pointer(call);
-    pointer.attr("move_to_location")(call["x"],
-                                     call["y"]);
+    pointer.attr("move_to_location")(call["x"], call["y"]);
     pointer.attr("pointer_down")();
 }
 
@@ -192,8 +191,7 @@ void ac_ele_down(const KeywordArgs &call) {
 
 void ac_touch_move(const KeywordArgs &call) {
     actlib_log().info("新的动作：移动指针 x=" + to_str(call["x"]) + ", y=" + to_str(call["y"]));
-    pending_pointer(call).attr("move_to_location")(call["x"],
-                                                   call["y"]);
+    pending_pointer(call).attr("move_to_location")(call["x"], call["y"]);
 }
 
 void ac_ele_move(const KeywordArgs &call) {
@@ -227,8 +225,8 @@ void shake(const KeywordArgs &call) {
 constexpr const char *kElementDoc = "元素的定位器字符串，具体格式请参考关键字：show";
 
 // The parameters of a gesture between two points, and how long it lasts.
-std::vector<KeywordParam> swipe_params(const char *start_x, const char *start_y,
-                                       const char *end_x, const char *end_y, const char *times) {
+std::vector<KeywordParam> swipe_params(const char *start_x, const char *start_y, const char *end_x,
+                                       const char *end_y, const char *times) {
     return {{"start_x", Kind::integer, start_x},
             {"start_y", Kind::integer, start_y},
             {"end_x", Kind::integer, end_x},
@@ -247,13 +245,13 @@ void add_device_keywords(py::module_ &module, py::dict ns) {
                  .params = {{"activity_name", Kind::text, "Activity名"},
                             {"package_name", Kind::text, "包名，默认为当前包", py::none()}},
                  .body = activity});
-    add_keyword(module, ns,
-                {.name = "context",
-                 .title = "切换上下文",
-                 .summary = "切换上下文（适用于Appium）",
-                 .params = {{"context_name", Kind::text, "上下文的名字，默认值：NATIVE_APP",
-                             "NATIVE_APP"}},
-                 .body = context});
+    add_keyword(
+        module, ns,
+        {.name = "context",
+         .title = "切换上下文",
+         .summary = "切换上下文（适用于Appium）",
+         .params = {{"context_name", Kind::text, "上下文的名字，默认值：NATIVE_APP", "NATIVE_APP"}},
+         .body = context});
     add_keyword(module, ns,
                 {.name = "press",
                  .title = "长按元素",

@@ -31,9 +31,7 @@ py::object chain_for(py::handle driver) {
     return py::module_::import("lumox.actlib_utils").attr("MyActionChains")(driver);
 }
 
-std::string element_named(const KeywordArgs &call) {
-    return "element " + to_str(call["locator"]);
-}
+std::string element_named(const KeywordArgs &call) { return "element " + to_str(call["locator"]); }
 
 // ---- forms -------------------------------------------------------------------------------
 
@@ -68,8 +66,8 @@ return {multiple: select.multiple, chosen: chosen.map(function (o) {
 )JS";
 
 [[noreturn]] void select_failed(const KeywordArgs &call, const char *keyword, py::handle answer) {
-    std::string message = std::string(keyword) + ": " + element_named(call) + " " +
-                          to_str(answer["error"]);
+    std::string message =
+        std::string(keyword) + ": " + element_named(call) + " " + to_str(answer["error"]);
     if (answer.contains("options")) {
         message += "; its options: " + to_str(py::str(", ").attr("join")(answer["options"]));
     }
@@ -93,11 +91,11 @@ void select_option(const KeywordArgs &call) {
 
 void save_selected(const KeywordArgs &call) {
     const std::string by = one_of(call, "save_selected", "by", {"label", "value", "index"});
-    py::object answer = on_fresh_element(
-        [&] { return find(call, call["locator"]); },
-        [&](py::object element) {
-            return driver_of(call).attr("execute_script")(kSelectedScript, element);
-        });
+    py::object answer = on_fresh_element([&] { return find(call, call["locator"]); },
+                                         [&](py::object element) {
+                                             return driver_of(call).attr("execute_script")(
+                                                 kSelectedScript, element);
+                                         });
     if (answer.contains("error")) {
         select_failed(call, "save_selected", answer);
     }
@@ -107,8 +105,8 @@ void save_selected(const KeywordArgs &call) {
     }
     // One value for a single select, the list of them for a multiple one.
     py::object saved = truthy(answer["multiple"]) ? py::object(values)
-                       : values.empty()          ? py::object(py::none())
-                                                 : py::object(values[0]);
+                       : values.empty()           ? py::object(py::none())
+                                                  : py::object(values[0]);
     call.self.attr("set_vars")(call["var_name"], saved);
 }
 
@@ -122,9 +120,9 @@ void set_checked(const KeywordArgs &call, bool wanted, const char *keyword) {
             return;
         }
         if (!wanted && to_str(py::str(element.attr("get_attribute")("type"))) == "radio") {
-            raise_error(PyExc_AssertionError,
-                        "uncheck: " + element_named(call) + " is a radio button: it is "
-                        "unchecked by checking another of its group");
+            raise_error(PyExc_AssertionError, "uncheck: " + element_named(call) +
+                                                  " is a radio button: it is "
+                                                  "unchecked by checking another of its group");
         }
         element.attr("click")();
         if (truthy(element.attr("is_selected")()) != wanted) {
@@ -187,14 +185,14 @@ py::int_ pixels(const KeywordArgs &call, const char *name) {
 // or "" when the word is no key name.
 std::string key_member(const std::string &written) {
     static const std::vector<std::pair<const char *, const char *>> names = {
-        {"enter", "ENTER"},       {"return", "RETURN"},     {"tab", "TAB"},
-        {"esc", "ESCAPE"},        {"escape", "ESCAPE"},     {"backspace", "BACKSPACE"},
-        {"delete", "DELETE"},     {"del", "DELETE"},        {"space", "SPACE"},
-        {"up", "ARROW_UP"},       {"down", "ARROW_DOWN"},   {"left", "ARROW_LEFT"},
-        {"right", "ARROW_RIGHT"}, {"home", "HOME"},         {"end", "END"},
+        {"enter", "ENTER"},       {"return", "RETURN"},      {"tab", "TAB"},
+        {"esc", "ESCAPE"},        {"escape", "ESCAPE"},      {"backspace", "BACKSPACE"},
+        {"delete", "DELETE"},     {"del", "DELETE"},         {"space", "SPACE"},
+        {"up", "ARROW_UP"},       {"down", "ARROW_DOWN"},    {"left", "ARROW_LEFT"},
+        {"right", "ARROW_RIGHT"}, {"home", "HOME"},          {"end", "END"},
         {"pageup", "PAGE_UP"},    {"pagedown", "PAGE_DOWN"}, {"insert", "INSERT"},
-        {"ctrl", "CONTROL"},      {"control", "CONTROL"},   {"shift", "SHIFT"},
-        {"alt", "ALT"},           {"meta", "META"},         {"cmd", "COMMAND"},
+        {"ctrl", "CONTROL"},      {"control", "CONTROL"},    {"shift", "SHIFT"},
+        {"alt", "ALT"},           {"meta", "META"},          {"cmd", "COMMAND"},
         {"command", "COMMAND"},   {"win", "META"},
     };
     const std::string word = core::lower_ascii(written);
@@ -221,9 +219,9 @@ bool is_modifier(const std::string &member) {
 
 // One step of a key row: text typed as it stands, or keys held together (modifiers first).
 struct KeyStep {
-    std::string text;                  // typed characters, when keys is empty
-    std::vector<std::string> held;     // the modifiers' characters
-    std::string key;                   // the key pressed while they are held
+    std::string text;              // typed characters, when keys is empty
+    std::vector<std::string> held; // the modifiers' characters
+    std::string key;               // the key pressed while they are held
 };
 
 // "Ctrl+A Tab \"two words\" Enter": words are split at blanks; a word naming a key is that
@@ -320,8 +318,9 @@ void press_keys(const KeywordArgs &call) {
             }
             sequence += step.key + null;
         }
-        act_on_ready(call, "元素就绪，准备按键... ele.id=",
-                     [&](py::object element) { element.attr("send_keys")(sequence); });
+        act_on_ready(call, "元素就绪，准备按键... ele.id=", [&](py::object element) {
+            element.attr("send_keys")(sequence);
+        });
         return;
     }
     // The page: to whatever has the focus, as the keyboard would.
@@ -351,9 +350,11 @@ long long window_index(py::handle written) {
         }
     }
     const double value = number.is_none() ? -1.0 : number.cast<double>();
-    if (PyBool_Check(written.ptr()) || value < 0 || value > 1e6 || value != static_cast<long long>(value)) {
+    if (PyBool_Check(written.ptr()) || value < 0 || value > 1e6 ||
+        value != static_cast<long long>(value)) {
         raise_error(PyExc_ValueError, "switch_window: window must be an index from 0 when by is "
-                                      "index, not " + to_repr(written));
+                                      "index, not " +
+                                          to_repr(written));
     }
     return static_cast<long long>(value);
 }
@@ -399,8 +400,8 @@ void switch_window(const KeywordArgs &call) {
                 std::string value;
                 try {
                     switch_to.attr("window")(handle);
-                    value = to_str(by == "title" ? driver.attr("title")
-                                                 : driver.attr("current_url"));
+                    value =
+                        to_str(by == "title" ? driver.attr("title") : driver.attr("current_url"));
                 } catch (py::error_already_set &error) {
                     if (!window_closed(error)) {
                         throw;
@@ -430,10 +431,9 @@ void switch_window(const KeywordArgs &call) {
             }
         }
         if (monotonic_seconds() >= give_up) {
-            raise_error(PyExc_AssertionError, "switch_window: no window with the " + by + " " +
-                                                  to_repr(py::str(wanted)) + " after " +
-                                                  seconds_text(wait_seconds()) +
-                                                  " s; the windows: " + seen);
+            raise_error(PyExc_AssertionError,
+                        "switch_window: no window with the " + by + " " + to_repr(py::str(wanted)) +
+                            " after " + seconds_text(wait_seconds()) + " s; the windows: " + seen);
         }
         pause_one_poll();
     }
@@ -480,8 +480,8 @@ void save_browser_cookie(const KeywordArgs &call) {
 }
 
 py::object shell_async(const KeywordArgs &call) {
-    py::object result = driver_of(call).attr("execute_async_script")(call["scrip"],
-                                                                   call["scrip_args"]);
+    py::object result =
+        driver_of(call).attr("execute_async_script")(call["scrip"], call["scrip_args"]);
     actlib_log().info("命令执行结果:res=" + to_str(result));
     return result;
 }
@@ -490,17 +490,17 @@ py::object shell_async(const KeywordArgs &call) {
 
 void add_form_keywords(py::module_ &module, py::dict ns) {
     const py_helpers::KeywordParam locator{"locator", Kind::locator};
-    add_keyword(module, ns,
-                {.name = "select_option",
-                 .title = "选择下拉选项",
-                 .summary = "在原生下拉框（select）中选择一个选项，自动等待元素可交互；"
-                            "多选下拉框中在已选选项之外再选中它",
-                 .params = {locator,
-                            {"option", Kind::text, "选项的文字、值或序号，支持变量引用"},
-                            {"by", Kind::text,
-                             "label（按文字，默认）、value（按值）或 index（按序号，从 0 开始）",
-                             "label"}},
-                 .body = select_option});
+    add_keyword(
+        module, ns,
+        {.name = "select_option",
+         .title = "选择下拉选项",
+         .summary = "在原生下拉框（select）中选择一个选项，自动等待元素可交互；"
+                    "多选下拉框中在已选选项之外再选中它",
+         .params = {locator,
+                    {"option", Kind::text, "选项的文字、值或序号，支持变量引用"},
+                    {"by", Kind::text,
+                     "label（按文字，默认）、value（按值）或 index（按序号，从 0 开始）", "label"}},
+         .body = select_option});
     add_keyword(module, ns,
                 {.name = "save_selected",
                  .title = "保存[已选选项]",
@@ -560,11 +560,12 @@ void add_pointer_and_key_keywords(py::module_ &module, py::dict ns) {
                             {"x", Kind::number, "相对元素中心的水平偏移像素，向右为正"},
                             {"y", Kind::number, "相对元素中心的垂直偏移像素，向下为正"}},
                  .body = [](const KeywordArgs &call) {
-                     pointer_action(call, "点击指定位置", [&](py::object chain, py::object element) {
-                         chain.attr("move_to_element_with_offset")(element, pixels(call, "x"),
-                                                                   pixels(call, "y"));
-                         chain.attr("click")();
-                     });
+                     pointer_action(call, "点击指定位置",
+                                    [&](py::object chain, py::object element) {
+                                        chain.attr("move_to_element_with_offset")(
+                                            element, pixels(call, "x"), pixels(call, "y"));
+                                        chain.attr("click")();
+                                    });
                  }});
     add_keyword(module, ns,
                 {.name = "drag_to",
@@ -595,17 +596,18 @@ void add_pointer_and_key_keywords(py::module_ &module, py::dict ns) {
                          chain.attr("release")();
                      });
                  }});
-    add_keyword(module, ns,
-                {.name = "press_keys",
-                 .title = "按键",
-                 .summary = "向元素（定位器为空时向页面当前焦点）按键：按键名（Enter、Tab、Esc、"
-                            "Backspace、Delete、Space、Up、Down、Left、Right、Home、End、PageUp、"
-                            "PageDown、F1-F12）、组合键（Ctrl+A、Shift+Tab、Ctrl+Shift+K），"
-                            "其他文字原样输入，带空格的文字写在双引号中",
-                 .params = {{"locator", Kind::locator,
-                             "元素的定位器字符串（可为空），具体格式请参考关键字：show"},
-                            {"keys", Kind::text, "按键，以空格分隔，如：Ctrl+A \"new text\" Enter"}},
-                 .body = press_keys});
+    add_keyword(
+        module, ns,
+        {.name = "press_keys",
+         .title = "按键",
+         .summary = "向元素（定位器为空时向页面当前焦点）按键：按键名（Enter、Tab、Esc、"
+                    "Backspace、Delete、Space、Up、Down、Left、Right、Home、End、PageUp、"
+                    "PageDown、F1-F12）、组合键（Ctrl+A、Shift+Tab、Ctrl+Shift+K），"
+                    "其他文字原样输入，带空格的文字写在双引号中",
+         .params = {{"locator", Kind::locator,
+                     "元素的定位器字符串（可为空），具体格式请参考关键字：show"},
+                    {"keys", Kind::text, "按键，以空格分隔，如：Ctrl+A \"new text\" Enter"}},
+         .body = press_keys});
 }
 
 void add_window_keywords(py::module_ &module, py::dict ns) {
@@ -616,8 +618,8 @@ void add_window_keywords(py::module_ &module, py::dict ns) {
                  .summary = "切换到指定的窗口或标签页（等待新窗口打开）",
                  .params = {{"window", Kind::text,
                              "窗口的标题、网址（完全相同优先，其次包含）或序号（从 0 开始）"},
-                            {"by", Kind::text, "title（按标题，默认）、url（按网址）或 index（按序号）",
-                             "title"}},
+                            {"by", Kind::text,
+                             "title（按标题，默认）、url（按网址）或 index（按序号）", "title"}},
                  .body = switch_window});
     add_keyword(module, ns,
                 {.name = "new_window",

@@ -54,7 +54,8 @@ bool shown(py::handle driver, py::handle element) {
 
 // Asks `holds` every lumox_ui.wait_poll seconds until it is true (true) or `seconds` have
 // passed (false). An element the page replaced meanwhile counts as "not yet".
-template <typename F> bool holds_within(double seconds, F holds) {
+template <typename F>
+bool holds_within(double seconds, F holds) {
     const double give_up = monotonic_seconds() + seconds;
     for (;;) {
         try {
@@ -80,8 +81,7 @@ std::string text_of(py::handle element) { return to_str(element.attr("text")); }
 // A wait of one row: logs `announce` with the row's timeout, then asks `holds` until it is
 // true; when the time is up, fails with TimeoutException and failure(seconds as text).
 template <typename Holds, typename Failure>
-void wait_for(const KeywordArgs &call, const std::string &announce,
-              Holds holds, Failure failure) {
+void wait_for(const KeywordArgs &call, const std::string &announce, Holds holds, Failure failure) {
     const double seconds = row_timeout(call);
     actlib_log().info(announce + ", timeout=" + seconds_text(seconds));
     if (!holds_within(seconds, holds)) {
@@ -191,7 +191,7 @@ void should_have_value(const KeywordArgs &call) {
     py::object element = find(call, call["locator"]);
     // A field's value in a browser; in apps what the field holds is its text.
     py::object value = is_app_session(driver_of(call)) ? element.attr("text")
-                                                        : element.attr("get_attribute")("value");
+                                                       : element.attr("get_attribute")("value");
     const std::string wanted = to_str(py::str(call["value"]));
     if (value.is_none() || to_str(value) != wanted) {
         check_failed(named(call) + " has the value " + to_repr(value) + ", not " +
@@ -212,13 +212,14 @@ void should_not_exist(const KeywordArgs &call) {
 
 // wait_url and wait_title: `read` gives the page's value, `mode` is contains or equal.
 template <typename Read>
-void wait_page_value(const KeywordArgs &call, const char *keyword, const char *what,
-                     Read read) {
+void wait_page_value(const KeywordArgs &call, const char *keyword, const char *what, Read read) {
     const std::string wanted = to_str(py::str(call["text"]));
     const std::string mode = to_str(py::str(call["mode"]));
     if (mode != "contains" && mode != "equal") {
-        raise_error(PyExc_ValueError, std::string(keyword) + ": mode must be contains or equal, "
-                                                             "not " + to_repr(call["mode"]));
+        raise_error(PyExc_ValueError, std::string(keyword) +
+                                          ": mode must be contains or equal, "
+                                          "not " +
+                                          to_repr(call["mode"]));
     }
     std::string last;
     wait_for(
@@ -314,9 +315,8 @@ void add_page_wait_keywords(py::module_ &module, py::dict ns) {
                  .summary = "等待当前网址包含或等于指定内容",
                  .params = params,
                  .body = [](const KeywordArgs &call) {
-                     wait_page_value(call, "wait_url", "网址", [&] {
-                         return to_str(driver_of(call).attr("current_url"));
-                     });
+                     wait_page_value(call, "wait_url", "网址",
+                                     [&] { return to_str(driver_of(call).attr("current_url")); });
                  }});
     add_keyword(module, ns,
                 {.name = "wait_title",
@@ -324,9 +324,8 @@ void add_page_wait_keywords(py::module_ &module, py::dict ns) {
                  .summary = "等待页面标题包含或等于指定内容",
                  .params = params,
                  .body = [](const KeywordArgs &call) {
-                     wait_page_value(call, "wait_title", "标题", [&] {
-                         return to_str(driver_of(call).attr("title"));
-                     });
+                     wait_page_value(call, "wait_title", "标题",
+                                     [&] { return to_str(driver_of(call).attr("title")); });
                  }});
 }
 

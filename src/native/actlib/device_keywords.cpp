@@ -107,14 +107,13 @@ void scroll_to(const KeywordArgs &call) {
             return;
         }
         if (swipes >= most) {
-            raise_error(PyExc_AssertionError,
-                        "scroll_to: element " + to_str(locator) + " is not on screen after " +
-                            std::to_string(most) + " swipe(s) " + direction);
+            raise_error(PyExc_AssertionError, "scroll_to: element " + to_str(locator) +
+                                                  " is not on screen after " +
+                                                  std::to_string(most) + " swipe(s) " + direction);
         }
-        call.self.attr("key_swipe")(at_percent(size, "width", from_x),
-                                    at_percent(size, "height", from_y),
-                                    at_percent(size, "width", to_x),
-                                    at_percent(size, "height", to_y), 0.1);
+        call.self.attr("key_swipe")(
+            at_percent(size, "width", from_x), at_percent(size, "height", from_y),
+            at_percent(size, "width", to_x), at_percent(size, "height", to_y), 0.1);
     }
 }
 
@@ -146,11 +145,12 @@ void pull_file(const KeywordArgs &call) {
 
 void orientation(const KeywordArgs &call) {
     // No default: an empty cell is refused, not taken as one of the two.
-    const std::string wanted = core::upper_ascii(
-        core::strip_blanks(to_str(py::str(call["orientation"]))));
+    const std::string wanted =
+        core::upper_ascii(core::strip_blanks(to_str(py::str(call["orientation"]))));
     if (wanted != "PORTRAIT" && wanted != "LANDSCAPE") {
         raise_error(PyExc_ValueError, "orientation: orientation must be portrait or landscape, "
-                                      "not " + to_repr(call["orientation"]));
+                                      "not " +
+                                          to_repr(call["orientation"]));
     }
     actlib_log().info("设置屏幕方向: " + wanted);
     driver_of(call).attr("orientation") = wanted;
@@ -171,23 +171,23 @@ void add_device_action_keywords(py::module_ &module, py::dict ns) {
                      actlib_log().info("隐藏键盘");
                      mobile(call, "hideKeyboard");
                  }});
-    add_keyword(module, ns,
-                {.name = "press_keycode",
-                 .title = "按下按键码",
-                 .summary = "按下Android按键码，如 4（返回）、3（主页）、66（回车）（适用于Appium）",
-                 .params = {{"keycode", Kind::integer, "Android按键码"},
-                            {"metastate", Kind::integer, "组合键状态（可选），如 1（Shift）",
-                             py::none()}},
-                 .body = [](const KeywordArgs &call) {
-                     actlib_log().info("按键码: keycode=" + to_str(call["keycode"]) +
-                                       ", metastate=" + to_str(call["metastate"]));
-                     py::dict args;
-                     args["keycode"] = call["keycode"];
-                     if (!call["metastate"].is_none()) {
-                         args["metastate"] = call["metastate"];
-                     }
-                     mobile(call, "pressKey", args);
-                 }});
+    add_keyword(
+        module, ns,
+        {.name = "press_keycode",
+         .title = "按下按键码",
+         .summary = "按下Android按键码，如 4（返回）、3（主页）、66（回车）（适用于Appium）",
+         .params = {{"keycode", Kind::integer, "Android按键码"},
+                    {"metastate", Kind::integer, "组合键状态（可选），如 1（Shift）", py::none()}},
+         .body = [](const KeywordArgs &call) {
+             actlib_log().info("按键码: keycode=" + to_str(call["keycode"]) +
+                               ", metastate=" + to_str(call["metastate"]));
+             py::dict args;
+             args["keycode"] = call["keycode"];
+             if (!call["metastate"].is_none()) {
+                 args["metastate"] = call["metastate"];
+             }
+             mobile(call, "pressKey", args);
+         }});
     add_keyword(module, ns,
                 {.name = "scroll_to",
                  .title = "滑动到元素",

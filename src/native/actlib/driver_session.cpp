@@ -143,14 +143,13 @@ py::object ready_element(const py_helpers::KeywordArgs &call, py::handle locator
 void act_on_ready(const py_helpers::KeywordArgs &call, const std::string &announce,
                   const std::function<void(py::object)> &action) {
     py::object locator = call["locator"];
-    on_fresh_element(
-        [&] { return ready_element(call, locator); },
-        [&](py::object element) {
-            actlib_log().info(announce + py_helpers::to_str(element.attr("id")));
-            py_helpers::in_step("操作元素", py::dict(), [&] { action(element); });
-            return py::object(py::none());
-        },
-        is_app_session(driver_of(call)));
+    on_fresh_element([&] { return ready_element(call, locator); },
+                     [&](py::object element) {
+                         actlib_log().info(announce + py_helpers::to_str(element.attr("id")));
+                         py_helpers::in_step("操作元素", py::dict(), [&] { action(element); });
+                         return py::object(py::none());
+                     },
+                     is_app_session(driver_of(call)));
 }
 
 } // namespace lumox::actlib

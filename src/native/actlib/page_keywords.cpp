@@ -45,8 +45,9 @@ void screenshot(const KeywordArgs &call) {
     py::object locator = call["locator"];
     py::object png;
     if (py_helpers::truthy(locator)) {
-        png = on_fresh_element([&] { return find(call, locator); },
-                               [](py::object element) { return element.attr("screenshot_as_png"); });
+        png =
+            on_fresh_element([&] { return find(call, locator); },
+                             [](py::object element) { return element.attr("screenshot_as_png"); });
     } else {
         png = driver_of(call).attr("get_screenshot_as_png")();
     }
@@ -107,15 +108,16 @@ void add_screen_keywords(py::module_ &module, py::dict ns) {
                  .body = [](const KeywordArgs &call) {
                      save_value(call, driver_of(call).attr("get_window_size")());
                  }});
-    add_keyword(module, ns,
-                {.name = "screenshot",
-                 .title = "截图",
-                 .summary = "截取页面或指定元素的图片，附加到测试报告",
-                 .params = {{"locator", Kind::locator,
-                             "元素的定位器字符串（可选，默认截取整个页面），具体格式请参考关键字：show",
-                             ""},
-                            {"file", Kind::file_path, "同时保存到的文件路径（可选）", ""}},
-                 .body = screenshot});
+    add_keyword(
+        module, ns,
+        {.name = "screenshot",
+         .title = "截图",
+         .summary = "截取页面或指定元素的图片，附加到测试报告",
+         .params = {{"locator", Kind::locator,
+                     "元素的定位器字符串（可选，默认截取整个页面），具体格式请参考关键字：show",
+                     ""},
+                    {"file", Kind::file_path, "同时保存到的文件路径（可选）", ""}},
+         .body = screenshot});
 }
 
 } // namespace lumox::actlib

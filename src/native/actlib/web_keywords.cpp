@@ -32,7 +32,6 @@ using py_helpers::to_repr;
 using py_helpers::to_str;
 using py_helpers::truthy;
 
-
 // ---- dialogs and texts ---------------------------------------------------------------
 
 py::object current_alert(const KeywordArgs &call) {
@@ -108,9 +107,8 @@ void new_driver(const KeywordArgs &call) {
         py_helpers::raise_argument_type("key_new_driver()", "capabilities", "str", capabilities);
     }
     // A hub's password stays out of the log.
-    actlib_log().info(core::mask_secrets("启动新的设备: browser=" + to_str(browser) +
-                                             ",hub=" + to_str(hub) +
-                                             ", capabilities=" + to_str(capabilities),
+    actlib_log().info(core::mask_secrets("启动新的设备: browser=" + to_str(browser) + ",hub=" +
+                                             to_str(hub) + ", capabilities=" + to_str(capabilities),
                                          core::url_secrets(to_str(hub))));
     py::object parsed = parse_capabilities(capabilities);
     py::object driver =
@@ -177,7 +175,8 @@ void click(const KeywordArgs &call) {
 void input(const KeywordArgs &call) {
     act_on_ready(call, "元素就绪，准备输入... ele.id=", [&](py::object element) {
         if (truthy(call["clear"]) &&
-            !truthy(py::getattr(element, actlib_utils::page_scripts::kSeenEmptyAttr, py::bool_(false)))) {
+            !truthy(py::getattr(element, actlib_utils::page_scripts::kSeenEmptyAttr,
+                                py::bool_(false)))) {
             element.attr("clear")();
         }
         py::object content = call["content"];
@@ -329,10 +328,9 @@ void save_text(const KeywordArgs &call) {
 }
 
 void save_attr(const KeywordArgs &call) {
-    py::object value = on_fresh_element([&] { return find(call, call["locator"]); },
-                                        [&](py::object element) {
-                                            return element.attr("get_attribute")(call["attr_name"]);
-                                        });
+    py::object value = on_fresh_element(
+        [&] { return find(call, call["locator"]); },
+        [&](py::object element) { return element.attr("get_attribute")(call["attr_name"]); });
     call.self.attr("set_vars")(call["var_name"], value);
 }
 
@@ -349,14 +347,14 @@ void add_page_keywords(py::module_ &module, py::dict ns) {
                  .summary = "聚焦指定元素",
                  .params = {{"locator", Kind::locator}},
                  .body = touch});
-    add_keyword(module, ns,
-                {.name = "chosen",
-                 .title = "处理下拉选择",
-                 .summary = "适用于jquery-chosen的下拉选择",
-                 .params = {{"locator", Kind::locator},
-                            {"value", Kind::text, "要输入的值，支持变量引用"}},
-                 .body = chosen,
-                 .label = "关键字: "});
+    add_keyword(
+        module, ns,
+        {.name = "chosen",
+         .title = "处理下拉选择",
+         .summary = "适用于jquery-chosen的下拉选择",
+         .params = {{"locator", Kind::locator}, {"value", Kind::text, "要输入的值，支持变量引用"}},
+         .body = chosen,
+         .label = "关键字: "});
     add_keyword(module, ns,
                 {.name = "sleep",
                  .title = "强制等待",

@@ -140,8 +140,7 @@ py::object dispatch(py::object self, py::str name) {
     // One logging caller for all keywords, bound by functools.partial: making a new
     // function object on every call cost more than most keywords themselves.
     static py::object *logged_call = new py::object(py::cpp_function(
-        [](py::object keyword, const std::string &keyword_name, py::args args,
-           py::kwargs kwargs) {
+        [](py::object keyword, const std::string &keyword_name, py::args args, py::kwargs kwargs) {
             if (!kwargs.empty()) {
                 throw py::type_error("关键字【" + keyword_name +
                                      "】只接受位置参数，收到了命名参数: " +
@@ -150,8 +149,9 @@ py::object dispatch(py::object self, py::str name) {
             const bool logged = logger().info_enabled();
             if (logged) {
                 // Credentials given to set_headers, add_cookie, ... are masked as in reports.
-                logger().info("正在执行关键字: 【" + keyword_name + "】" +
-                              to_repr(py_helpers::masked_keyword_args(py::str(keyword_name), args)));
+                logger().info(
+                    "正在执行关键字: 【" + keyword_name + "】" +
+                    to_repr(py_helpers::masked_keyword_args(py::str(keyword_name), args)));
             }
             py::object result = keyword(*args);
             if (logged) {
@@ -160,8 +160,7 @@ py::object dispatch(py::object self, py::str name) {
             return result;
         },
         py::name("keyword_call")));
-    static py::object *partial =
-        new py::object(py::module_::import("functools").attr("partial"));
+    static py::object *partial = new py::object(py::module_::import("functools").attr("partial"));
     return (*partial)(*logged_call, keyword, py::str(*key_name));
 }
 
@@ -240,8 +239,7 @@ bool can_interactive(py::object self, py::object ele) {
         if (!found.is_none() && py::object(found[py::int_(0)]).is(ele)) {
             usable = found[py::int_(1)];
         } else {
-            static const std::string script =
-                page_scripts::with_helpers(page_scripts::kUsableBody);
+            static const std::string script = page_scripts::with_helpers(page_scripts::kUsableBody);
             usable = driver.attr("execute_script")(script, ele);
         }
         py::setattr(self, kFoundUsableAttr, py::none());
@@ -285,8 +283,7 @@ py::object find_element_now(py::object self, py::object loc) {
         py::object active = self.attr("_activate_ele");
         const bool inside = relative && py::bool_(active);
         if (*by_script) {
-            static const std::string script =
-                page_scripts::with_helpers(page_scripts::kFindBody);
+            static const std::string script = page_scripts::with_helpers(page_scripts::kFindBody);
             py::object found;
             try {
                 found = self.attr("driver").attr("execute_script")(
@@ -302,8 +299,8 @@ py::object find_element_now(py::object self, py::object loc) {
                 return py::bool_(false);
             }
             if (py::isinstance<py::int_>(found)) {
-                logger().info("元素定位成功，但是数量不足: " + to_str(found) + " <= " +
-                              to_str(index));
+                logger().info("元素定位成功，但是数量不足: " + to_str(found) +
+                              " <= " + to_str(index));
                 return py::bool_(false);
             }
             if (!py::isinstance<py::str>(found)) {
@@ -417,15 +414,15 @@ py::object define_base_keyword(py::module_ &module) {
                                 "The element a locator expression names, waited for with "
                                 "self.wait and highlighted in browsers.");
 
-    add_keyword(module, ns,
-                {
-                    .name = "set_driver",
-                    .title = "从fixtures请求浏览器",
-                    .summary = "从fixtures请求浏览器",
-                    .params = {{"fixture_name", Kind::text,
-                                "浏览器fixture的名称，如：chrome、new_chrome"}},
-                    .body = &set_driver,
-                });
+    add_keyword(
+        module, ns,
+        {
+            .name = "set_driver",
+            .title = "从fixtures请求浏览器",
+            .summary = "从fixtures请求浏览器",
+            .params = {{"fixture_name", Kind::text, "浏览器fixture的名称，如：chrome、new_chrome"}},
+            .body = &set_driver,
+        });
     add_keyword(module, ns,
                 {
                     .name = "assert",

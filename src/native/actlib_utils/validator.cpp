@@ -64,8 +64,9 @@ void init_validator(py::object self, py::object parent, py::object value, py::ob
         }
         const std::string hint =
             core::did_you_mean(core::closest_names(to_str(assert_name), kAssertions));
-        fail("未知的断言方法", "assert: no assertion " + to_repr(assert_name) + (hint.empty() ? "" : ", " + hint) +
-                                 " (the assertions are " + names + ")");
+        fail("未知的断言方法", "assert: no assertion " + to_repr(assert_name) +
+                                   (hint.empty() ? "" : ", " + hint) + " (the assertions are " +
+                                   names + ")");
     }
     assertion(value, actual_value);
     if (logger().info_enabled()) {

@@ -52,7 +52,8 @@ Parsers build_parsers() {
         "lumox " + py::str(py::module_::import("lumox").attr("__version__")).cast<std::string>();
     Parsers parsers;
     parsers.top = argparse.attr("ArgumentParser")(
-        py::arg("prog") = "lumox", py::arg("allow_abbrev") = false, py::arg("formatter_class") = raw,
+        py::arg("prog") = "lumox", py::arg("allow_abbrev") = false,
+        py::arg("formatter_class") = raw,
         py::arg("description") = "Keyword-driven test automation for pytest: YAML HTTP cases and "
                                  "keyword cases in workbooks.",
         py::arg("epilog") = "examples:\n"
@@ -182,8 +183,8 @@ int fail(const std::string &command, py::error_already_set &error) {
             break;
         }
     }
-    py::print("lumox " + command + ": " + message, py::arg("file") =
-                                                       py::module_::import("sys").attr("stderr"));
+    py::print("lumox " + command + ": " + message,
+              py::arg("file") = py::module_::import("sys").attr("stderr"));
     return 1;
 }
 

@@ -34,7 +34,8 @@ const lumox::py_helpers::Logger &logger() { return get_logger("lumox.pytest"); }
 
 py::module_ cmd_module() { return py::module_::import("lumox.cmd"); }
 
-template <typename T> py::object path_of(T &&value) {
+template <typename T>
+py::object path_of(T &&value) {
     return py::module_::import("pathlib").attr("Path")(std::forward<T>(value));
 }
 
@@ -161,9 +162,9 @@ bool port_is_free(py::handle port) {
 }
 
 py::object report(py::object show, py::object runner_args, py::object plugins) {
-    py::object config = py::module_::import("_pytest.config")
-                            .attr("_prepareconfig")(word_list(runner_args),
-                                                    py::arg("plugins") = plugins);
+    py::object config =
+        py::module_::import("_pytest.config")
+            .attr("_prepareconfig")(word_list(runner_args), py::arg("plugins") = plugins);
     py::object lumox_settings = py::module_::import("lumox.settings").attr("lumox");
     py::object allure = lumox_settings.attr("allure_path");
     py::object html_dir = lumox::cmd::expanded_path(lumox_settings.attr("allure_report"));
@@ -223,8 +224,8 @@ struct CheckScope {
 int check(py::object paths) {
     CheckScope scope;
     py::list args;
-    for (const char *word : {"--collect-only", "-p", "no:terminal", "-p", "no:cacheprovider",
-                             "-p", "no:xdist"}) {
+    for (const char *word :
+         {"--collect-only", "-p", "no:terminal", "-p", "no:cacheprovider", "-p", "no:xdist"}) {
         args.append(word);
     }
     for (py::handle path : paths) {

@@ -23,7 +23,8 @@ std::string summary_of(py::handle method) {
     if (doc.is_none()) {
         return "";
     }
-    for (py::handle raw : py::module_::import("inspect").attr("cleandoc")(doc).attr("splitlines")()) {
+    for (py::handle raw :
+         py::module_::import("inspect").attr("cleandoc")(doc).attr("splitlines")()) {
         const std::string line = to_str(py::str(raw).attr("strip")());
         if (line.empty() || line.rfind("关键字", 0) == 0 || line.rfind(":param", 0) == 0) {
             continue;
@@ -62,7 +63,8 @@ std::string parameters_of(py::handle method) {
             if (py::isinstance(fallback, py::module_::import("enum").attr("Enum"))) {
                 fallback = fallback.attr("value");
             }
-            text += "=" + (py::isinstance<py::str>(fallback) ? to_str(fallback) : to_repr(fallback));
+            text +=
+                "=" + (py::isinstance<py::str>(fallback) ? to_str(fallback) : to_repr(fallback));
         }
     }
     return text;
@@ -114,7 +116,8 @@ void start(py::object name, py::object kw_type) {
     }
     const std::string text = to_str(name);
     if (auto problem = core::case_name_problem(text)) {
-        raise_error(PyExc_ValueError, "cannot create a case named " + to_repr(name) + ": " + *problem);
+        raise_error(PyExc_ValueError,
+                    "cannot create a case named " + to_repr(name) + ": " + *problem);
     }
     const std::string file_name = "test_" + text + ".xlsx";
     // lexists: a symbolic link counts even when it points nowhere, or the save would write
@@ -125,8 +128,8 @@ void start(py::object name, py::object kw_type) {
     }
     py::object workbook =
         py::module_::import("openpyxl").attr("load_workbook")(data_file("template.xlsx"));
-    py::object keyword_class = py::module_::import("lumox.actlib")
-                                   .attr("get_class_by_type")(py::arg("kw_type") = kw_type);
+    py::object keyword_class =
+        py::module_::import("lumox.actlib").attr("get_class_by_type")(py::arg("kw_type") = kw_type);
     add_keyword_rows(workbook.attr("__getitem__")("_key_word"), keyword_class);
     py::object sheet = workbook.attr("__getitem__")("active");
     py::object validation = attach_keyword_validation(sheet);

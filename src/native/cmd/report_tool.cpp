@@ -15,21 +15,22 @@ void print_cannot_run(const std::string &tool, const std::string &why) {
 // While it lives, SIGTERM to this process raises SystemExit (status 143), so that the
 // caller's clean-up runs instead of the process vanishing. Signals are the main thread's.
 class TermAsExit {
-  public:
+public:
     TermAsExit() {
         py::module_ threading = py::module_::import("threading");
         if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) {
             return;
         }
-        previous_ = signal_.attr("signal")(signal_.attr("SIGTERM"), py::cpp_function([](py::args) {
-            PyErr_SetObject(PyExc_SystemExit, py::int_(128 + 15).ptr());
-            throw py::error_already_set();
-        }));
+        previous_ =
+            signal_.attr("signal")(signal_.attr("SIGTERM"), py::cpp_function([](py::args) {
+                                       PyErr_SetObject(PyExc_SystemExit, py::int_(128 + 15).ptr());
+                                       throw py::error_already_set();
+                                   }));
     }
     ~TermAsExit() {
         if (previous_) {
-            PyObject *restored = PyObject_CallMethod(signal_.ptr(), "signal", "OO",
-                                                     signal_.attr("SIGTERM").ptr(), previous_.ptr());
+            PyObject *restored = PyObject_CallMethod(
+                signal_.ptr(), "signal", "OO", signal_.attr("SIGTERM").ptr(), previous_.ptr());
             if (restored == nullptr) {
                 PyErr_Clear(); // nothing to do about it while unwinding
             }
@@ -39,7 +40,7 @@ class TermAsExit {
     TermAsExit(const TermAsExit &) = delete;
     TermAsExit &operator=(const TermAsExit &) = delete;
 
-  private:
+private:
     py::module_ signal_ = py::module_::import("signal");
     py::object previous_;
 };

@@ -102,8 +102,8 @@ py::object CaseItemMaker::make(const py::str &name, const py::object &test_objec
     if (shareable && shared_fixture_info_) {
         known["fixtureinfo"] = shared_fixture_info_;
     }
-    py::object item = item_class_.attr("from_parent")(
-        file_node_, py::arg("name") = name, py::arg("callobj") = test_object, **known);
+    py::object item = item_class_.attr("from_parent")(file_node_, py::arg("name") = name,
+                                                      py::arg("callobj") = test_object, **known);
     if (shareable && !shared_fixture_info_) {
         shared_fixture_info_ = item.attr("_fixtureinfo");
     }

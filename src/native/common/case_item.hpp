@@ -29,7 +29,7 @@ py::object new_case_object(py::handle case_class, py::handle path, py::ssize_t l
 // their own share what the first of them found, as pytest's parametrized tests share
 // their function's.
 class CaseItemMaker {
-  public:
+public:
     CaseItemMaker(py::handle item_class, py::handle file_node)
         : item_class_(py::reinterpret_borrow<py::object>(item_class)),
           file_node_(py::reinterpret_borrow<py::object>(file_node)) {}
@@ -43,7 +43,7 @@ class CaseItemMaker {
     // session, with a __dict__ and a code object: 10,000 cases kept 30,000.
     py::object unmarked_test_object(py::handle case_class);
 
-  private:
+private:
     void give_run_fields(py::handle item);
 
     py::object item_class_;

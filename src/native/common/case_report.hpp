@@ -25,12 +25,12 @@ std::vector<std::string> error_notes(py::handle error);
 
 // The lines of a report; error lines are shown red and bold.
 class ReportLines {
-  public:
+public:
     // Adds `text`, one report line per text line, each prefixed with `indent`.
     void add(const std::string &text, const std::string &indent = "", bool error = false);
     py::list lines() const { return lines_; }
 
-  private:
+private:
     py::list lines_;
 };
 

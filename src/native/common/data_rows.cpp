@@ -44,11 +44,10 @@ py::object csv_value(const std::string &text) {
     return py::str(text);
 }
 
-
 // The readable part of a value for an id: scalars as text, cut short.
 std::string id_part(py::handle value) {
-    if (!(PyUnicode_Check(value.ptr()) || PyLong_Check(value.ptr()) ||
-          PyFloat_Check(value.ptr()) || value.is_none())) {
+    if (!(PyUnicode_Check(value.ptr()) || PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr()) ||
+          value.is_none())) {
         return {};
     }
     std::string text(lumox::core::strip_blanks(to_str(value)));
@@ -100,13 +99,13 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
         if (!text_cells && name.is_none()) {
             break; // the sheet's used columns end at the first empty header cell
         }
-        const std::string text = name.is_none() ? "" : std::string(lumox::core::strip_blanks(to_str(name)));
+        const std::string text =
+            name.is_none() ? "" : std::string(lumox::core::strip_blanks(to_str(name)));
         if (text.empty() || !seen.insert(text).second) {
-            throw DataProblem{"row " + to_str(first[0]) + ", column " +
-                              std::to_string(column + 1) + ": " +
-                              (text.empty() ? std::string("the header is empty")
-                                            : "the header " + to_repr(py::str(text)) +
-                                                  " stands twice")};
+            throw DataProblem{
+                "row " + to_str(first[0]) + ", column " + std::to_string(column + 1) + ": " +
+                (text.empty() ? std::string("the header is empty")
+                              : "the header " + to_repr(py::str(text)) + " stands twice")};
         }
         header.append(py::str(text));
     }
@@ -130,9 +129,8 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
             }
             if (extra) {
                 throw DataProblem{"row " + number + ": " + std::to_string(py::len(cells)) +
-                                  " values for " + std::to_string(py::len(header)) +
-                                  " columns (" + to_str(py::str(", ").attr("join")(header)) +
-                                  ")"};
+                                  " values for " + std::to_string(py::len(header)) + " columns (" +
+                                  to_str(py::str(", ").attr("join")(header)) + ")"};
             }
         }
         if (text_cells && py::len(cells) < py::len(header)) {
@@ -155,7 +153,6 @@ std::vector<std::pair<std::size_t, py::dict>> rows_under_header(const py::list &
     }
     return found;
 }
-
 
 bool is_template_name(py::handle column) {
     return PyUnicode_Check(column.ptr()) && py::str(column).attr("isidentifier")().cast<bool>() &&
@@ -183,9 +180,8 @@ std::vector<std::string> data_row_ids(const std::vector<std::pair<std::size_t, p
             continue;
         }
         if (values.contains("id") && !id_part(values["id"]).empty()) {
-            throw DataProblem{"row " + std::to_string(number) + ": the id " +
-                              to_repr(py::str(id)) + " is row " +
-                              std::to_string(row_of_id[id]) + "'s already"};
+            throw DataProblem{"row " + std::to_string(number) + ": the id " + to_repr(py::str(id)) +
+                              " is row " + std::to_string(row_of_id[id]) + "'s already"};
         }
         // The same values twice stay two items, told apart by their row.
         std::string unique = id + "-row" + std::to_string(number);
@@ -202,7 +198,8 @@ std::string describe_data_row(py::handle values, const std::string &origin) {
     std::string shown;
     for (auto [column, value] : py::reinterpret_borrow<py::dict>(values)) {
         const std::string name = to_str(column);
-        const std::string text = is_secret_name(name) ? "'***'" : lumox::core::cut_utf8(to_repr(value), 80);
+        const std::string text =
+            is_secret_name(name) ? "'***'" : lumox::core::cut_utf8(to_repr(value), 80);
         shown += (shown.empty() ? "" : ", ") + name + "=" + text;
     }
     return "data: " + origin + " (" + shown + ")";

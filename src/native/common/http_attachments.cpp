@@ -44,10 +44,11 @@ void attach_http_exchange(py::handle response) {
     core::HttpMessageText sent{py::str(request.attr("method")).cast<std::string>() + " " +
                                    py::str(request.attr("url")).cast<std::string>(),
                                header_lines(request.attr("headers")), body_of(request)};
-    core::HttpMessageText received{py::str(response.attr("http_version")).cast<std::string>() +
-                                       " " + py::str(response.attr("status_code")).cast<std::string>() +
-                                       " " + py::str(response.attr("reason_phrase")).cast<std::string>(),
-                                   header_lines(response.attr("headers")), body_of(response)};
+    core::HttpMessageText received{
+        py::str(response.attr("http_version")).cast<std::string>() + " " +
+            py::str(response.attr("status_code")).cast<std::string>() + " " +
+            py::str(response.attr("reason_phrase")).cast<std::string>(),
+        header_lines(response.attr("headers")), body_of(response)};
     // A server that echoes the request would show its credentials in the bodies.
     const std::vector<std::string> secrets = remembered_secrets();
     attach(core::mask_secrets(core::http_message_text(sent), secrets), "request");

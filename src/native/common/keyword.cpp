@@ -28,7 +28,7 @@ std::string stripped(const std::string &text) { return std::string(core::strip_b
 
 // The argument `value` of `param` as its kind wants it.
 class Conversion {
-  public:
+public:
     Conversion(const KeywordSpec &keyword, const KeywordParam &param, py::object value)
         : keyword_(keyword), param_(param), value_(std::move(value)) {}
 
@@ -57,8 +57,8 @@ class Conversion {
         case ParamKind::seconds: {
             const double seconds = number("a number of seconds such as 5 or 0.5");
             if (seconds < 0) {
-                fail(PyExc_ValueError, "must be a number of seconds such as 5 or 0.5, not " +
-                                           repr_of(value_));
+                fail(PyExc_ValueError,
+                     "must be a number of seconds such as 5 or 0.5, not " + repr_of(value_));
             }
             return py::float_(seconds);
         }
@@ -77,14 +77,14 @@ class Conversion {
         case ParamKind::var_name:
             return py::str(stripped(text("a variable name")));
         case ParamKind::file_path:
-            return py::module_::import("os.path")
-                .attr("expanduser")(py::str(stripped(text("a file path"))));
+            return py::module_::import("os.path").attr("expanduser")(
+                py::str(stripped(text("a file path"))));
         default:
             return value_;
         }
     }
 
-  private:
+private:
     static bool blank(py::handle value) {
         return py::isinstance<py::str>(value) && stripped(text_of(value)).empty();
     }
@@ -95,8 +95,8 @@ class Conversion {
 
     std::string text(const char *expected) const {
         if (!py::isinstance<py::str>(value_)) {
-            fail(PyExc_TypeError, std::string("must be ") + expected + " (text), not " +
-                                      repr_of(value_));
+            fail(PyExc_TypeError,
+                 std::string("must be ") + expected + " (text), not " + repr_of(value_));
         }
         return text_of(value_);
     }
@@ -157,8 +157,8 @@ class Conversion {
                 }
             }
         }
-        fail(PyExc_ValueError, "must be a truth value (true or false, yes or no, 1 or 0), not " +
-                                   repr_of(value_));
+        fail(PyExc_ValueError,
+             "must be a truth value (true or false, yes or no, 1 or 0), not " + repr_of(value_));
     }
 
     // JSON text parsed; a fault is a JSONDecodeError whose message names the argument.
@@ -185,11 +185,11 @@ class Conversion {
         }
     }
 
-    template <typename Wanted> py::object json_of(const char *expected) const {
+    template <typename Wanted>
+    py::object json_of(const char *expected) const {
         py::object value = py::isinstance<py::str>(value_) ? parsed_json() : value_;
         if (!py::isinstance<Wanted>(value)) {
-            fail(PyExc_ValueError, std::string("must be ") + expected + ", not " +
-                                       repr_of(value_));
+            fail(PyExc_ValueError, std::string("must be ") + expected + ", not " + repr_of(value_));
         }
         return value;
     }
@@ -356,18 +356,30 @@ py::object keyword_method_type(py::module_ &module) {
 
 const char *kind_name(ParamKind kind) {
     switch (kind) {
-    case ParamKind::locator: return "locator";
-    case ParamKind::text: return "text";
-    case ParamKind::seconds: return "seconds";
-    case ParamKind::integer: return "whole number";
-    case ParamKind::number: return "number";
-    case ParamKind::truth: return "truth value";
-    case ParamKind::json_value: return "JSON";
-    case ParamKind::json_object: return "JSON object";
-    case ParamKind::json_list: return "JSON list";
-    case ParamKind::var_name: return "variable name";
-    case ParamKind::file_path: return "file path";
-    default: return "any";
+    case ParamKind::locator:
+        return "locator";
+    case ParamKind::text:
+        return "text";
+    case ParamKind::seconds:
+        return "seconds";
+    case ParamKind::integer:
+        return "whole number";
+    case ParamKind::number:
+        return "number";
+    case ParamKind::truth:
+        return "truth value";
+    case ParamKind::json_value:
+        return "JSON";
+    case ParamKind::json_object:
+        return "JSON object";
+    case ParamKind::json_list:
+        return "JSON list";
+    case ParamKind::var_name:
+        return "variable name";
+    case ParamKind::file_path:
+        return "file path";
+    default:
+        return "any";
     }
 }
 

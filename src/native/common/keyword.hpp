@@ -99,8 +99,9 @@ struct KeywordArgs {
 
 // The body of a keyword; a callable returning void stands for one returning None.
 class KeywordBody {
-  public:
-    template <typename F> KeywordBody(F body) {
+public:
+    template <typename F>
+    KeywordBody(F body) {
         if constexpr (std::is_void_v<std::invoke_result_t<F &, const KeywordArgs &>>) {
             fn_ = [body = std::move(body)](const KeywordArgs &call) mutable -> py::object {
                 body(call);
@@ -114,7 +115,7 @@ class KeywordBody {
     }
     py::object operator()(const KeywordArgs &call) const { return fn_(call); }
 
-  private:
+private:
     std::function<py::object(const KeywordArgs &)> fn_;
 };
 

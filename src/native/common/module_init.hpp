@@ -16,7 +16,8 @@ namespace lumox::py_helpers {
 
 namespace py = pybind11;
 
-template <typename F> void init_module(F &&body) {
+template <typename F>
+void init_module(F &&body) {
     try {
         body();
     } catch (py::error_already_set &error) {

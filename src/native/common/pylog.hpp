@@ -11,7 +11,7 @@ namespace lumox::py_helpers {
 namespace py = pybind11;
 
 class Logger {
-  public:
+public:
     explicit Logger(const char *name);
     // The underlying logging.Logger, for publishing as a module attribute.
     py::object object() const { return logger_; }
@@ -28,7 +28,7 @@ class Logger {
     // Logs at ERROR with the traceback of the exception being handled attached.
     void exception(const std::string &msg) const { log("exception", msg); }
 
-  private:
+private:
     void log(const char *level, const std::string &msg) const;
     bool enabled_for(int level) const;
     py::object logger_;

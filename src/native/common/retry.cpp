@@ -37,7 +37,8 @@ RetryPlan retry_plan(py::handle section) {
         settings = py::reinterpret_borrow<py::dict>(section);
     } else {
         retry_error("give the number of tries (retry: 5) or a mapping of times, delay, backoff "
-                    "and until, not " + to_repr(section));
+                    "and until, not " +
+                    to_repr(section));
     }
     for (auto [key, value] : settings) {
         const std::string name = to_str(key);

@@ -38,8 +38,8 @@ std::string try_outcome(long long attempt, py::error_already_set &error);
 // that `retryable(error)` accepts is logged on `logger` and followed by the next; another
 // error goes on at once. Returns the number of the try that passed.
 template <typename Body, typename Retryable>
-long long run_tries(const RetryPlan &plan, const char *logger, const std::string &what,
-                    Body &&body, Retryable &&retryable) {
+long long run_tries(const RetryPlan &plan, const char *logger, const std::string &what, Body &&body,
+                    Retryable &&retryable) {
     std::vector<std::string> outcomes;
     double delay = plan.delay;
     for (long long attempt = 1;; ++attempt) {

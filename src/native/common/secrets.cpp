@@ -201,7 +201,8 @@ constexpr std::size_t kRememberedSecrets = 1000;
 
 // The attribute `name` of the lumox package, made by `make` on first use: state that all
 // extension modules share, as each has its own copy of this code.
-template <typename Make> py::object package_attribute(const char *name, Make make) {
+template <typename Make>
+py::object package_attribute(const char *name, Make make) {
     py::module_ package = py::module_::import("lumox");
     if (!py::hasattr(package, name)) {
         package.attr(name) = make();
@@ -251,15 +252,17 @@ py::object secret_text_class() {
 }
 
 // A copy of the mapping with the values `is_secret(name)` picks wrapped as SecretText.
-template <typename Pick> py::object hidden_values(py::handle mapping, Pick is_secret) {
+template <typename Pick>
+py::object hidden_values(py::handle mapping, Pick is_secret) {
     if (!py::isinstance<py::dict>(mapping)) {
         return py::reinterpret_borrow<py::object>(mapping);
     }
     py::object secret = secret_text_class();
     py::dict copy;
     for (auto [name, value] : py::reinterpret_borrow<py::dict>(mapping)) {
-        copy[name] = py::isinstance<py::str>(value) && is_secret(name) ? secret(value)
-                                                                       : py::reinterpret_borrow<py::object>(value);
+        copy[name] = py::isinstance<py::str>(value) && is_secret(name)
+                         ? secret(value)
+                         : py::reinterpret_borrow<py::object>(value);
     }
     return copy;
 }
@@ -282,9 +285,10 @@ py::str masked_headers_repr(py::handle headers) {
     for (py::handle item : headers.attr("multi_items")()) {
         py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
         const std::string name = to_str(pair[0]);
-        items.append(core::is_secret_header(name)
-                         ? py::make_tuple(pair[0], py::str(core::masked_header_value(to_str(pair[1]))))
-                         : pair);
+        items.append(
+            core::is_secret_header(name)
+                ? py::make_tuple(pair[0], py::str(core::masked_header_value(to_str(pair[1]))))
+                : pair);
     }
     py::dict as_dict(items);
     std::string encoding;

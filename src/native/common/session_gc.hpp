@@ -14,7 +14,7 @@ namespace py = pybind11;
 // items) lives as long as the session, and every pass on the way would walk all the items
 // of the files read so far. The previous state comes back at the end.
 class GcPause {
-  public:
+public:
     GcPause() : was_enabled_(PyGC_Disable() != 0) {}
     ~GcPause() {
         if (was_enabled_) {
@@ -24,7 +24,7 @@ class GcPause {
     GcPause(const GcPause &) = delete;
     GcPause &operator=(const GcPause &) = delete;
 
-  private:
+private:
     bool was_enabled_;
 };
 

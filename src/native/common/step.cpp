@@ -9,8 +9,10 @@ namespace lumox::py_helpers {
 
 bool steps_recorded() {
     // allure_commons.plugin_manager.hook.start_step, kept for the process.
-    static py::object *start_step = new py::object(
-        py::module_::import("allure_commons").attr("plugin_manager").attr("hook").attr("start_step"));
+    static py::object *start_step = new py::object(py::module_::import("allure_commons")
+                                                       .attr("plugin_manager")
+                                                       .attr("hook")
+                                                       .attr("start_step"));
     return py::len(start_step->attr("get_hookimpls")()) > 0;
 }
 
@@ -19,8 +21,7 @@ constexpr const char *kLocatorAttr = "_lumox_locator";
 }
 
 py::str step_param(py::handle value) {
-    static const py::object *enum_type =
-        new py::object(py::module_::import("enum").attr("Enum"));
+    static const py::object *enum_type = new py::object(py::module_::import("enum").attr("Enum"));
     static const py::object *represent =
         new py::object(py::module_::import("allure_commons.utils").attr("represent"));
     if (py::isinstance(value, *enum_type)) {

@@ -31,7 +31,7 @@ void mark_retried(py::handle item, const char *logger, const std::string &what, 
                   long long times);
 
 class StepScope {
-  public:
+public:
     // Opens the step, unless nothing records steps (then the scope does nothing).
     StepScope(const std::string &title, py::dict params = py::dict());
     StepScope(const StepScope &) = delete;
@@ -43,14 +43,15 @@ class StepScope {
     // Closes the step as failed with a plain RuntimeError (a C++ exception left it).
     void close_failed_unknown();
 
-  private:
+private:
     py::object context_;
     bool open_ = false;
 };
 
 // Runs `body` inside the report step `title`; the step fails when `body` throws, and the
 // error propagates unchanged.
-template <typename F> decltype(auto) in_step(const std::string &title, py::dict params, F &&body) {
+template <typename F>
+decltype(auto) in_step(const std::string &title, py::dict params, F &&body) {
     StepScope step(title, std::move(params));
     try {
         if constexpr (std::is_void_v<decltype(body())>) {

@@ -116,7 +116,8 @@ py::object response_part(py::handle response, py::handle attr, py::handle var_na
         }
         return parsed;
     }
-    if (!py::isinstance<py::str>(attr) || !py::hasattr(response, attr.cast<std::string>().c_str())) {
+    if (!py::isinstance<py::str>(attr) ||
+        !py::hasattr(response, attr.cast<std::string>().c_str())) {
         raise_error(PyExc_AttributeError, extracting(var_name) + ": the response has no " +
                                               to_repr(attr) + "; extract from " +
                                               kResponseAttributes);
@@ -130,10 +131,10 @@ py::object pick(py::handle matches, py::handle index, py::handle var_name, py::h
     const auto count = py::len(matches);
     const auto wanted = index.cast<py::ssize_t>();
     if (wanted >= static_cast<py::ssize_t>(count) || wanted < -static_cast<py::ssize_t>(count)) {
-        raise_error(PyExc_IndexError,
-                    extracting(var_name) + ": index " + std::to_string(wanted) + " is past the " +
-                        std::to_string(count) + " match(es) of " + to_repr(py::str(expr)) +
-                        " in " + to_str(attr) + " (indexes start at 0)");
+        raise_error(PyExc_IndexError, extracting(var_name) + ": index " + std::to_string(wanted) +
+                                          " is past the " + std::to_string(count) +
+                                          " match(es) of " + to_repr(py::str(expr)) + " in " +
+                                          to_str(attr) + " (indexes start at 0)");
     }
     return matches[index];
 }

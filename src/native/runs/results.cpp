@@ -65,7 +65,8 @@ py::dict summed_summaries(py::list summaries) {
         first = false;
     }
     sum["total"] = total;
-    sum["failed_cases"] = py::list(py::module_::import("builtins").attr("dict").attr("fromkeys")(failed_cases));
+    sum["failed_cases"] =
+        py::list(py::module_::import("builtins").attr("dict").attr("fromkeys")(failed_cases));
     sum["started"] = started;
     sum["finished"] = finished;
     sum["tims"] = core::duration_text(std::max(0.0, finished - started));
@@ -86,10 +87,12 @@ py::dict merge_results(py::list sources, py::object into) {
     std::size_t copied = 0;
     for (py::handle source : sources) {
         if (path_of(source).attr("resolve")().equal(target.attr("resolve")())) {
-            throw py::value_error("the merged folder " + to_str(into) + " is one of the folders "
-                                                                        "to merge");
+            throw py::value_error("the merged folder " + to_str(into) +
+                                  " is one of the folders "
+                                  "to merge");
         }
-        for (py::handle file : py::module_::import("builtins").attr("sorted")(path_of(source).attr("iterdir")())) {
+        for (py::handle file :
+             py::module_::import("builtins").attr("sorted")(path_of(source).attr("iterdir")())) {
             const std::string name = to_str(file.attr("name"));
             if (name == kSummaryFile || !file.attr("is_file")().cast<bool>()) {
                 continue;

@@ -24,14 +24,14 @@ const py_helpers::Logger &log() { return py_helpers::get_logger("lumox.runs"); }
 
 // What this process knows of the run's run_once cases.
 struct OnceState {
-    py::object folder;                  // the run's meeting folder, None when alone
-    bool resolved = false;              // folder worked out
-    bool waited = false;                // the run_once cases are done, for the other cases
-    std::set<std::string> owned;        // node ids this process claimed
-    std::set<std::string> written;      // ... and whose outcome it wrote
-    std::set<std::string> taken;        // node ids whose variables were taken
-    std::set<std::string> given_up;     // node ids waited for in vain
-    py::dict before;                    // node id -> the run variables before it ran
+    py::object folder;              // the run's meeting folder, None when alone
+    bool resolved = false;          // folder worked out
+    bool waited = false;            // the run_once cases are done, for the other cases
+    std::set<std::string> owned;    // node ids this process claimed
+    std::set<std::string> written;  // ... and whose outcome it wrote
+    std::set<std::string> taken;    // node ids whose variables were taken
+    std::set<std::string> given_up; // node ids waited for in vain
+    py::dict before;                // node id -> the run variables before it ran
 };
 
 OnceState &state() {
@@ -76,8 +76,8 @@ py::object run_folder(py::handle config) {
                                      "each run, such as the CI pipeline's number and attempt");
         throw py::error_already_set();
     }
-    py::object folder = py::module_::import("pathlib").attr("Path")(share).attr("joinpath")(
-        to_str(run_id));
+    py::object folder =
+        py::module_::import("pathlib").attr("Path")(share).attr("joinpath")(to_str(run_id));
     folder.attr("mkdir")(py::arg("parents") = true, py::arg("exist_ok") = true);
     once.folder = folder;
     once.resolved = true;
@@ -85,9 +85,8 @@ py::object run_folder(py::handle config) {
 }
 
 std::string key_of(const std::string &nodeid) {
-    return to_str(py::module_::import("hashlib")
-                      .attr("sha1")(py::bytes(nodeid))
-                      .attr("hexdigest")())
+    return to_str(
+               py::module_::import("hashlib").attr("sha1")(py::bytes(nodeid)).attr("hexdigest")())
         .substr(0, 20);
 }
 
@@ -102,9 +101,9 @@ bool is_once(py::handle item) { return !item.attr("get_closest_marker")("run_onc
 bool claim(py::handle folder, const std::string &nodeid) {
     py::object path = folder.attr("joinpath")(key_of(nodeid) + ".claim");
     try {
-        py::object fd = os().attr("open")(
-            path, os().attr("O_CREAT").cast<int>() | os().attr("O_EXCL").cast<int>() |
-                      os().attr("O_WRONLY").cast<int>());
+        py::object fd = os().attr("open")(path, os().attr("O_CREAT").cast<int>() |
+                                                    os().attr("O_EXCL").cast<int>() |
+                                                    os().attr("O_WRONLY").cast<int>());
         os().attr("write")(fd, py::str(who() + "\n" + nodeid + "\n").attr("encode")("utf-8"));
         os().attr("close")(fd);
         return true;
@@ -148,7 +147,8 @@ py::object wait_for_outcome(py::handle config, py::handle folder, const std::str
         }
         time.attr("sleep")(kPollSeconds);
     }
-    return py::module_::import("json").attr("loads")(path.attr("read_text")(py::arg("encoding") = "utf-8"));
+    return py::module_::import("json").attr("loads")(
+        path.attr("read_text")(py::arg("encoding") = "utf-8"));
 }
 
 void take_variables(const std::string &nodeid, py::handle outcome) {
@@ -178,10 +178,10 @@ void wait_for_all(py::handle item, py::handle folder) {
         if (once.owned.count(nodeid) != 0) {
             continue;
         }
-        py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid,
-                                              kUnclaimedGrace);
+        py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid, kUnclaimedGrace);
         if (outcome.is_none()) {
-            log().warning("run_once: " + nodeid + " did not finish (or no process took it "
+            log().warning("run_once: " + nodeid +
+                          " did not finish (or no process took it "
                           "up) in time; the cases go on without its variables");
             continue;
         }
@@ -193,21 +193,22 @@ void wait_for_all(py::handle item, py::handle folder) {
 
 void add_once_options(py::handle parser) {
     py::object group = parser.attr("getgroup")("lumox", "lumox");
-    group.attr("addoption")(
-        "--share-dir", py::arg("dest") = "lumox_share_dir", py::arg("default") = py::none(),
-        py::arg("metavar") = "DIR",
-        py::arg("help") = "a folder every process of the run sees, where run_once cases are "
-                          "claimed and their variables left (default: LUMOX_SHARE_DIR)");
-    group.attr("addoption")(
-        "--run-id", py::arg("dest") = "lumox_run_id", py::arg("default") = py::none(),
-        py::arg("metavar") = "ID",
-        py::arg("help") = "the run the processes share, a folder of --share-dir (default: "
-                          "LUMOX_RUN_ID, such as the CI pipeline's number)");
-    group.attr("addoption")(
-        "--run-once-timeout", py::arg("dest") = "lumox_run_once_timeout", py::arg("type") = py::module_::import("builtins").attr("float"),
-        py::arg("default") = 600.0, py::arg("metavar") = "SECONDS",
-        py::arg("help") = "how long a process waits for a run_once case run by another "
-                          "(default 600)");
+    group.attr("addoption")("--share-dir", py::arg("dest") = "lumox_share_dir",
+                            py::arg("default") = py::none(), py::arg("metavar") = "DIR",
+                            py::arg("help") =
+                                "a folder every process of the run sees, where run_once cases are "
+                                "claimed and their variables left (default: LUMOX_SHARE_DIR)");
+    group.attr("addoption")("--run-id", py::arg("dest") = "lumox_run_id",
+                            py::arg("default") = py::none(), py::arg("metavar") = "ID",
+                            py::arg("help") =
+                                "the run the processes share, a folder of --share-dir (default: "
+                                "LUMOX_RUN_ID, such as the CI pipeline's number)");
+    group.attr("addoption")("--run-once-timeout", py::arg("dest") = "lumox_run_once_timeout",
+                            py::arg("type") = py::module_::import("builtins").attr("float"),
+                            py::arg("default") = 600.0, py::arg("metavar") = "SECONDS",
+                            py::arg("help") =
+                                "how long a process waits for a run_once case run by another "
+                                "(default 600)");
 }
 
 void check_share_folder(py::handle config) { run_folder(config); }
@@ -249,13 +250,14 @@ void before_case(py::handle item) {
         return;
     }
     // Claimed by another process: its outcome is worth the whole wait.
-    py::object outcome = wait_for_outcome(item.attr("config"), folder, nodeid,
-                                          timeout_of(item.attr("config")));
+    py::object outcome =
+        wait_for_outcome(item.attr("config"), folder, nodeid, timeout_of(item.attr("config")));
     if (outcome.is_none()) {
         item.attr("user_properties").attr("append")(py::make_tuple(kElsewhereProperty, "?"));
-        fail_case("run_once: " + nodeid + " was claimed by another process, which did not "
-                  "finish it within " + to_str(py::float_(timeout_of(item.attr("config")))) +
-                  " s (--run-once-timeout)");
+        fail_case("run_once: " + nodeid +
+                  " was claimed by another process, which did not "
+                  "finish it within " +
+                  to_str(py::float_(timeout_of(item.attr("config")))) + " s (--run-once-timeout)");
     }
     take_variables(nodeid, outcome);
     const std::string by = to_str(outcome["by"]);
@@ -284,8 +286,9 @@ void after_report(py::handle report) {
     py::dict before = once.before.attr("get")(py::str(nodeid), py::dict());
     py::dict variables;
     py::object json = py::module_::import("json");
-    for (auto [name, value] : py::dict(py::module_::import("builtins").attr("dict")(
-             py::module_::import("lumox.templates").attr("env_globals")))) {
+    for (auto [name, value] :
+         py::dict(py::module_::import("builtins")
+                      .attr("dict")(py::module_::import("lumox.templates").attr("env_globals")))) {
         if (before.contains(name) && before[name].ptr() == value.ptr()) {
             continue;
         }
@@ -301,7 +304,8 @@ void after_report(py::handle report) {
     }
     std::string message;
     if (outcome != "passed") {
-        py::object lines = py::str(report.attr("longreprtext")).attr("strip")().attr("splitlines")();
+        py::object lines =
+            py::str(report.attr("longreprtext")).attr("strip")().attr("splitlines")();
         message = py::len(lines) > 0 ? to_str(lines[py::int_(-1)]) : outcome;
     }
     py::dict written;
@@ -312,7 +316,8 @@ void after_report(py::handle report) {
     written["variables"] = variables;
     py::object folder = state().folder;
     py::object path = folder.attr("joinpath")(key_of(nodeid) + ".json");
-    py::object partial = folder.attr("joinpath")(key_of(nodeid) + ".json." + to_str(os().attr("getpid")()));
+    py::object partial =
+        folder.attr("joinpath")(key_of(nodeid) + ".json." + to_str(os().attr("getpid")()));
     partial.attr("write_text")(json.attr("dumps")(written, py::arg("ensure_ascii") = false),
                                py::arg("encoding") = "utf-8");
     os().attr("replace")(partial, path); // whole or not at all, for the waiting processes

@@ -78,8 +78,8 @@ py::dict read_durations(py::handle config) {
         if (!error.matches(PyExc_ValueError)) {
             throw;
         }
-        usage_error("the durations file " + to_str(path) + " is no JSON: " +
-                    to_str(error.value()) + " (delete it; --store-durations writes it anew)");
+        usage_error("the durations file " + to_str(path) + " is no JSON: " + to_str(error.value()) +
+                    " (delete it; --store-durations writes it anew)");
     }
     if (!PyDict_Check(loaded.ptr())) {
         usage_error("the durations file " + to_str(path) +
@@ -111,20 +111,19 @@ struct Unit {
 
 void add_shard_options(py::handle parser) {
     py::object group = parser.attr("getgroup")("lumox", "lumox");
-    group.attr("addoption")(
-        "--shard", py::arg("dest") = "lumox_shard", py::arg("default") = py::none(),
-        py::arg("metavar") = "K/N",
-        py::arg("help") = "run the K-th of N parts of the cases (the same parts on every "
-                          "machine; cases of one file stay together)");
-    group.attr("addoption")(
-        "--durations-file", py::arg("dest") = "lumox_durations_file",
-        py::arg("default") = py::none(), py::arg("metavar") = "PATH",
-        py::arg("help") = "durations of earlier runs, to balance the shards by time "
-                          "(default: .lumox-durations.json in the rootdir)");
-    group.attr("addoption")(
-        "--store-durations", py::arg("dest") = "lumox_store_durations",
-        py::arg("action") = "store_true",
-        py::arg("help") = "write this run's durations into the durations file");
+    group.attr("addoption")("--shard", py::arg("dest") = "lumox_shard",
+                            py::arg("default") = py::none(), py::arg("metavar") = "K/N",
+                            py::arg("help") =
+                                "run the K-th of N parts of the cases (the same parts on every "
+                                "machine; cases of one file stay together)");
+    group.attr("addoption")("--durations-file", py::arg("dest") = "lumox_durations_file",
+                            py::arg("default") = py::none(), py::arg("metavar") = "PATH",
+                            py::arg("help") =
+                                "durations of earlier runs, to balance the shards by time "
+                                "(default: .lumox-durations.json in the rootdir)");
+    group.attr("addoption")("--store-durations", py::arg("dest") = "lumox_store_durations",
+                            py::arg("action") = "store_true",
+                            py::arg("help") = "write this run's durations into the durations file");
 }
 
 void select_shard(py::handle config, py::list items) {
@@ -204,17 +203,17 @@ void select_shard(py::handle config, py::list items) {
         total += seconds;
     }
     char estimate[64];
-    std::snprintf(estimate, sizeof estimate, "%.1f s of %.1f s", load[static_cast<std::size_t>(part - 1)],
-                  total);
-    const std::string line = "lumox shard " + std::to_string(part) + "/" + std::to_string(parts) +
-                             ": " + std::to_string(kept_cases) + " of " +
-                             std::to_string(kept_cases + py::len(deselected)) + " cases" +
-                             (known_count == 0 ? std::string(" (no durations yet: by count)")
-                                               : ", about " + std::string(estimate) +
-                                                     " by earlier durations") +
-                             (everywhere.empty() ? ""
-                                                 : "; " + std::to_string(everywhere.size()) +
-                                                       " run_once case(s) in every part");
+    std::snprintf(estimate, sizeof estimate, "%.1f s of %.1f s",
+                  load[static_cast<std::size_t>(part - 1)], total);
+    const std::string line =
+        "lumox shard " + std::to_string(part) + "/" + std::to_string(parts) + ": " +
+        std::to_string(kept_cases) + " of " + std::to_string(kept_cases + py::len(deselected)) +
+        " cases" +
+        (known_count == 0 ? std::string(" (no durations yet: by count)")
+                          : ", about " + std::string(estimate) + " by earlier durations") +
+        (everywhere.empty()
+             ? ""
+             : "; " + std::to_string(everywhere.size()) + " run_once case(s) in every part");
     py_helpers::get_logger("lumox.runs").info(line);
     py::object reporter = config.attr("pluginmanager").attr("get_plugin")("terminalreporter");
     if (!reporter.is_none() && !py::hasattr(config, "workerinput")) {
@@ -226,7 +225,8 @@ void record_duration(py::handle report) {
     py::object nodeid = report.attr("nodeid");
     py::dict &durations = run_durations();
     const double seconds = report.attr("duration").cast<double>();
-    durations[nodeid] = (durations.contains(nodeid) ? durations[nodeid].cast<double>() : 0.0) + seconds;
+    durations[nodeid] =
+        (durations.contains(nodeid) ? durations[nodeid].cast<double>() : 0.0) + seconds;
 }
 
 void store_durations(py::handle config) {
@@ -238,8 +238,8 @@ void store_durations(py::handle config) {
     // its cases to what the file holds, and the file replaced whole.
     py::object path = durations_path(config);
     py::object os = py::module_::import("os");
-    py::object lock = os.attr("open")(to_str(path) + ".lock",
-                                      os.attr("O_CREAT").cast<int>() | os.attr("O_WRONLY").cast<int>());
+    py::object lock = os.attr("open")(to_str(path) + ".lock", os.attr("O_CREAT").cast<int>() |
+                                                                  os.attr("O_WRONLY").cast<int>());
     try {
         py::object fcntl = py::module_::import("fcntl");
         fcntl.attr("flock")(lock, fcntl.attr("LOCK_EX"));
@@ -259,9 +259,9 @@ void store_durations(py::handle config) {
         throw;
     }
     os.attr("close")(lock);
-    py_helpers::get_logger("lumox.runs").info("durations of " +
-                                              std::to_string(py::len(run_durations())) +
-                                              " case(s) written to " + to_str(path));
+    py_helpers::get_logger("lumox.runs")
+        .info("durations of " + std::to_string(py::len(run_durations())) + " case(s) written to " +
+              to_str(path));
 }
 
 } // namespace lumox::runs

@@ -97,7 +97,8 @@ void log_failure(const char *channel, const std::string &where, py::error_alread
 // Runs one channel's delivery. Its failure is logged on this channel's behalf, secrets
 // masked, and then raised as before: called on the pool, the error stays in the future
 // nobody reads, so the log line is where a tester learns of it.
-template <typename F> py::object guarded(const char *channel, const std::string &where, F &&send) {
+template <typename F>
+py::object guarded(const char *channel, const std::string &where, F &&send) {
     try {
         return send();
     } catch (py::error_already_set &error) {
@@ -286,27 +287,29 @@ void send_email(py::object content, py::object settings) {
     }
 
     py::module_ smtplib = import("smtplib");
-    py::object connection =
-        encryption == "ssl"
-            ? smtplib.attr("SMTP_SSL")(py::arg("timeout") = kSmtpTimeout,
-                                       py::arg("context") =
-                                           mail_tls_context(settings.attr("email_ca_file")))
-            : smtplib.attr("SMTP")(py::arg("timeout") = kSmtpTimeout);
+    py::object connection = encryption == "ssl"
+                                ? smtplib.attr("SMTP_SSL")(py::arg("timeout") = kSmtpTimeout,
+                                                           py::arg("context") = mail_tls_context(
+                                                               settings.attr("email_ca_file")))
+                                : smtplib.attr("SMTP")(py::arg("timeout") = kSmtpTimeout);
     // smtplib's time-out holds for each read only, so a server that drips its lines a byte
     // at a time is cut off by a timer that shuts the socket down.
     py::object cut_off = import("threading").attr("Event")();
-    py::object watchdog = import("threading").attr("Timer")(
-        kSmtpDeadline, py::cpp_function([connection, cut_off] {
-            py::object sock = py::getattr(connection, "sock", py::none());
-            if (sock.is_none()) {
-                return;
-            }
-            cut_off.attr("set")();
-            try {
-                sock.attr("shutdown")(import("socket").attr("SHUT_RDWR"));
-            } catch (py::error_already_set &) { // closed meanwhile
-            }
-        }));
+    py::object watchdog =
+        import("threading").attr("Timer")(kSmtpDeadline, py::cpp_function([connection, cut_off] {
+                                              py::object sock =
+                                                  py::getattr(connection, "sock", py::none());
+                                              if (sock.is_none()) {
+                                                  return;
+                                              }
+                                              cut_off.attr("set")();
+                                              try {
+                                                  sock.attr("shutdown")(
+                                                      import("socket").attr("SHUT_RDWR"));
+                                              } catch (
+                                                  py::error_already_set &) { // closed meanwhile
+                                              }
+                                          }));
     watchdog.attr("daemon") = true;
     watchdog.attr("start")();
     py::object refused;

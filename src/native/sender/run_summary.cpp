@@ -143,7 +143,7 @@ void write_summary(py::object config, const py::dict &data) {
     written["shard"] = config.attr("getoption")("lumox_shard");
     path.attr("joinpath")(import("lumox.runs").attr("summary_file"))
         .attr("write_text")(import("json").attr("dumps")(written, py::arg("ensure_ascii") = false,
-                                                        py::arg("indent") = 1),
+                                                         py::arg("indent") = 1),
                             py::arg("encoding") = "utf-8");
 }
 

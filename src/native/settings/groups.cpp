@@ -125,8 +125,7 @@ py::object current_value(const SettingSpec &entry, const core::IniDocument &ini)
         origin = "environment variable " + variable;
     } else if (auto from_file = ini.get(entry.group, entry.key)) {
         text = std::move(*from_file);
-        origin =
-            config_file() + " [" + std::string(entry.group) + "] " + std::string(entry.key);
+        origin = config_file() + " [" + std::string(entry.group) + "] " + std::string(entry.key);
     } else {
         return default_value(entry);
     }
@@ -145,8 +144,8 @@ void warn_unknown_keys(const std::string &group, const core::IniDocument &ini) {
     for (const auto &entry : *entries) {
         if (core::find_setting(group, entry.key) == nullptr) {
             get_logger(kLoggerName)
-                .warning(config_file() + " [" + group + "] unknown key '" + entry.key +
-                         "' (line " + std::to_string(entry.line) + ") is ignored");
+                .warning(config_file() + " [" + group + "] unknown key '" + entry.key + "' (line " +
+                         std::to_string(entry.line) + ") is ignored");
         }
     }
 }
@@ -251,8 +250,8 @@ py::object secret_property(const SettingSpec &entry) {
 
 void define_hidden_values(py::module_ &m) {
     py::dict ns;
-    ns["__repr__"] = method([](py::object) { return std::string("<secret values>"); },
-                            "__repr__", py::arg("self"));
+    ns["__repr__"] = method([](py::object) { return std::string("<secret values>"); }, "__repr__",
+                            py::arg("self"));
     make_class(m, "HiddenValues", py::make_tuple(py::module_::import("builtins").attr("dict")), ns,
                "The secret settings of a group (a dict whose repr shows none of them).");
 }
@@ -278,8 +277,8 @@ py::object make_group_class(py::module_ &m, py::object base, const char *class_n
 } // namespace
 
 void use_config_file(py::object path) {
-    std::string chosen = py::str(path.is_none() ? py::str("pytest.ini") : py::str(path))
-                             .cast<std::string>();
+    std::string chosen =
+        py::str(path.is_none() ? py::str("pytest.ini") : py::str(path)).cast<std::string>();
     if (chosen == config_file()) {
         return;
     }
@@ -296,11 +295,11 @@ void add_setting_groups(py::module_ &m) {
           "Reads every group from the INI file `path` from now on (None: pytest.ini of the "
           "working directory) and reloads the groups when it changes. The plug-in calls it "
           "with the configuration file pytest uses (pytest.ini, tox.ini or setup.cfg).");
-    m.def("config_file", [] { return config_file(); },
-          "The file the settings are read from.");
-    m.def("config_file_read", [] { return read_from(); },
-          "The absolute path of the file the settings were last read from ('' before the "
-          "first reading).");
+    m.def("config_file", [] { return config_file(); }, "The file the settings are read from.");
+    m.def(
+        "config_file_read", [] { return read_from(); },
+        "The absolute path of the file the settings were last read from ('' before the "
+        "first reading).");
     py::object base = make_group_base(m);
     static constexpr std::pair<const char *, std::string_view> classes[] = {
         {"LumoxSettings", "lumox"},

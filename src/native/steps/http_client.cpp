@@ -74,9 +74,8 @@ void log_response(py::object /*self*/, py::object response) {
     // Reading here means every response the caller receives is already complete.
     response.attr("read")();
     // An echoing server returns the request's credentials in its body.
-    log.info(kResponsePrefix +
-             core::mask_secrets(to_repr(response.attr("content")),
-                                py_helpers::remembered_secrets()));
+    log.info(kResponsePrefix + core::mask_secrets(to_repr(response.attr("content")),
+                                                  py_helpers::remembered_secrets()));
 }
 
 } // namespace

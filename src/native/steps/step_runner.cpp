@@ -44,7 +44,7 @@ py::dict mapping_copy(py::handle value, const std::string &what) {
 
 // Upload files are opened for one request and closed as soon as it is over, sent or not.
 class OpenedFiles {
-  public:
+public:
     OpenedFiles() = default;
     OpenedFiles(const OpenedFiles &) = delete;
     OpenedFiles &operator=(const OpenedFiles &) = delete;
@@ -63,7 +63,7 @@ class OpenedFiles {
         }
     }
 
-  private:
+private:
     std::vector<py::object> files_;
 };
 
@@ -113,12 +113,12 @@ void validate_response(py::handle item, py::handle section) {
     // A report step for each check section, naming what it checked against what: a step of
     // checks only was an empty line of the report.
     py_helpers::in_step("验证响应", params, [&] {
-    py::object validator = py::module_::import("lumox.responses").attr("validator");
-    py::object errors = validator(item.attr("resp"), **kwargs);
-    if (py::len(errors) != 0) {
-        py::object text = py::module_::import("json").attr("dumps")(errors);
-        throw_python_error(PyExc_AssertionError, text.cast<std::string>());
-    }
+        py::object validator = py::module_::import("lumox.responses").attr("validator");
+        py::object errors = validator(item.attr("resp"), **kwargs);
+        if (py::len(errors) != 0) {
+            py::object text = py::module_::import("json").attr("dumps")(errors);
+            throw_python_error(PyExc_AssertionError, text.cast<std::string>());
+        }
     });
 }
 

@@ -65,10 +65,12 @@ Jinja &jinja() {
     auto *j = new Jinja();
     // Sandboxed: a template reads the run's variables and calls their ordinary methods,
     // but cannot reach Python's internals (__globals__, __subclasses__, ...).
-    j->environment = py::module_::import("jinja2.sandbox").attr("SandboxedEnvironment")(
-        py::arg("undefined") = jinja2.attr("StrictUndefined"), py::arg("autoescape") = false,
-        // Block scalars end with a newline that is part of the text.
-        py::arg("keep_trailing_newline") = true);
+    j->environment = py::module_::import("jinja2.sandbox")
+                         .attr("SandboxedEnvironment")(
+                             py::arg("undefined") = jinja2.attr("StrictUndefined"),
+                             py::arg("autoescape") = false,
+                             // Block scalars end with a newline that is part of the text.
+                             py::arg("keep_trailing_newline") = true);
     j->jinja_error = jinja2.attr("TemplateError");
     j->undefined_error = jinja2.attr("UndefinedError");
     j->syntax_error = jinja2.attr("TemplateSyntaxError");
@@ -204,7 +206,7 @@ py::object render_string(const py::str &source, bool keep_type, const py::dict &
 // document costs its size, not its expansion), and the expanded size of the result is
 // bounded: a step that could never be sent is an error naming where it went wrong.
 class Rendering {
-  public:
+public:
     explicit Rendering(py::dict variables) : variables_(std::move(variables)) {}
 
     py::object value(const py::handle &node, bool from_expression) {
@@ -256,7 +258,7 @@ class Rendering {
         return rendered;
     }
 
-  private:
+private:
     static constexpr int kMaxDepth = 200;
     static constexpr double kMaxSize = 50.0 * 1024 * 1024;
 
@@ -267,11 +269,11 @@ class Rendering {
             const bool templated_key =
                 !from_expression && PyUnicode_Check(key.ptr()) &&
                 PySequence_Contains(key.ptr(), engine->open_expression.ptr()) == 1;
-            py::object new_key = templated_key
-                                     ? render_string(py::reinterpret_borrow<py::str>(key), false,
-                                                     variables_)
-                                     : py::reinterpret_borrow<py::object>(key);
-            path_.push_back("." + py::str(key).attr("encode")("utf-8", "backslashreplace")
+            py::object new_key = templated_key ? render_string(py::reinterpret_borrow<py::str>(key),
+                                                               false, variables_)
+                                               : py::reinterpret_borrow<py::object>(key);
+            path_.push_back("." + py::str(key)
+                                      .attr("encode")("utf-8", "backslashreplace")
                                       .attr("decode")("utf-8")
                                       .cast<std::string>());
             rendered[new_key] = value(node[key], from_expression);
@@ -319,9 +321,9 @@ class Rendering {
     }
 
     py::dict variables_;
-    py::dict done_;   // id -> (rendered, expanded size)
-    py::set active_;  // ids of the containers being rendered (the current path)
-    py::list keep_;   // the containers whose ids are in done_
+    py::dict done_;  // id -> (rendered, expanded size)
+    py::set active_; // ids of the containers being rendered (the current path)
+    py::list keep_;  // the containers whose ids are in done_
     std::vector<std::string> path_;
     double size_ = 0;
 };
@@ -365,10 +367,10 @@ PYBIND11_MODULE(templates, m) {
     engine->mapping_abc = py::module_::import("collections.abc").attr("Mapping");
 
     py::tuple bases = py::make_tuple(py::module_::import("builtins").attr("Exception"));
-    engine->template_error =
-        make_class(m, "TemplateError", bases, py::dict(),
-                   "A step value could not be rendered: undefined variable, bad or unsafe template, "
-                   "or a value that contains itself or is too large to send.");
+    engine->template_error = make_class(
+        m, "TemplateError", bases, py::dict(),
+        "A step value could not be rendered: undefined variable, bad or unsafe template, "
+        "or a value that contains itself or is too large to send.");
 
     m.attr("env_globals") = engine->globals;
     // `environment` (the Jinja2 environment) appears on first use.

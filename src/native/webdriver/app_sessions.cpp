@@ -41,8 +41,7 @@ py::dict session_capabilities(const std::string &platform, py::handle capabiliti
 
 } // namespace
 
-py::object app_session(const std::string &platform, const Hub &server,
-                       py::object capabilities) {
+py::object app_session(const std::string &platform, const Hub &server, py::object capabilities) {
     py::module_ client = appium_client();
     py::dict sent = session_capabilities(platform, capabilities);
     py::object options = py::module_::import("appium.options.common").attr("AppiumOptions")();
@@ -57,11 +56,10 @@ py::object app_session(const std::string &platform, const Hub &server,
                 py::module_::import("selenium.common.exceptions").attr("WebDriverException"))) {
             throw;
         }
-        py_helpers::add_note(error,
-                             "the Appium server " + server.address +
-                                 " did not start the session; capabilities sent: " +
-                                 to_str(py::module_::import("json").attr("dumps")(
-                                     sent, py::arg("ensure_ascii") = false)));
+        py_helpers::add_note(error, "the Appium server " + server.address +
+                                        " did not start the session; capabilities sent: " +
+                                        to_str(py::module_::import("json").attr("dumps")(
+                                            sent, py::arg("ensure_ascii") = false)));
         throw error;
     }
 }

@@ -16,7 +16,6 @@ namespace py = pybind11;
 // platform `platform` ("Android", "iOS"), which is the platformName unless `capabilities`
 // (a dict or None) names one.
 // Capability names without a vendor prefix get "appium:" (W3C standard names excepted).
-py::object app_session(const std::string &platform, const Hub &server,
-                       py::object capabilities);
+py::object app_session(const std::string &platform, const Hub &server, py::object capabilities);
 
 } // namespace lumox::webdriver

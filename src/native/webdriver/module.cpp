@@ -21,13 +21,13 @@
 
 namespace py = pybind11;
 using lumox::core::BrowserKind;
+using lumox::py_helpers::raise_error;
+using lumox::py_helpers::to_repr;
+using lumox::py_helpers::to_str;
 using lumox::webdriver::Hub;
 using lumox::webdriver::hub_of;
 using lumox::webdriver::open_remote_session;
 using lumox::webdriver::without_hub_password;
-using lumox::py_helpers::raise_error;
-using lumox::py_helpers::to_repr;
-using lumox::py_helpers::to_str;
 
 namespace {
 
@@ -103,8 +103,8 @@ BrowserClasses classes_of(BrowserKind kind) {
 void merge_browser_options(py::handle options, BrowserKind kind, py::handle members) {
     const std::string key = to_str(options.attr("KEY"));
     if (!py::isinstance<py::dict>(members)) {
-        raise_error(PyExc_ValueError, "capabilities: '" + key + "' must be a JSON object, not " +
-                                          to_repr(members));
+        raise_error(PyExc_ValueError,
+                    "capabilities: '" + key + "' must be a JSON object, not " + to_repr(members));
     }
     for (auto [name, value] : py::reinterpret_borrow<py::dict>(members)) {
         const std::string member = to_str(name);
@@ -189,7 +189,7 @@ py::object browser_options(BrowserKind kind, bool headless, const std::string &u
 
 struct FactorySettings {
     std::optional<std::string> grid;
-    std::string grid_source; // where the hub address came from, for messages
+    std::string grid_source;      // where the hub address came from, for messages
     std::optional<bool> headless; // nothing: decided by the machine
     std::optional<std::string> browser_path;
     std::optional<std::string> driver_path;
@@ -270,10 +270,9 @@ void choose_hub(FactorySettings &config, py::handle hub, py::handle settings) {
                 throw;
             }
             raise_error(PyExc_ValueError,
-                        without_hub_password(*config.grid,
-                                             "hub " + to_repr(py::str(*config.grid)) +
-                                                 " is not a WebDriver hub address: " +
-                                                 to_str(error.value())));
+                        without_hub_password(*config.grid, "hub " + to_repr(py::str(*config.grid)) +
+                                                               " is not a WebDriver hub address: " +
+                                                               to_str(error.value())));
         }
     }
 }
@@ -283,8 +282,8 @@ py::object get_webdriver(py::object browser, py::object hub, py::object capabili
     py::object ui = settings.attr("lumox_ui");
     const std::string name = kind_name(browser.is_none() ? ui.attr("driver_type") : browser);
     if (!capabilities.is_none() && !py::isinstance<py::dict>(capabilities)) {
-        lumox::py_helpers::raise_argument_type("get_webdriver()", "capabilities",
-                                               "a dict or None", capabilities);
+        lumox::py_helpers::raise_argument_type("get_webdriver()", "capabilities", "a dict or None",
+                                               capabilities);
     }
     check_capability_depth(capabilities, "");
 
@@ -293,9 +292,10 @@ py::object get_webdriver(py::object browser, py::object hub, py::object capabili
     if (auto platform = lumox::core::app_platform(name)) {
         if (!config.grid) {
             raise_error(PyExc_ValueError,
-                        "'" + name + "' sessions run on an Appium server: give its address as "
-                        "hub (e.g. http://127.0.0.1:4723), in the hub argument or the setting "
-                        "lumox_ui.selenium_grid; neither is set");
+                        "'" + name +
+                            "' sessions run on an Appium server: give its address as "
+                            "hub (e.g. http://127.0.0.1:4723), in the hub argument or the setting "
+                            "lumox_ui.selenium_grid; neither is set");
         }
         return lumox::webdriver::app_session(
             *platform, hub_of(*config.grid, config.grid_source, true), capabilities);

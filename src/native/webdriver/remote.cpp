@@ -42,7 +42,8 @@ Hub hub_of(const std::string &address, std::string source, bool app) {
         const std::string userinfo = netloc.substr(0, at);
         const std::size_t colon = userinfo.find(':');
         hub.username = parse.attr("unquote")(userinfo.substr(0, colon));
-        hub.password = parse.attr("unquote")(colon == std::string::npos ? "" : userinfo.substr(colon + 1));
+        hub.password =
+            parse.attr("unquote")(colon == std::string::npos ? "" : userinfo.substr(colon + 1));
         py::object replace = parts.attr("_replace");
         hub.url = to_str(replace(py::arg("netloc") = netloc.substr(at + 1)).attr("geturl")());
     }
@@ -64,7 +65,8 @@ py::object status_request(const Hub &hub) {
         py::object credentials =
             py::str(to_str(hub.username) + ":" + to_str(hub.password)).attr("encode")("utf-8");
         headers["Authorization"] =
-            "Basic " + to_str(py::module_::import("base64").attr("b64encode")(credentials).attr("decode")());
+            "Basic " +
+            to_str(py::module_::import("base64").attr("b64encode")(credentials).attr("decode")());
     }
     return py::module_::import("urllib.request")
         .attr("Request")(hub.url + "/status", py::arg("headers") = headers);
@@ -84,9 +86,9 @@ void check_hub_answers(const Hub &hub) {
             throw;
         }
         fail_from(error, hub,
-                  std::string(kind_of(hub)) + " " + hub.address + " does not answer (GET " + hub.url +
-                      "/status within " + to_str(timeout) + " s: " + to_str(error.value()) +
-                      "); check " + hub.source + " and that the " +
+                  std::string(kind_of(hub)) + " " + hub.address + " does not answer (GET " +
+                      hub.url + "/status within " + to_str(timeout) +
+                      " s: " + to_str(error.value()) + "); check " + hub.source + " and that the " +
                       (hub.app ? "Appium server" : "hub") + " is running");
     }
 }
@@ -102,8 +104,9 @@ struct Slots {
 std::optional<Slots> hub_slots(const Hub &hub, const std::string &browser) {
     py::object status;
     try {
-        py::object answer = py::module_::import("urllib.request")
-                                .attr("urlopen")(status_request(hub), py::arg("timeout") = wait_max());
+        py::object answer =
+            py::module_::import("urllib.request")
+                .attr("urlopen")(status_request(hub), py::arg("timeout") = wait_max());
         status = py::module_::import("json").attr("loads")(answer.attr("read")());
         answer.attr("close")();
     } catch (py::error_already_set &error) {
@@ -112,7 +115,8 @@ std::optional<Slots> hub_slots(const Hub &hub, const std::string &browser) {
         }
         return std::nullopt; // POST /session says what is wrong
     }
-    if (!PyDict_Check(status.ptr()) || !PyDict_Check(py::object(status.attr("get")("value")).ptr())) {
+    if (!PyDict_Check(status.ptr()) ||
+        !PyDict_Check(py::object(status.attr("get")("value")).ptr())) {
         return std::nullopt;
     }
     py::object nodes = status["value"].attr("get")("nodes");
@@ -140,7 +144,8 @@ std::optional<Slots> hub_slots(const Hub &hub, const std::string &browser) {
                 }
             }
             ++slots.all;
-            if (up && PyDict_Check(slot.ptr()) && py::object(slot.attr("get")("session")).is_none()) {
+            if (up && PyDict_Check(slot.ptr()) &&
+                py::object(slot.attr("get")("session")).is_none()) {
                 ++slots.free;
             }
         }
@@ -192,9 +197,9 @@ void check_session_limit() {
 py::object open_session_once(const Hub &hub, py::object cls, py::object options,
                              py::object config_class) {
     const double limit = py::float_(wait_max()).cast<double>() + kSessionMargin;
-    py::object client_config = config_class(
-        py::arg("remote_server_addr") = hub.url, py::arg("timeout") = limit,
-        py::arg("username") = hub.username, py::arg("password") = hub.password);
+    py::object client_config =
+        config_class(py::arg("remote_server_addr") = hub.url, py::arg("timeout") = limit,
+                     py::arg("username") = hub.username, py::arg("password") = hub.password);
     py::object session;
     try {
         session = cls(py::arg("command_executor") = hub.url, py::arg("options") = options,
@@ -210,16 +215,18 @@ py::object open_session_once(const Hub &hub, py::object cls, py::object options,
             fail_from(error, hub,
                       opening + " did not open a session within " + shown +
                           " s (POST /session, lumox_ui.wait_max plus " +
-                          std::to_string(static_cast<int>(kSessionMargin)) + " s): " +
-                          to_str(error.value()) + "; check that it has a free slot, or raise "
+                          std::to_string(static_cast<int>(kSessionMargin)) +
+                          " s): " + to_str(error.value()) +
+                          "; check that it has a free slot, or raise "
                           "wait_max to give it longer");
         }
         // selenium reads a reply that is not WebDriver's JSON as if it were.
         if (error.matches(PyExc_AttributeError) || error.matches(PyExc_TypeError) ||
             error.matches(PyExc_KeyError)) {
             fail_from(error, hub,
-                      opening + " answered POST /session with a reply that is not a WebDriver "
-                                "session (" +
+                      opening +
+                          " answered POST /session with a reply that is not a WebDriver "
+                          "session (" +
                           to_str(py::type::handle_of(error.value()).attr("__name__")) + ": " +
                           to_str(error.value()) + "); check " + hub.source +
                           " names a WebDriver endpoint");
@@ -256,10 +263,9 @@ py::object open_remote_session(const Hub &hub, py::object cls, py::object option
             browser = to_str(capabilities["browserName"]);
         }
     }
-    const bool grid =
-        !hub.app && deadline > monotonic() && wait_for_slot(hub, deadline, browser);
-    py::object refused = py::module_::import("selenium.common.exceptions")
-                             .attr("SessionNotCreatedException");
+    const bool grid = !hub.app && deadline > monotonic() && wait_for_slot(hub, deadline, browser);
+    py::object refused =
+        py::module_::import("selenium.common.exceptions").attr("SessionNotCreatedException");
     while (true) {
         try {
             py::object session = open_session_once(hub, cls, options, config_class);

@@ -12,12 +12,12 @@ namespace lumox::webdriver {
 namespace py = pybind11;
 
 struct Hub {
-    std::string address;      // as written, for messages
-    std::string url;          // without user, password and trailing slash
-    py::object username;      // None when the address has none
+    std::string address; // as written, for messages
+    std::string url;     // without user, password and trailing slash
+    py::object username; // None when the address has none
     py::object password;
-    std::string source;       // where the address came from: "lumox_ui.selenium_grid", ...
-    bool app = false;         // an Appium server, not a browser hub
+    std::string source; // where the address came from: "lumox_ui.selenium_grid", ...
+    bool app = false;   // an Appium server, not a browser hub
 };
 
 Hub hub_of(const std::string &address, std::string source, bool app);

@@ -73,14 +73,15 @@ bool stdin_is_terminal() {
 py::object finder(py::object driver) {
     return py::cpp_function(
         [driver](py::object locator) -> py::object {
-            py::object loc = py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
+            py::object loc =
+                py::module_::import("lumox.actlib_utils").attr("LumoxLocator")(locator);
             py::list found(driver.attr("find_elements")(loc.attr("by"), loc.attr("value")));
             const auto index = loc.attr("index").cast<size_t>();
             if (found.size() <= index) {
-                py_helpers::raise_error(PyExc_LookupError,
-                                        std::to_string(found.size()) + " element(s) match " +
-                                            to_str(loc) + ": none at index " +
-                                            std::to_string(index));
+                py_helpers::raise_error(PyExc_LookupError, std::to_string(found.size()) +
+                                                               " element(s) match " + to_str(loc) +
+                                                               ": none at index " +
+                                                               std::to_string(index));
             }
             return found[index];
         },

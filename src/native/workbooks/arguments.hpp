@@ -19,8 +19,7 @@ void define_variable_error(py::module_ &module);
 // other values as JSON text, so that they fit into JSON arguments); arguments that are not
 // text are kept. Raises VariableError naming the first unknown variable. `own` (a dict, or
 // None) are the case's own variables, a data row's or a called sheet's, found first.
-py::tuple substitute_arguments(py::handle args, py::handle exchanger,
-                               py::handle own = py::none());
+py::tuple substitute_arguments(py::handle args, py::handle exchanger, py::handle own = py::none());
 
 // The variables of the exchanger's file as they stand, to be compared after a step.
 py::dict snapshot_saved_variables(py::handle exchanger);

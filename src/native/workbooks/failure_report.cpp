@@ -63,7 +63,8 @@ py::object failure_report(py::handle item, py::handle excinfo, const CaseFailure
                 lines.add(py::str(line).cast<std::string>(), "    ");
             }
         }
-        crash = "row " + row + ", " + keyword + ": " + lumox::py_helpers::summary_line(failure.error);
+        crash =
+            "row " + row + ", " + keyword + ": " + lumox::py_helpers::summary_line(failure.error);
     }
     lines.add("");
     lines.add(error, "", true);

@@ -175,8 +175,7 @@ void run_step(SheetRun &run, py::handle step, py::handle own) {
         }
         substitution_error = error;
     }
-    run.item.attr("current_args") =
-        substitution_error ? py::object(py::none()) : py::object(args);
+    run.item.attr("current_args") = substitution_error ? py::object(py::none()) : py::object(args);
     py::dict params = step_params(step, substitution_error ? written : py::object(args));
     lumox::py_helpers::in_step(step_title(step), params, [&] {
         if (substitution_error) {
@@ -199,7 +198,9 @@ py::dict sheet_variables(py::tuple args) {
         const std::string text = lumox::py_helpers::to_str(args[i]);
         const auto equals = text.find('=');
         const std::string name =
-            equals == std::string::npos ? "" : py::str(text.substr(0, equals)).attr("strip")().cast<std::string>();
+            equals == std::string::npos
+                ? ""
+                : py::str(text.substr(0, equals)).attr("strip")().cast<std::string>();
         if (name.empty()) {
             py::set_error(PyExc_ValueError,
                           ("run_sheet: give the sheet's variables as name=value, not " +
@@ -260,21 +261,22 @@ void check_condition(SheetRun &run, const std::string &condition, py::handle own
         if (at == std::string::npos) {
             continue;
         }
-        const std::string name = py::str(condition.substr(0, at)).attr("strip")().cast<std::string>();
-        const std::string expected =
-            py::str(condition.substr(at + std::string(op).size())).attr("strip")().cast<std::string>();
-        py::object value = substitute_arguments(py::make_tuple("{" + name + "}"), run.exchanger,
-                                                own)[0];
+        const std::string name =
+            py::str(condition.substr(0, at)).attr("strip")().cast<std::string>();
+        const std::string expected = py::str(condition.substr(at + std::string(op).size()))
+                                         .attr("strip")()
+                                         .cast<std::string>();
+        py::object value =
+            substitute_arguments(py::make_tuple("{" + name + "}"), run.exchanger, own)[0];
         const std::string actual = lumox::py_helpers::to_str(value);
         const std::string kind(op);
         const bool holds = kind == " == "   ? actual == expected
                            : kind == " != " ? actual != expected
                                             : actual.find(expected) != std::string::npos;
         if (!holds) {
-            py::set_error(PyExc_AssertionError,
-                          ("until: " + condition + " does not hold: " + name + " is " +
-                           lumox::py_helpers::to_repr(value))
-                              .c_str());
+            py::set_error(PyExc_AssertionError, ("until: " + condition + " does not hold: " + name +
+                                                 " is " + lumox::py_helpers::to_repr(value))
+                                                    .c_str());
             throw py::error_already_set();
         }
         return;
@@ -289,10 +291,11 @@ void run_retry(SheetRun &run, py::list steps, std::size_t first, std::size_t ret
     const long long times = retry["times"].cast<long long>();
     const double delay = retry["delay"].cast<double>();
     py::tuple written = retry["args"];
-    const std::string rows = first + 1 == retry_at
-                                 ? "row " + py::str(py::object(steps[first])["row"]).cast<std::string>()
-                                 : "rows " + py::str(py::object(steps[first])["row"]).cast<std::string>() +
-                                       "-" + py::str(py::object(steps[retry_at - 1])["row"]).cast<std::string>();
+    const std::string rows =
+        first + 1 == retry_at
+            ? "row " + py::str(py::object(steps[first])["row"]).cast<std::string>()
+            : "rows " + py::str(py::object(steps[first])["row"]).cast<std::string>() + "-" +
+                  py::str(py::object(steps[retry_at - 1])["row"]).cast<std::string>();
     lumox::py_helpers::RetryPlan plan;
     plan.times = times;
     plan.delay = delay;
@@ -431,7 +434,8 @@ py::object item_reportinfo(py::object self) {
 
 py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
     return failure_report(
-        self, excinfo, CaseFailure{record[0], record[1], record[2], record[3].cast<bool>(), record[4]});
+        self, excinfo,
+        CaseFailure{record[0], record[1], record[2], record[3].cast<bool>(), record[4]});
 }
 
 void define_classes(py::module_ &m) {

@@ -9,7 +9,8 @@ namespace lumox::workbooks {
 namespace {
 
 // Runs `read`; an ordinary error (no browser any more, a dialog in the way) gives None.
-template <typename F> py::object tolerant(const char *what, F read) {
+template <typename F>
+py::object tolerant(const char *what, F read) {
     try {
         return read();
     } catch (py::error_already_set &error) {
@@ -28,8 +29,8 @@ template <typename F> py::object tolerant(const char *what, F read) {
 py::object capture_page(py::handle keyword_object) {
     py::object driver = py::getattr(keyword_object, "driver", py::none());
     if (driver.is_none() ||
-        !py::isinstance(driver, py::module_::import("selenium.webdriver.remote.webdriver")
-                                    .attr("WebDriver"))) {
+        !py::isinstance(
+            driver, py::module_::import("selenium.webdriver.remote.webdriver").attr("WebDriver"))) {
         return py::none();
     }
     py::module_ allure = py::module_::import("allure");
@@ -50,10 +51,10 @@ py::object capture_page(py::handle keyword_object) {
         return py::object(py::none());
     });
     py::list lines;
-    const bool browser = tolerant("capabilities", [&] {
-                             return py::object(py::bool_(
-                                 driver.attr("capabilities").contains("browserName")));
-                         }).equal(py::bool_(true));
+    const bool browser =
+        tolerant("capabilities", [&] {
+            return py::object(py::bool_(driver.attr("capabilities").contains("browserName")));
+        }).equal(py::bool_(true));
     if (!browser) {
         // An app on a device has no URL or title; its element tree tells what it showed.
         attach_text("page source",
@@ -61,9 +62,10 @@ py::object capture_page(py::handle keyword_object) {
                     "XML");
         py::object context =
             tolerant("context", [&] { return py::object(driver.attr("current_context")); });
-        lines.append("context:   " +
-                     (context.is_none() ? std::string("(unreadable)") : py_helpers::to_str(context)));
-        lines.append("(the report step of the row has the screenshot and the page source attached)");
+        lines.append("context:   " + (context.is_none() ? std::string("(unreadable)")
+                                                        : py_helpers::to_str(context)));
+        lines.append(
+            "(the report step of the row has the screenshot and the page source attached)");
         return lines;
     }
     py::object url = tolerant("URL", [&] { return py::object(driver.attr("current_url")); });

@@ -38,8 +38,9 @@ std::optional<double> number_cell(py::handle args, std::size_t index, double fal
         if (PyBool_Check(cell.ptr())) {
             return std::nullopt;
         }
-        number = PyUnicode_Check(cell.ptr()) ? py::float_(py::str(cell).attr("strip")()).cast<double>()
-                                             : cell.cast<double>();
+        number = PyUnicode_Check(cell.ptr())
+                     ? py::float_(py::str(cell).attr("strip")()).cast<double>()
+                     : cell.cast<double>();
     } catch (py::error_already_set &error) {
         if (!error.matches(PyExc_ValueError)) {
             throw;
@@ -85,15 +86,16 @@ void link_retry(py::dict step, std::size_t free_rows, bool after_retry,
         problems.push_back(where + ": retry's rows (F) must be the whole number of rows above "
                                    "it to repeat, such as 2");
     } else if (static_cast<std::size_t>(*rows) > free_rows) {
-        problems.push_back(where + ": retry repeats the " + std::to_string(static_cast<long long>(*rows)) +
-                           " rows above it, but only " + std::to_string(free_rows) +
-                           " step rows stand above it" +
-                           (after_retry ? " after the retry before it" : ""));
+        problems.push_back(
+            where + ": retry repeats the " + std::to_string(static_cast<long long>(*rows)) +
+            " rows above it, but only " + std::to_string(free_rows) + " step rows stand above it" +
+            (after_retry ? " after the retry before it" : ""));
     }
     py::tuple cells = py::reinterpret_borrow<py::tuple>(args);
     if (cells.size() > 3 && !cells[3].is_none() && !is_condition(to_str(cells[3]))) {
-        problems.push_back(where + ": retry's until (G) must be a condition on a variable: "
-                                   "name == text, name != text or name contains text, not " +
+        problems.push_back(where +
+                           ": retry's until (G) must be a condition on a variable: "
+                           "name == text, name != text or name contains text, not " +
                            to_repr(cells[3]));
     }
     if (problems.size() == problems_before) {
@@ -115,8 +117,10 @@ std::optional<std::string> named_sheet(py::dict step, const std::set<std::string
     }
     const std::string title = to_str(args[0]);
     if (title.find('{') != std::string::npos) {
-        problems.push_back(where + ": " + keyword + " needs the sheet's name as it stands, "
-                                                    "not a reference (" + to_repr(args[0]) + ")");
+        problems.push_back(where + ": " + keyword +
+                           " needs the sheet's name as it stands, "
+                           "not a reference (" +
+                           to_repr(args[0]) + ")");
         return std::nullopt;
     }
     if (titles.count(title) == 0 || title == keyword_list_sheet) {
@@ -154,7 +158,8 @@ std::map<std::string, py::list> whole_sheets(py::bytes data) {
 
 // The sheets `title` runs, and whether one of them comes back to a sheet in `trail`: the
 // sheets of the first such loop, in the order they run each other.
-void check_runs(const std::string &title, const std::map<std::string, std::vector<std::string>> &runs,
+void check_runs(const std::string &title,
+                const std::map<std::string, std::vector<std::string>> &runs,
                 std::vector<std::string> &trail, std::vector<std::string> &loop) {
     if (!loop.empty()) {
         return;
@@ -181,8 +186,8 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
     for (const CaseSheet &sheet : sheets) {
         titles.insert(to_str(sheet.name));
     }
-    std::map<std::string, std::string> data_of;                // case -> its data sheet
-    std::map<std::string, std::vector<std::string>> runs;      // sheet -> sheets it runs
+    std::map<std::string, std::string> data_of;           // case -> its data sheet
+    std::map<std::string, std::vector<std::string>> runs; // sheet -> sheets it runs
     std::set<std::string> data_sheets;
     std::set<std::string> flow_sheets;
     for (CaseSheet &sheet : sheets) {
@@ -249,8 +254,10 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
         const auto loop = loop_from.find(to_str(sheet.name));
         if (loop != loop_from.end() && flow_sheets.count(loop->first) == 0) {
             sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", sheet " +
-                              to_repr(sheet.name) + ": run_sheet runs sheets that run each "
-                                                    "other without end (" + loop->second + ")";
+                              to_repr(sheet.name) +
+                              ": run_sheet runs sheets that run each "
+                              "other without end (" +
+                              loop->second + ")";
         }
     }
     std::map<std::string, py::list> whole;
@@ -268,8 +275,9 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
             linked.flows[sheet.name] = sheet.steps;
             if (data_of.count(title) != 0) {
                 sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", sheet " +
-                                  to_repr(sheet.name) + ": a sheet that run_sheet runs reads "
-                                                        "no data sheet of its own";
+                                  to_repr(sheet.name) +
+                                  ": a sheet that run_sheet runs reads "
+                                  "no data sheet of its own";
             }
             flow_problems[title] = sheet.problems;
         }
@@ -298,7 +306,8 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
         if (data_sheet != data_of.end()) {
             const std::string origin = "sheet " + to_repr(py::str(data_sheet->second));
             try {
-                const auto rows = lumox::py_helpers::rows_under_header(whole[data_sheet->second], false);
+                const auto rows =
+                    lumox::py_helpers::rows_under_header(whole[data_sheet->second], false);
                 const std::vector<std::string> ids = lumox::py_helpers::data_row_ids(rows);
                 for (std::size_t index = 0; index < rows.size(); ++index) {
                     sheet.rows.push_back(DataSheetRow{
@@ -306,8 +315,8 @@ WorkbookCases link_sheets(std::vector<CaseSheet> sheets, py::bytes data, const s
                         ids[index]});
                 }
                 if (rows.empty()) {
-                    sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", " +
-                                      origin + ": has no rows of data below its header";
+                    sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", " + origin +
+                                      ": has no rows of data below its header";
                 }
             } catch (const lumox::py_helpers::DataProblem &problem) {
                 sheet.problems += (sheet.problems.empty() ? "" : "\n") + where + ", " + origin +

@@ -31,19 +31,20 @@ py::object whole_number(const std::string &text) {
 }
 
 class PackageReader {
-  public:
+public:
     PackageReader(py::bytes data, std::string_view skipped_title, bool whole_rows)
-        : skipped_title_(skipped_title), whole_rows_(whole_rows), archive_(py::module_::import("zipfile").attr("ZipFile")(
+        : skipped_title_(skipped_title), whole_rows_(whole_rows),
+          archive_(py::module_::import("zipfile").attr("ZipFile")(
               py::module_::import("io").attr("BytesIO")(data))) {
         for (py::handle info : archive_.attr("infolist")()) {
             const std::string name = info.attr("filename").cast<std::string>();
             // As the archive records it, which the unpacking holds the part to.
             const long long size = info.attr("file_size").cast<long long>();
             if (size > kPartBytesLimit) {
-                throw WorkbookTooLarge("its part " + name + " expands to " +
-                                       std::to_string(size / (1024 * 1024)) + " MB, more than the " +
-                                       std::to_string(kPartBytesLimit / (1024 * 1024)) +
-                                       " MB a part may hold");
+                throw WorkbookTooLarge(
+                    "its part " + name + " expands to " + std::to_string(size / (1024 * 1024)) +
+                    " MB, more than the " + std::to_string(kPartBytesLimit / (1024 * 1024)) +
+                    " MB a part may hold");
             }
             members_.insert(name);
         }
@@ -62,12 +63,14 @@ class PackageReader {
         const std::string rels_part = xlsx::relationships_part_of(parts.workbook);
         const std::vector<xlsx::Relationship> relationships =
             xlsx::read_relationships(member(rels_part), rels_part);
-        const std::vector<xlsx::SheetEntry> entries = xlsx::read_workbook_sheets(member(parts.workbook));
+        const std::vector<xlsx::SheetEntry> entries =
+            xlsx::read_workbook_sheets(member(parts.workbook));
         if (has(std::string(xlsx::styles_part))) {
             date_styles_ = xlsx::read_date_styles(member(xlsx::styles_part));
         }
         if (parts.shared_strings) {
-            for (const std::string &text : xlsx::read_shared_strings(member(*parts.shared_strings))) {
+            for (const std::string &text :
+                 xlsx::read_shared_strings(member(*parts.shared_strings))) {
                 shared_strings_.push_back(py::str(text));
             }
         }
@@ -87,7 +90,8 @@ class PackageReader {
             if (relationship == nullptr) {
                 throw XmlUnsupported("a sheet without its relationship");
             }
-            if (!has(relationship->target) || relationship->type.find("chartsheet") != std::string::npos ||
+            if (!has(relationship->target) ||
+                relationship->type.find("chartsheet") != std::string::npos ||
                 entry.name == skipped_title_) {
                 continue;
             }
@@ -95,7 +99,8 @@ class PackageReader {
             auto [read_before, is_new] = rows_of_part_.try_emplace(relationship->target);
             std::vector<SheetRow> &rows = read_before->second;
             if (is_new) {
-                for (const xlsx::SheetRow &row : xlsx::read_sheet_rows(member(relationship->target))) {
+                for (const xlsx::SheetRow &row :
+                     xlsx::read_sheet_rows(member(relationship->target))) {
                     rows.push_back(SheetRow{static_cast<py::ssize_t>(row.number),
                                             values_of(row, workbook.formulas_without_values)});
                 }
@@ -105,7 +110,8 @@ class PackageReader {
             }
             if (cells_ > kCellsLimit) {
                 throw WorkbookTooLarge("its sheets hold more than " + std::to_string(kCellsLimit) +
-                                       " cells (sheet " + py::repr(py::str(entry.name)).cast<std::string>() +
+                                       " cells (sheet " +
+                                       py::repr(py::str(entry.name)).cast<std::string>() +
                                        ", part " + relationship->target + ")");
             }
             workbook.sheets.push_back(SheetRows{py::str(entry.name), rows});
@@ -113,7 +119,7 @@ class PackageReader {
         return workbook;
     }
 
-  private:
+private:
     bool has(const std::string &name) const { return members_.count(name) != 0; }
 
     std::string member(std::string_view name) {
@@ -128,10 +134,10 @@ class PackageReader {
         // A row without a keyword is skipped whatever else it holds: it is kept to its first
         // three columns, so that a note far to the right (column ZZZ) costs no wide row.
         std::uint32_t width = row.cells.back().column;
-        const auto keyword_cell = std::find_if(row.cells.begin(), row.cells.end(),
-                                               [](const xlsx::SheetCell &cell) {
-                                                   return cell.column == keyword_column_number;
-                                               });
+        const auto keyword_cell =
+            std::find_if(row.cells.begin(), row.cells.end(), [](const xlsx::SheetCell &cell) {
+                return cell.column == keyword_column_number;
+            });
         if (!whole_rows_ &&
             (keyword_cell == row.cells.end() || keyword_cell->kind == xlsx::CellKind::empty)) {
             width = std::min(width, keyword_column_number);
@@ -209,10 +215,10 @@ std::optional<WorkbookRows> read_rows_from_package(py::bytes data, std::string_v
 WorkbookRows read_rows_with_openpyxl(py::bytes data, std::string_view skipped_title) {
     // From memory: the reader then holds no file that a failure could leave open.
     // data_only: a formula cell gives the value the spreadsheet program last computed.
-    py::object workbook = py::module_::import("openpyxl")
-                              .attr("load_workbook")(py::module_::import("io").attr("BytesIO")(data),
-                                                     py::arg("read_only") = true,
-                                                     py::arg("data_only") = true);
+    py::object workbook =
+        py::module_::import("openpyxl")
+            .attr("load_workbook")(py::module_::import("io").attr("BytesIO")(data),
+                                   py::arg("read_only") = true, py::arg("data_only") = true);
     WorkbookRows rows;
     try {
         for (py::handle sheet : workbook.attr("worksheets")) {
@@ -227,7 +233,8 @@ WorkbookRows read_rows_with_openpyxl(py::bytes data, std::string_view skipped_ti
             py::ssize_t number = 0;
             for (py::handle cells :
                  sheet.attr("iter_rows")(py::arg("min_row") = 1, py::arg("values_only") = true)) {
-                sheet_rows.rows.push_back(SheetRow{++number, py::reinterpret_borrow<py::tuple>(cells)});
+                sheet_rows.rows.push_back(
+                    SheetRow{++number, py::reinterpret_borrow<py::tuple>(cells)});
             }
             rows.sheets.push_back(std::move(sheet_rows));
         }

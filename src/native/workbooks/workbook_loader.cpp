@@ -126,7 +126,8 @@ std::string arguments_word(std::size_t count) {
 // The row's argument count against the keyword's: too few fail the row, more are dropped.
 std::string arity_problem(const Arity &arity, std::size_t given) {
     if (given < arity.required) {
-        return "takes " + std::string(arity.most && *arity.most == arity.required ? "" : "at least ") +
+        return "takes " +
+               std::string(arity.most && *arity.most == arity.required ? "" : "at least ") +
                arguments_word(arity.required) + " (D onwards), the row has " +
                std::to_string(given);
     }
@@ -150,8 +151,10 @@ py::list read_steps(const SheetRows &sheet, const std::map<std::string, Arity> &
         if (row_number == 1) {
             // A sheet written without the header row would lose its first step.
             if (keywords.count(keyword) != 0) {
-                problems.push_back(where + ": row 1 is the header row; steps start at row 2 "
-                                           "(C1 holds the keyword '" + keyword +
+                problems.push_back(where +
+                                   ": row 1 is the header row; steps start at row 2 "
+                                   "(C1 holds the keyword '" +
+                                   keyword +
                                    "': insert a header row such as 编号 | 描述 | 关键字 | 参数1 "
                                    "above it)");
             }
@@ -162,22 +165,23 @@ py::list read_steps(const SheetRows &sheet, const std::map<std::string, Arity> &
         }
         py::tuple args = arguments_of(row);
         const auto known = keywords.find(keyword);
-        const bool runner_keyword = keyword == retry_keyword || keyword == use_data_keyword ||
-                                    keyword == run_sheet_keyword;
+        const bool runner_keyword =
+            keyword == retry_keyword || keyword == use_data_keyword || keyword == run_sheet_keyword;
         if (checking && !keywords.empty() && known == keywords.end() && !runner_keyword) {
             std::vector<std::string> names;
             for (const auto &[name, arity] : keywords) {
                 names.push_back(name);
             }
-            const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(keyword, names));
+            const std::string hint =
+                lumox::core::did_you_mean(lumox::core::closest_names(keyword, names));
             problems.push_back(where + ", row " + std::to_string(row_number) +
                                ": unknown keyword '" + keyword + "'" +
                                (hint.empty() ? "" : ", " + hint));
         } else if (checking && known != keywords.end()) {
             const std::string wrong = arity_problem(known->second, py::len(args));
             if (!wrong.empty()) {
-                problems.push_back(where + ", row " + std::to_string(row_number) + ": '" +
-                                   keyword + "' " + wrong);
+                problems.push_back(where + ", row " + std::to_string(row_number) + ": '" + keyword +
+                                   "' " + wrong);
             }
         }
         py::dict step;
@@ -240,10 +244,11 @@ void check_formulas(py::bytes data, std::map<std::string, std::vector<std::strin
         py::ssize_t row_number = 0;
         for (py::handle row : sheet.attr("iter_rows")(py::arg("values_only") = true)) {
             ++row_number;
-            py::sequence saved = py::reinterpret_borrow<py::sequence>(next(value_rows, py::tuple()));
+            py::sequence saved =
+                py::reinterpret_borrow<py::sequence>(next(value_rows, py::tuple()));
             py::sequence cells = py::reinterpret_borrow<py::sequence>(row);
-            for (py::ssize_t column = keyword_column; column < static_cast<py::ssize_t>(py::len(cells));
-                 ++column) {
+            for (py::ssize_t column = keyword_column;
+                 column < static_cast<py::ssize_t>(py::len(cells)); ++column) {
                 py::object cell = cells[column];
                 if (py::isinstance(cell, array_formula)) {
                     cell = cell.attr("text"); // an array formula: its text, as "=..."
@@ -277,8 +282,9 @@ WorkbookCases read_workbook(py::handle file_node) {
     const bool checking = !lumox::py_helpers::check_problems().is_none();
     const std::map<std::string, Arity> keywords = known_keywords(checking);
     for (const SheetRows &sheet : workbook->sheets) {
-        py::list steps = read_steps(sheet, keywords, checking, problems[sheet.title.cast<std::string>()],
-                                    where + ", sheet " + py_helpers::to_repr(sheet.title));
+        py::list steps =
+            read_steps(sheet, keywords, checking, problems[sheet.title.cast<std::string>()],
+                       where + ", sheet " + py_helpers::to_repr(sheet.title));
         cases.push_back(CaseSheet{sheet.title, steps, {}, {}});
     }
     if (workbook->formulas_without_values) {

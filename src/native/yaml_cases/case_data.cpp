@@ -21,14 +21,15 @@ using lumox::py_helpers::to_str;
 constexpr std::size_t kDataRowsLimit = 10'000;
 
 py::list csv_rows(py::handle path) {
-    py::object file = py::module_::import("builtins")
-                          .attr("open")(path, "r", py::arg("encoding") = "utf-8-sig",
-                                        py::arg("newline") = "");
+    py::object file =
+        py::module_::import("builtins")
+            .attr("open")(path, "r", py::arg("encoding") = "utf-8-sig", py::arg("newline") = "");
     py::list rows;
     try {
         py::object reader = py::module_::import("csv").attr("reader")(file);
         for (py::handle cells : reader) {
-            rows.append(py::make_tuple(reader.attr("line_num"), py::tuple(py::reinterpret_borrow<py::object>(cells))));
+            rows.append(py::make_tuple(reader.attr("line_num"),
+                                       py::tuple(py::reinterpret_borrow<py::object>(cells))));
         }
     } catch (py::error_already_set &) {
         file.attr("close")();
@@ -57,9 +58,9 @@ py::list sheet_rows(py::handle path, py::handle sheet) {
     for (const std::string &title : titles) {
         names += (names.empty() ? "" : ", ") + to_repr(py::str(title));
     }
-    throw DataProblem{sheet.is_none() ? "has no sheet"
-                                      : "has no sheet " + to_repr(sheet) + " (its sheets: " +
-                                            names + ")"};
+    throw DataProblem{sheet.is_none()
+                          ? "has no sheet"
+                          : "has no sheet " + to_repr(sheet) + " (its sheets: " + names + ")"};
 }
 
 // A list of mappings (inline, or read from JSON or YAML): the rows as they are.
@@ -100,7 +101,8 @@ std::vector<DataRow> read_data_rows(py::handle parameters, py::handle case_file,
                                       " (a data file is given by file and, for a workbook, sheet)"};
                 }
             }
-            if (!settings.contains("file") || !PyUnicode_Check(py::object(settings["file"]).ptr())) {
+            if (!settings.contains("file") ||
+                !PyUnicode_Check(py::object(settings["file"]).ptr())) {
                 throw DataProblem{"file must be the path of a data file"};
             }
             file = settings["file"];
@@ -112,10 +114,9 @@ std::vector<DataRow> read_data_rows(py::handle parameters, py::handle case_file,
             rows = mapping_rows(parameters);
         } else {
             source = to_str(file);
-            py::object path = py::module_::import("pathlib")
-                                  .attr("Path")(case_file)
-                                  .attr("parent")
-                                  .attr("joinpath")(file);
+            py::object path =
+                py::module_::import("pathlib").attr("Path")(case_file).attr("parent").attr(
+                    "joinpath")(file);
             if (!path.attr("is_file")().cast<bool>()) {
                 throw DataProblem{"no such file: " + to_str(path)};
             }
@@ -142,8 +143,8 @@ std::vector<DataRow> read_data_rows(py::handle parameters, py::handle case_file,
         if (!error.matches(PyExc_Exception)) {
             throw;
         }
-        problems.push_back(where + ": " + source + ": cannot be read: " +
-                           lumox::py_helpers::error_line(error.value()));
+        problems.push_back(where + ": " + source +
+                           ": cannot be read: " + lumox::py_helpers::error_line(error.value()));
         return {};
     }
     if (rows.empty()) {

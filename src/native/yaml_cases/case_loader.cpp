@@ -82,13 +82,13 @@ std::string hint_for(py::handle yaml_error, py::handle text) {
     if (problem.is_none() || mark.is_none()) {
         return "";
     }
-    const std::string hint = lumox::core::yaml_mistake_hint(
-        text_of(problem), text_of(text), mark.attr("line").cast<std::size_t>());
+    const std::string hint = lumox::core::yaml_mistake_hint(text_of(problem), text_of(text),
+                                                            mark.attr("line").cast<std::size_t>());
     return hint.empty() ? "" : "\n" + hint;
 }
 
 std::vector<Document> parse_documents(py::handle file_node, py::str text,
-                                     const std::string &where) {
+                                      const std::string &where) {
     py::module_ yaml = py::module_::import("yaml");
     if (auto documents = load_with_libyaml(text)) {
         return std::move(*documents);
@@ -197,7 +197,6 @@ py::list build_marks(py::handle marks, std::vector<std::string> &problems,
     return built;
 }
 
-
 bool strict_keys() {
     return lumox::py_helpers::truthy(
         py::module_::import("lumox.settings").attr("lumox").attr("strict_steps"));
@@ -220,8 +219,8 @@ void check_keys(py::handle mapping, const std::vector<std::string> &known, const
             for (const std::string &known_name : known) {
                 names += (names.empty() ? "" : ", ") + known_name;
             }
-            problems.push_back(where + ": unknown " + what + " key " + repr_of(key) + " (" +
-                               what + " keys: " + names +
+            problems.push_back(where + ": unknown " + what + " key " + repr_of(key) + " (" + what +
+                               " keys: " + names +
                                "; [lumox] strict_steps = true allows no others)");
         }
     }
@@ -249,18 +248,19 @@ const SectionKeys &section_keys() {
             return found;
         };
         py::object request = definitions["request"]["anyOf"][py::int_(1)];
-        return new SectionKeys{names(case_schema()["properties"]),
-                               names(definitions["step"]["properties"]),
-                               names(request["properties"]),
-                               names(definitions["response"]["anyOf"][py::int_(1)]["properties"]),
-                               names(request["properties"]["method"]["anyOf"][py::int_(0)]["enum"])};
+        return new SectionKeys{
+            names(case_schema()["properties"]), names(definitions["step"]["properties"]),
+            names(request["properties"]),
+            names(definitions["response"]["anyOf"][py::int_(1)]["properties"]),
+            names(request["properties"]["method"]["anyOf"][py::int_(0)]["enum"])};
     }();
     return *keys;
 }
 
 // A method one typo away from a standard one (PSOT) would be sent as written; other
 // methods (WebDAV's PROPFIND, ...) and templates are the tester's own.
-void check_method(py::handle request, std::vector<std::string> &problems, const std::string &where) {
+void check_method(py::handle request, std::vector<std::string> &problems,
+                  const std::string &where) {
     if (!py::reinterpret_borrow<py::dict>(request).contains("method")) {
         return;
     }
@@ -310,8 +310,8 @@ void check_extract_shapes(py::handle extract, std::vector<std::string> &problems
 
 // Sections written as mappings are checked as written; a section given as one template
 // text is only known once rendered.
-void check_sections(py::handle step, const StepChecks &checks,
-                    std::vector<std::string> &problems, const std::string &where) {
+void check_sections(py::handle step, const StepChecks &checks, std::vector<std::string> &problems,
+                    const std::string &where) {
     const bool strict = checks.strict_keys;
     py::dict sections = py::reinterpret_borrow<py::dict>(step);
     if (sections.contains("response") && PyDict_Check(py::object(sections["response"]).ptr())) {
@@ -396,28 +396,27 @@ bool check_case(py::handle file_node, const Document &document, const StepChecks
     } else {
         steps = check_steps(case_map["steps"], checks, problems, case_where);
         std::vector<std::string> calling;
-        check_uses(steps, file_node.attr("path"), rootdir_of(file_node), checks, calling,
-                   problems, case_where);
+        check_uses(steps, file_node.attr("path"), rootdir_of(file_node), checks, calling, problems,
+                   case_where);
     }
     std::vector<DataRow> rows;
     if (case_map.contains("parameters")) {
-        rows = read_data_rows(case_map["parameters"], file_node.attr("path"), problems,
-                              case_where);
+        rows = read_data_rows(case_map["parameters"], file_node.attr("path"), problems, case_where);
     }
     py::object marks = case_map.contains("marks") ? py::object(case_map["marks"]) : py::none();
     py::list built_marks = build_marks(marks, problems, case_where);
     if (problems.size() != problems_before) {
         return false;
     }
-    found = CaseSpec{py::str(name), case_map, steps, built_marks, document.line0, 0,
-                     std::move(rows)};
+    found =
+        CaseSpec{py::str(name), case_map, steps, built_marks, document.line0, 0, std::move(rows)};
     return true;
 }
 
 } // namespace
 
-py::list check_steps(py::handle steps, const StepChecks &checks,
-                     std::vector<std::string> &problems, const std::string &where) {
+py::list check_steps(py::handle steps, const StepChecks &checks, std::vector<std::string> &problems,
+                     const std::string &where) {
     if (!PyList_Check(steps.ptr())) {
         problems.push_back(where + ": steps must be a list of mappings, got " +
                            describe_value(steps));
@@ -438,15 +437,13 @@ py::list check_steps(py::handle steps, const StepChecks &checks,
     return py::reinterpret_borrow<py::list>(steps);
 }
 
-py::object rootdir_of(py::handle file_node) {
-    return file_node.attr("config").attr("rootpath");
-}
+py::object rootdir_of(py::handle file_node) { return file_node.attr("config").attr("rootpath"); }
 
 StepChecks step_checks(py::handle file_node) {
     // With lumox's step runner left out (-p no:lumox) the steps are another runner's.
-    return StepChecks{strict_keys(), py::bool_(file_node.attr("config")
-                                                   .attr("pluginmanager")
-                                                   .attr("has_plugin")("lumox"))};
+    return StepChecks{
+        strict_keys(),
+        py::bool_(file_node.attr("config").attr("pluginmanager").attr("has_plugin")("lumox"))};
 }
 
 std::string describe_value(py::handle value) {

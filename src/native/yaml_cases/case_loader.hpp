@@ -24,11 +24,11 @@ struct StepChecks {
 };
 
 struct CaseSpec {
-    py::str name;      // test_name, the item's name
-    py::dict document; // the case as written
-    py::list steps;    // its steps as written
-    py::list marks;    // pytest Mark objects built from `marks`
-    py::ssize_t line0; // 0-based line where the case's document starts
+    py::str name;               // test_name, the item's name
+    py::dict document;          // the case as written
+    py::list steps;             // its steps as written
+    py::list marks;             // pytest Mark objects built from `marks`
+    py::ssize_t line0;          // 0-based line where the case's document starts
     py::ssize_t document_index; // 0-based place of its document among the file's
     std::vector<DataRow> rows;  // its `parameters`: one item each; none, one item
 };
@@ -64,8 +64,8 @@ StepChecks step_checks(py::handle file_node);
 
 // Checks `steps`, a list of step mappings of a case or a flow that `where` names; appends
 // the problems and returns the list (empty when it is no list).
-py::list check_steps(py::handle steps, const StepChecks &checks,
-                     std::vector<std::string> &problems, const std::string &where);
+py::list check_steps(py::handle steps, const StepChecks &checks, std::vector<std::string> &problems,
+                     const std::string &where);
 
 // A short printable description of a YAML value for messages: its kind and its text.
 std::string describe_value(py::handle value);

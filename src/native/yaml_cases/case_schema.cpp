@@ -171,7 +171,7 @@ std::string joined_alternatives(std::vector<std::string> pieces) {
 
 std::string kind_words(const std::string &type) {
     static const std::map<std::string, std::string> words = {
-        {"string", "text"},        {"number", "a number"}, {"integer", "a whole number"},
+        {"string", "text"},        {"number", "a number"},  {"integer", "a whole number"},
         {"boolean", "true/false"}, {"object", "a mapping"}, {"array", "a list"}};
     const auto found = words.find(type);
     return found == words.end() ? type : found->second; // null
@@ -183,7 +183,8 @@ std::string phrase_of(std::string description) {
         description.pop_back();
     }
     if (!description.empty()) {
-        description[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(description[0])));
+        description[0] =
+            static_cast<char>(std::tolower(static_cast<unsigned char>(description[0])));
     }
     return description;
 }
@@ -337,9 +338,8 @@ void check_object(py::handle node, py::dict mapping, const std::string &path,
         }
     }
     py::dict properties = has(node, "properties") ? py::dict(get(node, "properties")) : py::dict();
-    py::object additional = has(node, "additionalProperties")
-                                ? get(node, "additionalProperties")
-                                : py::object(py::bool_(true));
+    py::object additional = has(node, "additionalProperties") ? get(node, "additionalProperties")
+                                                              : py::object(py::bool_(true));
     const std::vector<std::string> names = texts_of(properties);
     for (auto [key, member] : mapping) {
         if (method_of_request(node, key) && is_text(member)) {
@@ -350,11 +350,12 @@ void check_object(py::handle node, py::dict mapping, const std::string &path,
         } else if (PyDict_Check(additional.ptr())) {
             check(additional, member, member_path(path, key), problems);
         } else if (additional.is(py::bool_(false)) && !unknown_keys_checked_elsewhere(node)) {
-            std::string message = "unknown key " + py::repr(key).cast<std::string>() + " in " + path;
+            std::string message =
+                "unknown key " + py::repr(key).cast<std::string>() + " in " + path;
             const std::string hint =
                 lumox::core::did_you_mean(lumox::core::closest_names(to_str(key), names));
-            problems.push_back(message + (hint.empty() ? "" : ", " + hint) + " (keys: " +
-                               comma_joined(names) + ")");
+            problems.push_back(message + (hint.empty() ? "" : ", " + hint) +
+                               " (keys: " + comma_joined(names) + ")");
         }
     }
 }
@@ -364,10 +365,10 @@ void check_array(py::handle node, py::list items, const std::string &path,
     const auto count = static_cast<py::ssize_t>(py::len(items));
     if ((has(node, "minItems") && count < get(node, "minItems").cast<py::ssize_t>()) ||
         (has(node, "maxItems") && count > get(node, "maxItems").cast<py::ssize_t>())) {
-        problems.push_back(path + " must have " +
-                           (has(node, "minItems") ? to_str(get(node, "minItems")) : "0") +
-                           (has(node, "maxItems") ? " to " + to_str(get(node, "maxItems")) : " or more") +
-                           " items, got " + std::to_string(count));
+        problems.push_back(
+            path + " must have " + (has(node, "minItems") ? to_str(get(node, "minItems")) : "0") +
+            (has(node, "maxItems") ? " to " + to_str(get(node, "maxItems")) : " or more") +
+            " items, got " + std::to_string(count));
         return;
     }
     if (!has(node, "items")) {

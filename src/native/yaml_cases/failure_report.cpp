@@ -37,8 +37,8 @@ py::object step_dumper() {
     if (!report_classes->step_dumper) {
         py::object safe_dumper = py::module_::import("yaml").attr("SafeDumper");
         py::module_ module = py::module_::import("lumox.yaml_cases");
-        report_classes->step_dumper = make_class(module, "_StepDumper", py::make_tuple(safe_dumper),
-                                                 py::dict());
+        report_classes->step_dumper =
+            make_class(module, "_StepDumper", py::make_tuple(safe_dumper), py::dict());
         report_classes->step_dumper.attr("add_multi_representer")(
             py::module_::import("builtins").attr("object"), py::cpp_function(&represent_as_repr));
     }
@@ -81,7 +81,6 @@ std::string step_as_yaml(py::handle step) {
         throw;
     }
 }
-
 
 } // namespace
 

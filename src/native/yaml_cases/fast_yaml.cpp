@@ -20,7 +20,7 @@ namespace {
 struct NeedsPyYaml {};
 
 class Parser {
-  public:
+public:
     Parser() {
         if (yaml_parser_initialize(&parser_) == 0) {
             throw NeedsPyYaml{};
@@ -31,12 +31,12 @@ class Parser {
     Parser &operator=(const Parser &) = delete;
     yaml_parser_t *get() { return &parser_; }
 
-  private:
+private:
     yaml_parser_t parser_{};
 };
 
 class Event {
-  public:
+public:
     explicit Event(yaml_parser_t *parser) {
         if (yaml_parser_parse(parser, &event_) == 0) {
             throw NeedsPyYaml{};
@@ -48,7 +48,7 @@ class Event {
     const yaml_event_t &operator*() const { return event_; }
     const yaml_event_t *operator->() const { return &event_; }
 
-  private:
+private:
     yaml_event_t event_{};
 };
 
@@ -109,7 +109,7 @@ const std::regex &special_scalar() {
 // The texts of one file, one str object each: the cases of a file repeat the same keys
 // and most of the same values, and items keep their cases for the whole session.
 class Texts {
-  public:
+public:
     py::object get(std::string_view v) {
         if (v.size() > kLongest) {
             return decode(v);
@@ -123,7 +123,7 @@ class Texts {
         return text;
     }
 
-  private:
+private:
     static constexpr std::size_t kLongest = 200;
 
     static py::object decode(std::string_view v) {
@@ -215,7 +215,7 @@ struct Frame {
 };
 
 class Builder {
-  public:
+public:
     explicit Builder(std::vector<Document> &documents) : documents_(documents) {}
 
     void handle(const yaml_event_t &event) {
@@ -259,10 +259,9 @@ class Builder {
             if (found == anchors_.end()) {
                 throw NeedsPyYaml{};
             }
-            add(found->second, event, PyUnicode_Check(found->second.ptr()) ||
-                                          PyLong_Check(found->second.ptr()) ||
-                                          PyFloat_Check(found->second.ptr()) ||
-                                          found->second.is_none());
+            add(found->second, event,
+                PyUnicode_Check(found->second.ptr()) || PyLong_Check(found->second.ptr()) ||
+                    PyFloat_Check(found->second.ptr()) || found->second.is_none());
             break;
         }
         default:
@@ -270,7 +269,7 @@ class Builder {
         }
     }
 
-  private:
+private:
     void remember(const yaml_char_t *anchor, const py::object &made) {
         if (anchor != nullptr) {
             anchors_[reinterpret_cast<const char *>(anchor)] = made;

@@ -55,8 +55,8 @@ void read_flow(FlowFile &file, py::handle path, py::handle name, py::handle valu
         return;
     }
     py::dict written = py::reinterpret_borrow<py::dict>(value);
-    Flow flow{to_str(name), shown, py::reinterpret_borrow<py::object>(path), py::list(), {},
-              py::dict()};
+    Flow flow{to_str(name), shown, py::reinterpret_borrow<py::object>(path),
+              py::list(),   {},    py::dict()};
     for (auto [key, part] : written) {
         const std::string section = to_str(key);
         if (section == "steps") {
@@ -124,8 +124,8 @@ FlowFile &load_flow_file(py::handle path, py::handle rootdir, const StepChecks &
         if (!error.matches(PyExc_Exception)) {
             throw;
         }
-        problems.push_back(shown + ": cannot be read: " +
-                           lumox::py_helpers::error_line(error.value()));
+        problems.push_back(shown +
+                           ": cannot be read: " + lumox::py_helpers::error_line(error.value()));
     }
     for (const std::string &problem : problems) {
         file->problem += (file->problem.empty() ? "" : "\n") + problem;
@@ -175,8 +175,10 @@ void check_use(py::dict step, py::handle case_file, py::handle rootdir, const St
                                        "pass; until checks one response and belongs to a step "
                                        "with a request");
         } else if (name != "use" && name != "with" && name != "retry") {
-            problems.push_back(where + ": a step with use runs the flow's steps and takes only "
-                                       "with and retry, not " + to_repr(key));
+            problems.push_back(where +
+                               ": a step with use runs the flow's steps and takes only "
+                               "with and retry, not " +
+                               to_repr(key));
         }
     }
     py::object use = step["use"];
@@ -199,8 +201,7 @@ void check_use(py::dict step, py::handle case_file, py::handle rootdir, const St
     }
     for (auto [param, value] : py::reinterpret_borrow<py::dict>(given)) {
         const std::string param_name = to_str(param);
-        if (std::find(flow->params.begin(), flow->params.end(), param_name) ==
-            flow->params.end()) {
+        if (std::find(flow->params.begin(), flow->params.end(), param_name) == flow->params.end()) {
             const std::string hint =
                 lumox::core::did_you_mean(lumox::core::closest_names(param_name, flow->params));
             problems.push_back(where + ": flow " + to_repr(use) + " has no parameter " +
@@ -216,8 +217,8 @@ void check_use(py::dict step, py::handle case_file, py::handle rootdir, const St
         }
     }
     if (std::find(calling.begin(), calling.end(), name) != calling.end()) {
-        std::vector<std::string> trail(
-            std::find(calling.begin(), calling.end(), name), calling.end());
+        std::vector<std::string> trail(std::find(calling.begin(), calling.end(), name),
+                                       calling.end());
         trail.push_back(name);
         problems.push_back(calling_where + ": flow " + to_repr(use) + " calls itself (" +
                            joined(trail, " -> ") + ", at " + where + ")");
@@ -237,8 +238,10 @@ const Flow *find_flow(py::handle case_file, py::handle rootdir, const std::strin
     for (const py::object &path : flow_file_paths(case_file, rootdir)) {
         FlowFile &file = load_flow_file(path, rootdir, checks);
         if (!file.problem.empty()) {
-            problem = "flow " + to_repr(py::str(name)) + " cannot be used, its flows file is "
-                      "broken:\n" + file.problem;
+            problem = "flow " + to_repr(py::str(name)) +
+                      " cannot be used, its flows file is "
+                      "broken:\n" +
+                      file.problem;
             return nullptr;
         }
         auto found = file.flows.find(name);
@@ -251,7 +254,8 @@ const Flow *find_flow(py::handle case_file, py::handle rootdir, const std::strin
         problem = "no flow " + to_repr(py::str(name)) +
                   ": there is no flows.yaml in the case's folder or above it";
     } else {
-        const std::string hint = lumox::core::did_you_mean(lumox::core::closest_names(name, visible));
+        const std::string hint =
+            lumox::core::did_you_mean(lumox::core::closest_names(name, visible));
         problem = "no flow " + to_repr(py::str(name)) + " (flows: " + joined(visible, ", ") + ")" +
                   (hint.empty() ? "" : ", " + hint);
     }

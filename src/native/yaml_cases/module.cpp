@@ -95,8 +95,7 @@ py::list collect_cases(py::object file_node) {
     lumox::py_helpers::CaseItemMaker maker(runtime->item, file_node);
     for (CaseSpec &found : cases) {
         const auto add_item = [&](const py::str &name) {
-            py::object item =
-                maker.make(name, make_test_object(found, path, maker), found.marks);
+            py::object item = maker.make(name, make_test_object(found, path, maker), found.marks);
             item.attr(case_slot) = found.document;
             item.attr(steps_slot) = found.steps;
             item.attr(case_line_attr) = found.line0;
@@ -109,16 +108,16 @@ py::list collect_cases(py::object file_node) {
         }
         // One item per row of data, named as pytest names the items of a parametrized test.
         for (const DataRow &row : found.rows) {
-            py::object item = add_item(
-                py::str(py::str(found.name).cast<std::string>() + "[" + row.id + "]"));
+            py::object item =
+                add_item(py::str(py::str(found.name).cast<std::string>() + "[" + row.id + "]"));
             item.attr(data_attr) = row.values;
             item.attr(data_origin_attr) = py::str(row.origin);
         }
     }
     py::object check_problems = lumox::py_helpers::check_problems();
     for (const BrokenCase &broken : loaded.broken) {
-        py::object item = maker.make(broken.name, maker.unmarked_test_object(runtime->yaml_case),
-                                     py::list());
+        py::object item =
+            maker.make(broken.name, maker.unmarked_test_object(runtime->yaml_case), py::list());
         item.attr(lumox::py_helpers::kBrokenCaseAttr) = py::str(broken.problems);
         item.attr(case_slot) = py::dict();
         item.attr(steps_slot) = py::list();
@@ -164,8 +163,7 @@ std::string step_title(py::ssize_t index, py::handle step) {
 
 // lumox.exchange's record of extracts that found nothing (one dict for the process).
 py::dict &missed_variables() {
-    static py::dict *misses =
-        new py::dict(py::module_::import("lumox.exchange").attr("misses"));
+    static py::dict *misses = new py::dict(py::module_::import("lumox.exchange").attr("misses"));
     return *misses;
 }
 
@@ -174,13 +172,13 @@ py::dict &missed_variables() {
 void explain_missed_variables(py::error_already_set &error, py::handle written_step) {
     py::dict &misses = missed_variables();
     const std::string step_text = py::repr(written_step).cast<std::string>();
-    const bool shows_marker = py::str(error.value()).cast<std::string>().find("not data") !=
-                              std::string::npos;
+    const bool shows_marker =
+        py::str(error.value()).cast<std::string>().find("not data") != std::string::npos;
     for (auto [name, origin] : misses) {
         const std::string variable = py::str(name).cast<std::string>();
         if (shows_marker || step_text.find(variable) != std::string::npos) {
-            lumox::py_helpers::add_note(error, variable + " is 'not data': " +
-                                                   py::str(origin).cast<std::string>());
+            lumox::py_helpers::add_note(
+                error, variable + " is 'not data': " + py::str(origin).cast<std::string>());
         }
     }
 }
@@ -211,8 +209,8 @@ struct CaseRun {
     py::object item;
     py::object request;
     py::object run_step;
-    py::ssize_t case_index = 0;   // the case's own step being run
-    std::vector<FlowCall> calls;  // the flows being run, outermost first
+    py::ssize_t case_index = 0;  // the case's own step being run
+    std::vector<FlowCall> calls; // the flows being run, outermost first
 };
 
 // The failing step's place: "step 2", or "step 1 of flow 'login'".
@@ -230,11 +228,10 @@ std::string step_label(const CaseRun &run) {
 py::list call_trail(const CaseRun &run) {
     py::list trail;
     for (const FlowCall &call : run.calls) {
-        trail.append(py::str(call.caller + " uses flow " +
-                             py::repr(py::str(call.flow->name)).cast<std::string>() + " (" +
-                             call.flow->file + "), which failed at its step " +
-                             std::to_string(call.index) + " of " +
-                             std::to_string(py::len(call.flow->steps))));
+        trail.append(py::str(
+            call.caller + " uses flow " + py::repr(py::str(call.flow->name)).cast<std::string>() +
+            " (" + call.flow->file + "), which failed at its step " + std::to_string(call.index) +
+            " of " + std::to_string(py::len(call.flow->steps))));
     }
     return trail;
 }
@@ -259,12 +256,12 @@ void explain_undefined(py::error_already_set &error, const CaseRun &run, py::han
     for (py::handle name : variables) {
         names += (names.empty() ? "" : ", ") + py::str(name).cast<std::string>();
     }
-    lumox::py_helpers::add_note(error, (run.calls.empty()
-                                ? "the case's data has the columns: "
-                                : "flow " + py::repr(py::str(run.calls.back().flow->name))
-                                                .cast<std::string>() +
-                                      " has the parameters: ") +
-                               (names.empty() ? std::string("none") : names));
+    lumox::py_helpers::add_note(
+        error, (run.calls.empty()
+                    ? "the case's data has the columns: "
+                    : "flow " + py::repr(py::str(run.calls.back().flow->name)).cast<std::string>() +
+                          " has the parameters: ") +
+                   (names.empty() ? std::string("none") : names));
 }
 
 void run_step_list(CaseRun &run, py::list steps, py::object variables);
@@ -273,10 +270,10 @@ void run_step_list(CaseRun &run, py::list steps, py::object variables);
 void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
     std::string problem;
     py::object file_node = run.item.attr("parent");
-    const Flow *flow = find_flow(run.calls.empty() ? run.item.attr("path")
-                                                   : run.calls.back().flow->path,
-                                 rootdir_of(file_node), py::str(step["use"]).cast<std::string>(),
-                                 step_checks(file_node), problem);
+    const Flow *flow =
+        find_flow(run.calls.empty() ? run.item.attr("path") : run.calls.back().flow->path,
+                  rootdir_of(file_node), py::str(step["use"]).cast<std::string>(),
+                  step_checks(file_node), problem);
     if (flow == nullptr || run.calls.size() >= kFlowDepthLimit) {
         // Checked when collected; a flows file changed since then may be found wanting.
         if (flow != nullptr) {
@@ -284,8 +281,7 @@ void run_flow_call(CaseRun &run, py::dict step, py::object variables) {
                       " deep (flow " + py::repr(py::str(flow->name)).cast<std::string>() +
                       " once more)";
         }
-        py::set_error(flow == nullptr ? PyExc_LookupError : PyExc_RecursionError,
-                      problem.c_str());
+        py::set_error(flow == nullptr ? PyExc_LookupError : PyExc_RecursionError, problem.c_str());
         py::error_already_set error;
         remember_in(run, error, step, true);
         throw error;
@@ -329,8 +325,8 @@ void run_flow_call_with_retry(CaseRun &run, py::dict step, py::object variables)
     long long passed = 0;
     try {
         passed = lumox::py_helpers::run_tries(
-            plan, "lumox.yaml_cases", "the " + what,
-            [&] { run_flow_call(run, step, variables); }, worth_another_call);
+            plan, "lumox.yaml_cases", "the " + what, [&] { run_flow_call(run, step, variables); },
+            worth_another_call);
     } catch (py::error_already_set &error) {
         if (error.matches(PyExc_AssertionError)) {
             py::object shown = step;
@@ -366,8 +362,8 @@ void run_step_list(CaseRun &run, py::list steps, py::object variables) {
             title = flow_name + " " + step_title(run.calls.back().index, step);
         }
         if (logger.debug_enabled()) {
-            logger.debug("YAML case " + py::repr(run.item.attr("name")).cast<std::string>() +
-                         ": " + step_label(run) + " of " + total);
+            logger.debug("YAML case " + py::repr(run.item.attr("name")).cast<std::string>() + ": " +
+                         step_label(run) + " of " + total);
         }
         // Each step is one report step; its request and response are attached to it.
         lumox::py_helpers::in_step(title, py::dict(), [&] {
@@ -408,8 +404,11 @@ void run_step_list(CaseRun &run, py::list steps, py::object variables) {
 void run_steps_of(py::object item) {
     lumox::py_helpers::forget_step_failure(item);
     missed_variables().clear();
-    CaseRun run{item, item.attr("funcargs")["request"],
-                item.attr("ihook").attr("pytest_yaml_run_step"), 0, {}};
+    CaseRun run{item,
+                item.attr("funcargs")["request"],
+                item.attr("ihook").attr("pytest_yaml_run_step"),
+                0,
+                {}};
     run_step_list(run, item.attr("steps"), item.attr(data_attr));
 }
 
@@ -466,9 +465,8 @@ py::object item_reportinfo(py::object self) {
 }
 
 py::object report_step_failure(py::object self, py::object excinfo, py::tuple record) {
-    StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2],
-                        record[3].cast<bool>(), record[4], record[5].cast<std::string>(),
-                        py::none()};
+    StepFailure failure{record[0], record[1].cast<py::ssize_t>(), record[2], record[3].cast<bool>(),
+                        record[4], record[5].cast<std::string>(), py::none()};
     py::object data = self.attr(data_attr);
     if (!data.is_none()) {
         failure.data = py::str(lumox::py_helpers::describe_data_row(
