@@ -1,18 +1,17 @@
-"""The JSON Schema of YAML case files that editors check cases with (lumox/file/case.schema.json)."""
+"""The JSON Schema of YAML case files that editors check cases with (`lumox schema`)."""
 
-import json
 import re
-from importlib import resources
 from pathlib import Path
 
 import jsonschema
 import pytest
 import yaml
 
+from lumox import yaml_cases
+
 ROOT = Path(__file__).parent.parent
 
-SCHEMA = json.loads(
-    resources.files("lumox").joinpath("file/case.schema.json").read_text(encoding="utf-8"))
+SCHEMA = yaml_cases.case_schema()
 VALIDATOR = jsonschema.Draft7Validator(SCHEMA)
 
 BASE = """\

@@ -190,12 +190,11 @@ int fail(const std::string &command, py::error_already_set &error) {
 
 // Needs no settings: works where a pytest.ini is broken or missing.
 int print_schema() {
-    py::object package = py::module_::import("pathlib")
-                             .attr("Path")(py::module_::import("lumox").attr("__file__"))
-                             .attr("parent");
-    py::object path = package.attr("joinpath")("file", "case.schema.json");
+    py::object schema = py::module_::import("lumox.yaml_cases").attr("case_schema")();
     py::module_::import("sys").attr("stdout").attr("write")(
-        path.attr("read_text")(py::arg("encoding") = "utf-8"));
+        py::module_::import("json").attr("dumps")(schema, py::arg("indent") = 2,
+                                                  py::arg("ensure_ascii") = false) +
+        py::str("\n"));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "step_runner.hpp"
 
+#include "core/case_format.hpp"
 #include "core/utf8.hpp"
 
 #include "native/common/http_attachments.hpp"
@@ -9,6 +10,7 @@
 #include "native/common/step.hpp"
 #include "native/common/truthy.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -156,22 +158,40 @@ void assert_variables(py::handle section) {
 }
 
 // Runs the step's keys in the order written; `sent` leaves out the request, already sent.
+// Keys of other plug-ins are theirs; `retry` is run around the step and `use` and `with`
+// by the case, before a step reaches here.
 void run_keys(py::handle item, py::dict step, bool sent = false) {
+    using core::StepKey;
     for (auto [key, section] : step) {
         if (!py::isinstance<py::str>(key)) {
             continue;
         }
-        const std::string name = key.cast<std::string>();
-        if (name == "mock") {
+        const std::optional<StepKey> known = core::step_key(key.cast<std::string>());
+        if (!known) {
+            continue;
+        }
+        switch (*known) {
+        case StepKey::Mock:
             plugin_log().info("step: mock HTTP");
-        } else if (name == "request" && !sent) {
-            send_request(item, section);
-        } else if (name == "response") {
+            break;
+        case StepKey::Request:
+            if (!sent) {
+                send_request(item, section);
+            }
+            break;
+        case StepKey::Response:
             validate_response(item, section);
-        } else if (name == "extract") {
+            break;
+        case StepKey::Extract:
             extract_variables(item, section);
-        } else if (name == "validate") {
+            break;
+        case StepKey::Validate:
             assert_variables(section);
+            break;
+        case StepKey::Retry:
+        case StepKey::Use:
+        case StepKey::With:
+            break;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "fast_yaml.hpp"
 #include "flows.hpp"
 
+#include "core/case_format.hpp"
 #include "core/suggestions.hpp"
 #include "core/utf8.hpp"
 #include "core/yaml_hints.hpp"
@@ -226,9 +227,8 @@ void check_keys(py::handle mapping, const std::vector<std::string> &known, const
     }
 }
 
-// The keys the packaged JSON Schema of case files knows for a case, a step, a request and
-// a response, and the standard methods, read from it once: the schema editors check
-// against is the one collection checks against.
+// The keys of a case, a step, a request and a response as the case format declares them,
+// and the standard methods as the request's method schema lists them.
 struct SectionKeys {
     std::vector<std::string> cases;
     std::vector<std::string> steps;
@@ -237,22 +237,24 @@ struct SectionKeys {
     std::vector<std::string> methods;
 };
 
+std::vector<std::string> declared_keys(std::string_view section) {
+    std::vector<std::string> names;
+    for (const lumox::core::CaseFormatKey &key : lumox::core::case_format_section(section).keys) {
+        names.emplace_back(key.name);
+    }
+    return names;
+}
+
 const SectionKeys &section_keys() {
     static const SectionKeys *keys = [] {
-        py::dict definitions = case_schema()["definitions"];
-        const auto names = [](py::handle mapping) {
-            std::vector<std::string> found;
-            for (py::handle name : mapping) {
-                found.push_back(text_of(name));
-            }
-            return found;
-        };
-        py::object request = definitions["request"]["anyOf"][py::int_(1)];
-        return new SectionKeys{
-            names(case_schema()["properties"]), names(definitions["step"]["properties"]),
-            names(request["properties"]),
-            names(definitions["response"]["anyOf"][py::int_(1)]["properties"]),
-            names(request["properties"]["method"]["anyOf"][py::int_(0)]["enum"])};
+        std::vector<std::string> methods;
+        py::object request = case_schema()["definitions"]["request"]["anyOf"][py::int_(1)];
+        for (py::handle name : request["properties"]["method"]["anyOf"][py::int_(0)]["enum"]) {
+            methods.push_back(text_of(name));
+        }
+        return new SectionKeys{declared_keys("case"), declared_keys("step"),
+                               declared_keys("request"), declared_keys("response"),
+                               std::move(methods)};
     }();
     return *keys;
 }

@@ -2,6 +2,7 @@
 
 #include "case_loader.hpp"
 
+#include "core/case_format.hpp"
 #include "core/suggestions.hpp"
 #include "native/common/pylog.hpp"
 
@@ -477,16 +478,77 @@ void check(py::handle schema, py::handle value, const std::string &path,
 
 } // namespace
 
+namespace {
+
+py::object json_value(std::string_view text) {
+    return py::module_::import("json").attr("loads")(py::str(text.data(), text.size()));
+}
+
+py::str text_of_view(std::string_view text) { return py::str(text.data(), text.size()); }
+
+// The schema of one declared key, its meaning as the description editors show; a key that
+// only names a definition gives the definition its meaning.
+py::object key_schema(const core::CaseFormatKey &key, py::dict shared) {
+    const auto described = [&](py::handle schema) {
+        py::dict out;
+        out["description"] = text_of_view(key.meaning);
+        out.attr("update")(schema);
+        return out;
+    };
+    py::dict value = json_value(key.schema);
+    if (py::len(value) == 1 && value.contains("$ref")) {
+        py::str name(to_str(value["$ref"]).substr(std::string(kDefinitionsPrefix).size()));
+        shared[name] = described(shared[name]);
+        return value;
+    }
+    return described(value);
+}
+
+} // namespace
+
 py::dict case_schema() {
     static const py::dict *schema = [] {
-        py::object path = py::module_::import("pathlib")
-                              .attr("Path")(py::module_::import("lumox").attr("__file__"))
-                              .attr("parent")
-                              .attr("joinpath")("file", "case.schema.json");
-        return new py::dict(py::module_::import("json").attr("loads")(
-            path.attr("read_text")(py::arg("encoding") = "utf-8")));
+        py::dict whole = json_value(core::case_schema_frame());
+        py::dict definitions = whole["definitions"];
+        for (const core::CaseFormatSection &section : core::case_format_sections()) {
+            py::object mapping = whole;
+            for (std::string_view step : section.schema_path) {
+                mapping = std::isdigit(static_cast<unsigned char>(step.front())) != 0
+                              ? py::object(mapping[py::int_(std::stoi(std::string(step)))])
+                              : py::object(mapping[text_of_view(step)]);
+            }
+            py::dict properties;
+            py::list required;
+            for (const core::CaseFormatKey &key : section.keys) {
+                properties[text_of_view(key.name)] = key_schema(key, definitions);
+                if (key.required) {
+                    required.append(text_of_view(key.name));
+                }
+            }
+            if (py::len(required) != 0) {
+                mapping["required"] = required;
+            }
+            mapping["properties"] = properties;
+        }
+        return new py::dict(whole);
     }();
     return *schema;
+}
+
+py::list case_format() {
+    py::list sections;
+    for (const core::CaseFormatSection &section : core::case_format_sections()) {
+        py::list keys;
+        for (const core::CaseFormatKey &key : section.keys) {
+            keys.append(py::dict(py::arg("name") = text_of_view(key.name),
+                                 py::arg("required") = key.required,
+                                 py::arg("meaning") = text_of_view(key.meaning),
+                                 py::arg("schema") = json_value(key.schema)));
+        }
+        sections.append(py::dict(py::arg("name") = text_of_view(section.name),
+                                 py::arg("keys") = keys));
+    }
+    return sections;
 }
 
 py::object step_key_schema(const std::string &key) {

@@ -1,6 +1,6 @@
-// Checking the values of a case against the packaged JSON Schema of case files
-// (lumox/file/case.schema.json), the one description of the case format that editors check
-// against too.
+// The JSON Schema of case files, built from the case format tables (core/case_format.hpp),
+// and checking the values of a case against it: the schema editors check cases with
+// (`lumox schema`) is the one collection checks them with.
 //
 // The checker knows the part of JSON Schema that file uses ($ref, type, enum, const,
 // pattern, minimum, items, minItems, maxItems, properties, required, additionalProperties,
@@ -17,8 +17,12 @@ namespace lumox::yaml_cases {
 
 namespace py = pybind11;
 
-// The parsed schema, read once.
+// The whole schema, built once.
 py::dict case_schema();
+
+// The case format as declared: one {"name", "keys"} mapping per section, each key a
+// {"name", "required", "meaning", "schema"} mapping, in the order of the tables.
+py::list case_format();
 
 // The schema of one step key ("request", "response", ...), or None for a key the schema
 // does not describe.

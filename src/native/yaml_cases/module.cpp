@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 
 #include "case_loader.hpp"
+#include "case_schema.hpp"
 #include "core/case_files.hpp"
 #include "failure_report.hpp"
 #include "flows.hpp"
@@ -518,6 +519,11 @@ PYBIND11_MODULE(yaml_cases, m) {
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.yaml / test_*.yml file, None for other files.");
     lumox::py_helpers::define_session_gc_functions(m, runtime->item);
+    m.def("case_schema", &lumox::yaml_cases::case_schema,
+          "The JSON Schema of case files (draft 7), as `lumox schema` prints it.");
+    m.def("case_format", &lumox::yaml_cases::case_format,
+          "Every section of the case format (case, step, request, response) with its keys: "
+          "name, required, meaning and the JSON Schema of the value.");
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
