@@ -107,18 +107,21 @@ class TestCommandLine:
         helped = lumox("--help", cwd=tmp_path)
         assert helped.returncode == 0
         for line in ["start", "创建测试用例demo文件. 并命名为 test_{name}.xlsx", "run",
-                     "启动框架 执行用例，可传递pytest参数拉控制执行", "report", "调用allure，生成HTML报告",
-                     "docs", "打印关键字文档", "lumox run -x -k smoke"]:
+                     "启动框架 执行用例，可传递pytest参数拉控制执行", "report",
+                     "调用allure，生成HTML报告", "docs", "打印关键字文档", "lumox run -x -k smoke"]:
             assert line in helped.stdout
         run_help = lumox("run", "--help", cwd=tmp_path)
         assert "usage: lumox run [-h] [PYTEST ARGS...]" in run_help.stdout
         assert lumox("--version", cwd=tmp_path).stdout == "lumox 0.1.0\n"
         web_docs = lumox("docs", "--type", "web", cwd=tmp_path)
         assert web_docs.stdout.startswith("关键字及其参数\n====================\n")
-        assert "关键字：new_driver" in web_docs.stdout and "关键字：send_http" not in web_docs.stdout
+        assert "关键字：new_driver" in web_docs.stdout
+        assert "关键字：send_http" not in web_docs.stdout
         # The runner's own rows close every library's documentation.
-        assert web_docs.stdout.endswith("关键字：run_sheet\n执行同一工作簿中另一个表的步骤，并传入变量\n"
-                                        ":param sheet: 要执行的表\n:param name=value: 传给该表的变量，"
+        assert web_docs.stdout.endswith("关键字：run_sheet\n"
+                                        "执行同一工作簿中另一个表的步骤，并传入变量\n"
+                                        ":param sheet: 要执行的表\n"
+                                        ":param name=value: 传给该表的变量，"
                                         "可写多个，每格一个\n--------------------\n")
         # `lumox docs | head -1`: the reader leaving ended in "[Errno 32] Broken pipe". Here
         # the reader has gone before the first write, so the write surely fails.
@@ -195,10 +198,6 @@ class TestOperations:
         printed = capsys.readouterr().out
         assert "关键字：send_http" in printed and "关键字：click" not in printed
 
-    def test_the_packaged_pytest_ini_is_current(self):
-        result = subprocess.run([sys.executable, str(ROOT / "tools" / "gen_pytest_ini.py"),
-                                 "--check"], capture_output=True, text=True)
-        assert result.returncode == 0, result.stdout
 
 
 @pytest.fixture

@@ -263,8 +263,7 @@ void docs(py::object kw_type, py::args, py::kwargs) {
     // The rows the workbook runner carries out itself belong to every library's cases.
     std::string text = "工作簿的行关键字（由用例执行器执行）\n====================\n";
     for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
-        text += std::string("关键字：") + keyword->name + "\n" + keyword->summary + "\n" +
-                keyword->doc + "\n--------------------\n";
+        text += lumox::core::runner_doc(*keyword) + "\n--------------------\n";
     }
     py::print(py::str(text), py::arg("end") = "");
 }

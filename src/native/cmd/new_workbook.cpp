@@ -16,9 +16,14 @@ using py_helpers::raise_error;
 using py_helpers::to_repr;
 using py_helpers::to_str;
 
-// The summary line of a keyword's documentation: the first line that is neither the
+// What a keyword does, in one line: the summary it was declared with, or for a tester's
+// own keyword written in Python the first line of its docstring that is neither the
 // "关键字：" label nor a ":param" line.
 std::string summary_of(py::handle method) {
+    if (py::hasattr(method, "declaration")) {
+        const std::string summary = to_str(method.attr("declaration")["summary"]);
+        return summary.substr(0, summary.find('\n'));
+    }
     py::object doc = py::getattr(method, "__doc__", py::none());
     if (doc.is_none()) {
         return "";
@@ -26,10 +31,9 @@ std::string summary_of(py::handle method) {
     for (py::handle raw :
          py::module_::import("inspect").attr("cleandoc")(doc).attr("splitlines")()) {
         const std::string line = to_str(py::str(raw).attr("strip")());
-        if (line.empty() || line.rfind("关键字", 0) == 0 || line.rfind(":param", 0) == 0) {
-            continue;
+        if (!line.empty() && line.rfind("关键字", 0) != 0 && line.rfind(":param", 0) != 0) {
+            return line;
         }
-        return line;
     }
     return "";
 }
@@ -84,7 +88,7 @@ void add_keyword_rows(py::object sheet, py::object keyword_class) {
         py::list row;
         row.append(keyword->name);
         row.append(keyword->summary);
-        row.append(keyword->params);
+        row.append(core::runner_arguments(*keyword));
         sheet.attr("append")(row);
     }
 }

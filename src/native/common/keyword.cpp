@@ -383,6 +383,27 @@ const char *kind_name(ParamKind kind) {
     }
 }
 
+namespace {
+
+// The declaration as data, for the reference and the keyword drop-down: what is documented
+// is read from here, not parsed back out of __doc__.
+py::dict declaration_of(const KeywordSpec &keyword) {
+    py::list params;
+    for (const KeywordParam &param : keyword.params) {
+        py::dict entry(py::arg("name") = param.name, py::arg("kind") = kind_name(param.kind),
+                       py::arg("doc") = param.doc.empty() ? kLocatorDoc : param.doc,
+                       py::arg("required") = param.required());
+        if (!param.required()) {
+            entry["default"] = param.fallback;
+        }
+        params.append(entry);
+    }
+    return py::dict(py::arg("name") = keyword.name, py::arg("title") = keyword.title,
+                    py::arg("summary") = keyword.summary, py::arg("params") = params);
+}
+
+} // namespace
+
 std::string keyword_doc(const KeywordSpec &keyword) {
     std::string doc = keyword.label + keyword.name;
     if (!keyword.summary.empty()) {
@@ -421,6 +442,7 @@ py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec declared) {
         kinds[py::str(param.name)] = kind_name(param.kind);
     }
     method.attr("param_kinds") = kinds;
+    method.attr("declaration") = declaration_of(*shared);
     method.attr("__signature__") = make_signature(*shared);
     method.attr("keyword") = shared->name;
     method.attr("title") = shared->title;

@@ -1,8 +1,35 @@
 // lumox.settings: the configuration every part of lumox reads.
 #include "core/ini_template.hpp"
+#include "core/settings_schema.hpp"
 #include "groups.hpp"
 #include "native/common/module_init.hpp"
 #include "types.hpp"
+
+namespace {
+
+namespace py = pybind11;
+
+py::str view_text(std::string_view text) { return py::str(text.data(), text.size()); }
+
+// Every setting as the table declares it, for the settings reference.
+py::list setting_table() {
+    py::list rows;
+    for (const lumox::core::SettingSpec &entry : lumox::core::setting_specs()) {
+        std::string accepts = lumox::core::expected_value(entry.kind);
+        if (accepts.rfind("expected ", 0) == 0) {
+            accepts.erase(0, std::string("expected ").size());
+        }
+        rows.append(py::dict(py::arg("section") = view_text(entry.group),
+                             py::arg("key") = view_text(entry.key),
+                             py::arg("default") = view_text(entry.default_text),
+                             py::arg("accepts") = accepts, py::arg("secret") = entry.secret,
+                             py::arg("meaning") = view_text(entry.meaning),
+                             py::arg("environment") = lumox::core::environment_variable(entry)));
+    }
+    return rows;
+}
+
+} // namespace
 
 PYBIND11_MODULE(settings, m) {
     m.doc() = "The settings of lumox, in three groups: `lumox` (variables file, report, "
@@ -20,5 +47,8 @@ PYBIND11_MODULE(settings, m) {
         m.def("pytest_ini_template", &lumox::core::pytest_ini_template,
               "The pytest.ini a new project starts from: pytest's options for lumox and every "
               "setting with its default and meaning (packaged as file/pytest.ini.txt).");
+        m.def("setting_table", &setting_table,
+              "Every setting as declared: section, key, default, what it accepts, whether it "
+              "is secret, its meaning and its environment variable.");
     });
 }

@@ -477,10 +477,22 @@ PYBIND11_MODULE(workbooks, m) {
     m.def("excuse_broken_files", &lumox::py_helpers::excuse_broken_case_files, py::arg("session"),
           "Takes the case files that failed to load out of the session's failure count "
           "and returns how many there were.");
+    // As a keyword method's `declaration`, for the reference.
     py::list runner_keywords;
     for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
-        runner_keywords.append(
-            py::make_tuple(keyword->name, keyword->summary, keyword->params, keyword->doc));
+        py::list params;
+        for (const lumox::core::RunnerParam &param : keyword->params) {
+            py::dict entry(py::arg("name") = param.name, py::arg("kind") = param.kind,
+                           py::arg("doc") = param.doc, py::arg("required") = !param.fallback,
+                           py::arg("repeats") = param.repeats);
+            if (param.fallback != nullptr) {
+                entry["default"] = param.fallback;
+            }
+            params.append(entry);
+        }
+        runner_keywords.append(py::dict(py::arg("name") = keyword->name,
+                                        py::arg("summary") = keyword->summary,
+                                        py::arg("params") = params));
     }
     m.attr("runner_keywords") = runner_keywords;
     m.def("keyword_class", &keyword_class,

@@ -72,9 +72,13 @@ void link_retry(py::dict step, std::size_t free_rows, bool after_retry,
                 std::vector<std::string> &problems, const std::string &where) {
     const std::size_t problems_before = problems.size();
     py::object args = step["args"];
-    const auto times = number_cell(args, 0, 3, 1);
-    const auto delay = number_cell(args, 1, 1, 0);
-    const auto rows = number_cell(args, 2, 1, 1);
+    // Empty cells take the declared defaults.
+    const auto fallback = [](std::size_t index) {
+        return std::stod(core::kRetryParams[index].fallback);
+    };
+    const auto times = number_cell(args, 0, fallback(0), 1);
+    const auto delay = number_cell(args, 1, fallback(1), 0);
+    const auto rows = number_cell(args, 2, fallback(2), 1);
     if (!times || *times != static_cast<double>(static_cast<long long>(*times))) {
         problems.push_back(where + ": retry's times (D) must be a whole number of tries of at "
                                    "least 1, such as 5");
