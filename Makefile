@@ -15,7 +15,7 @@ BUILD_HINT := (about 2 minutes on 2 cores from scratch, less after a change)
 APT_INSTALL := sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$$@"' apt
 
 .PHONY: demo test install python-deps build-deps browsers node-packages test-cpp test-py dev \
-	wheel wheel-check clang fuzz bench bench-venvs bench-lumox
+	wheel wheel-check clang fuzz bench bench-venvs bench-lumox lint docs generated cjk-font
 
 $(PYTHON):
 	@python3 -m venv $(VENV)
@@ -100,6 +100,44 @@ wheel: build-deps python-deps
 # case file and a workbook of the demo.
 wheel-check:
 	bash tools/wheel_check.sh
+
+# The pinned tools of `lint` and `docs` (the extras of the same names).
+$(VENV)/.%-tools: pyproject.toml tools/requirements.py | $(VENV)/.dependencies
+	@$(PYTHON) tools/requirements.py $* >$(VENV)/$*-requirements.txt
+	@$(STEP) $(LOGS)/pip-$*.log "installing the $* tools into $(VENV) from PyPI" \
+	  $(PYTHON) -m pip install -r $(VENV)/$*-requirements.txt
+	@touch $@
+
+# Files written from the code's own declarations (references, the pytest.ini template):
+# `generated` writes them anew, lint fails while one is stale.
+generated: install
+	$(PYTHON) tools/generate.py
+
+# The Python boundary and the layout of the sources: the stubs against the built modules,
+# ruff on the Python files, clang-format on the C++ ones, and the generated files.
+STUBTEST_MODULES := $(patsubst src/lumox/%.pyi,lumox.%,$(wildcard src/lumox/*.pyi))
+lint: install $(VENV)/.lint-tools
+	$(PYTHON) -m mypy.stubtest --mypy-config-file pyproject.toml \
+	  --allowlist tools/stubtest-allowlist.txt $(STUBTEST_MODULES)
+	$(VENV)/bin/ruff check --quiet
+	$(VENV)/bin/clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
+	$(PYTHON) tools/generate.py --check
+
+# A font with Chinese characters, which the demo's case and step names are written in: without
+# one the screenshots show empty boxes.
+cjk-font:
+	@if ! fc-list :lang=zh 2>/dev/null | grep -q .; then \
+	  $(STEP) $(LOGS)/apt-fonts.log "installing Debian's fonts-wqy-microhei" \
+	    $(APT_INSTALL) fonts-wqy-microhei fontconfig; \
+	fi
+
+# The documentation site of docs/, built by mkdocs into build/site with every warning an
+# error, after screenshots of the demo run's HTML report taken by headless Chromium.
+docs: $(VENV)/.docs-tools cjk-font
+	@$(MAKE) --no-print-directory demo
+	$(PYTHON) tools/report_screenshots.py examples/report docs/images/report
+	NO_MKDOCS_2_WARNING=1 $(PYTHON) -m mkdocs build --strict --quiet --site-dir build/site
+	@echo "documentation site: build/site/index.html"
 
 # In-place build for development: modules land in src/lumox (use PYTHONPATH=src).
 dev: build-deps python-deps
