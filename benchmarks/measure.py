@@ -84,10 +84,10 @@ class Stat:
     high: float
 
     @classmethod
-    def of(cls, values: list[float]) -> "Stat":
+    def of(cls, values: list[float]) -> Stat:
         return cls(statistics.median(values), min(values), max(values))
 
-    def scaled(self, factor: float) -> "Stat":
+    def scaled(self, factor: float) -> Stat:
         return Stat(self.median * factor, self.low * factor, self.high * factor)
 
 

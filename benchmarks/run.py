@@ -130,7 +130,8 @@ class Bench:
     def yaml(self):
         small, big = self.size("yaml")
         tools = {
-            "lumox": lambda n: self.lumox_run(f"yaml-lumox-{n}", self.suite("yaml_cases", n, self.base)),
+            "lumox": lambda n: self.lumox_run(f"yaml-lumox-{n}",
+                                              self.suite("yaml_cases", n, self.base)),
             "pytest+httpx": lambda n: self.pytest(f"yaml-httpx-{n}", self.httpx, self.peer_env,
                                                   self.suite("httpx_tests", n, self.base)),
             "Tavern": lambda n: self.pytest(f"yaml-tavern-{n}", self.tavern, self.peer_env,
@@ -138,7 +139,8 @@ class Bench:
         }
         if self.baseline:
             tools["lumox baseline"] = lambda n: self.pytest(
-                f"yaml-baseline-{n}", self.baseline, _env(None), self.suite("yaml_cases", n, self.base))
+                f"yaml-baseline-{n}", self.baseline, _env(None),
+                self.suite("yaml_cases", n, self.base))
         commands = {(t, n): make(n) for n in (small, big) for t, make in tools.items()}
         s = self.measure(list(commands.values()), warm={commands[t, small].name for t in tools})
         per_case = {t: _per_unit(s[commands[t, small].name], s[commands[t, big].name], big - small)
@@ -151,7 +153,8 @@ class Bench:
                             cpu["lumox baseline"], "<= 1.05x", r <= 1.05))
         for peer, target in (("pytest+httpx", 1.15), ("Tavern", 0.3)):
             whole = {t: Stat.of([x.cpu for x in s[commands[t, big].name]]) for t in ("lumox", peer)}
-            rows.append(Row(f"YAML {big} cases, whole run", "cpu s", whole["lumox"], peer, whole[peer]))
+            rows.append(Row(f"YAML {big} cases, whole run", "cpu s", whole["lumox"], peer,
+                            whole[peer]))
             cpu = {t: per_case[t]["cpu"].scaled(1e3) for t in ("lumox", peer)}
             r = ratio(cpu["lumox"], cpu[peer])
             rows.append(Row("YAML per case", "cpu ms", cpu["lumox"], peer, cpu[peer],
@@ -162,7 +165,8 @@ class Bench:
 
     def collect(self):
         (count,) = self.size("collect")
-        lumox = self.lumox_run(f"collect-lumox-{count}", self.suite("yaml_cases", count, self.base), "--co")
+        lumox = self.lumox_run(f"collect-lumox-{count}",
+                               self.suite("yaml_cases", count, self.base), "--co")
         peer = self.pytest(f"collect-pytest-{count}", self.httpx, self.peer_env,
                            self.suite("httpx_tests", count, self.base), "--co")
         s = self.measure([lumox, peer], warm={lumox.name, peer.name})
@@ -202,7 +206,8 @@ class Bench:
             Row("workbook assert row", "wall us", per["lumox"]["wall"].scaled(1e6),
                 "Robot Framework", per["robot"]["wall"].scaled(1e6)),
             Row(f"workbook {big} assert rows, whole run", "cpu s", whole["lumox"],
-                "Robot Framework", whole["robot"], "< RF", whole["lumox"].median < whole["robot"].median),
+                "Robot Framework", whole["robot"], "< RF",
+                whole["lumox"].median < whole["robot"].median),
         ]
 
     def cases(self):
@@ -210,8 +215,9 @@ class Bench:
             "cases", lambda n: self.suite("case_workbook", n, self.base),
             lambda n: self.suite("robot_cases", n), "cases.robot")
         return [
-            Row("workbook case (a sheet of 1 assert row)", "cpu ms", per["lumox"]["cpu"].scaled(1e3),
-                "Robot Framework test", per["robot"]["cpu"].scaled(1e3)),
+            Row("workbook case (a sheet of 1 assert row)", "cpu ms",
+                per["lumox"]["cpu"].scaled(1e3), "Robot Framework test",
+                per["robot"]["cpu"].scaled(1e3)),
         ]
 
     def api(self):
@@ -231,14 +237,17 @@ class Bench:
         small, big = self.size("memory")
         commands = {}
         for n in (small, big):
-            commands["lumox", n] = self.lumox_run(f"memory-lumox-{n}", self.suite("yaml_cases", n, self.base))
+            commands["lumox", n] = self.lumox_run(f"memory-lumox-{n}",
+                                                  self.suite("yaml_cases", n, self.base))
             commands["httpx", n] = self.pytest(f"memory-httpx-{n}", self.httpx, self.peer_env,
                                                self.suite("httpx_tests", n, self.base))
         s = self.measure(list(commands.values()),
                          warm={commands["lumox", small].name, commands["httpx", small].name})
-        peak = {t: Stat.of([x.rss / 1024 for x in s[commands[t, big].name]]) for t in ("lumox", "httpx")}
+        peak = {t: Stat.of([x.rss / 1024 for x in s[commands[t, big].name]])
+                for t in ("lumox", "httpx")}
         growth = {t: Stat.of([(b.rss - a.rss) / (big - small)
-                              for a, b in zip(s[commands[t, small].name], s[commands[t, big].name])])
+                              for a, b in zip(s[commands[t, small].name],
+                                              s[commands[t, big].name])])
                   for t in ("lumox", "httpx")}
         return [
             Row(f"peak RSS, YAML run of {big} cases", "MiB", peak["lumox"], "pytest+httpx",
@@ -403,7 +412,7 @@ def _wait_for(url, seconds=30):
             return
         except OSError:
             if time.monotonic() > deadline:
-                raise RunError(f"nothing answers at {url}")
+                raise RunError(f"nothing answers at {url}") from None
             time.sleep(0.1)
 
 
@@ -456,19 +465,28 @@ def _version_of(python, env, *packages):
 
 def machine(bench):
     cpuinfo = Path("/proc/cpuinfo").read_text().splitlines()
-    model = next((line.split(":", 1)[1].strip() for line in cpuinfo if line.startswith("model name")), "?")
+    model = next((line.split(":", 1)[1].strip() for line in cpuinfo
+                  if line.startswith("model name")), "?")
     cores = sum(line.startswith("processor") for line in cpuinfo)
-    where = subprocess.run([*bench.lumox, "-c", "import sys, lumox; print(sys.version.split()[0], lumox.__file__)"],
-                           env=bench.lumox_env, capture_output=True, text=True, check=True).stdout.split()
+    where = subprocess.run(
+        [*bench.lumox, "-c", "import sys, lumox; print(sys.version.split()[0], lumox.__file__)"],
+        env=bench.lumox_env, capture_output=True, text=True, check=True).stdout.split()
     lines = [
         f"machine: {model}, {cores} cores, load {_load()}",
         f"python:  {where[0]} (lumox from {Path(where[1]).parent})",
         f"lumox venv:   {_version_of(bench.lumox, bench.lumox_env, 'pytest', 'httpx')}",
         f"pytest+httpx: {_version_of(bench.httpx, bench.peer_env, 'pytest', 'httpx')}",
-        f"tavern:       {_version_of(bench.tavern, bench.peer_env, 'tavern', 'pytest', 'requests')}",
-        f"robot:        {_version_of(bench.robot, bench.peer_env, 'robotframework', 'robotframework-requests', 'requests')}",
-        f"robot-web:    {_version_of(bench.robot_web, bench.peer_env, 'robotframework', 'robotframework-seleniumlibrary', 'selenium')}",
-        f"robot-app:    {_version_of(bench.robot_app, bench.peer_env, 'robotframework', 'robotframework-appiumlibrary', 'Appium-Python-Client')}",
+        "tavern:       "
+        + _version_of(bench.tavern, bench.peer_env, "tavern", "pytest", "requests"),
+        "robot:        "
+        + _version_of(bench.robot, bench.peer_env, "robotframework", "robotframework-requests",
+                      "requests"),
+        "robot-web:    "
+        + _version_of(bench.robot_web, bench.peer_env, "robotframework",
+                      "robotframework-seleniumlibrary", "selenium"),
+        "robot-app:    "
+        + _version_of(bench.robot_app, bench.peer_env, "robotframework",
+                      "robotframework-appiumlibrary", "Appium-Python-Client"),
     ]
     return "\n".join(lines)
 
@@ -478,7 +496,10 @@ def _load():
 
 
 def _fmt(stat, unit):
-    digits = 0 if unit in ("KiB",) and abs(stat.median) >= 100 else (1 if abs(stat.median) >= 10 else 3)
+    if unit in ("KiB",) and abs(stat.median) >= 100:
+        digits = 0
+    else:
+        digits = 1 if abs(stat.median) >= 10 else 3
     return f"{stat.median:.{digits}f} ({stat.low:.{digits}f}..{stat.high:.{digits}f})"
 
 
@@ -507,13 +528,15 @@ def _service():
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, help="measured runs of each command (default 5, --quick 2)")
+    parser.add_argument("--runs", type=int,
+                        help="measured runs of each command (default 5, --quick 2)")
     parser.add_argument("--only", help="comma-separated scenarios: " + ",".join(SCENARIOS))
     parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
     parser.add_argument("--lumox-python", default=str(ROOT / ".venv" / "bin" / "python"))
     parser.add_argument("--lumox-pythonpath", default="",
                         help="PYTHONPATH of the lumox runs, e.g. src for an in-place build")
-    parser.add_argument("--venvs", default=str(WORK), help="folder of the peers' virtual environments")
+    parser.add_argument("--venvs", default=str(WORK),
+                        help="folder of the peers' virtual environments")
     parser.add_argument("--baseline-python",
                         help="the Python of an earlier build of lumox, run beside it in `yaml`")
     args = parser.parse_args(argv)
@@ -522,7 +545,8 @@ def main(argv=None):
     chosen = args.only.split(",") if args.only else SCENARIOS
     unknown = set(chosen) - set(SCENARIOS)
     if unknown or args.runs < 1:
-        parser.error(f"unknown scenario(s) {', '.join(sorted(unknown))}" if unknown else "--runs >= 1")
+        parser.error(f"unknown scenario(s) {', '.join(sorted(unknown))}" if unknown
+                     else "--runs >= 1")
 
     bench = Bench(args)
     print(machine(bench), flush=True)
@@ -542,7 +566,8 @@ def main(argv=None):
     finally:
         server.shutdown()
         server.server_close()
-    print(f"\n{args.runs} run(s) each, alternating; {'quick sizes, targets not judged; ' if args.quick else ''}"
+    quick_note = "quick sizes, targets not judged; " if args.quick else ""
+    print(f"\n{args.runs} run(s) each, alternating; {quick_note}"
           f"service {bench.base} (examples/service.py); load at the end {_load()}; "
           f"{time.monotonic() - started:.0f} s\n")
     print(table(rows, args.quick))

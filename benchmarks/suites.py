@@ -180,7 +180,8 @@ def robot_asserts(root: Path, rows: int) -> Path:
 
 def robot_api(root: Path, requests: int, base: str) -> Path:
     folder = _folder(root, f"robot-api-{requests}")
-    pair = "    ${resp}=    GET On Session    svc    /api/health\n    Status Should Be    200    ${resp}"
+    pair = ("    ${resp}=    GET On Session    svc    /api/health\n"
+            "    Status Should Be    200    ${resp}")
     lines = "\n".join([pair] * requests)
     (folder / "api.robot").write_text(ROBOT_API.format(base=base, lines=lines), encoding="utf-8")
     return folder

@@ -54,7 +54,7 @@ DEFAULT_APP = """\
     </html>
   </MockWebView>
 </app>
-"""
+"""  # noqa: E501  (test data)
 
 
 class AppiumNotInstalled(RuntimeError):

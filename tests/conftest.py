@@ -4,8 +4,6 @@ import sys
 import time
 from pathlib import Path
 
-import pytest
-
 # lumox imports Jinja2 and httpx (which imports httpcore) on first use and keeps what it makes
 # with them for the rest of the process: the template environment with its compiled
 # templates, the run-wide HTTP client, and httpx's own table of httpcore errors. A pytester
@@ -18,14 +16,14 @@ import httpcore  # noqa: F401
 import httpx  # noqa: F401
 import jinja2.debug  # noqa: F401  (imported by Jinja2 when a template fails)
 import jinja2.sandbox  # noqa: F401
+import pytest
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 sys.path.insert(0, str(EXAMPLES))
 
+from lumox import templates  # noqa: E402
 from pages_server import serve_pages  # noqa: E402
 from service import serve_in_thread  # noqa: E402
-
-from lumox import templates  # noqa: E402
 
 
 @pytest.fixture(autouse=True)

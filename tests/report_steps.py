@@ -31,8 +31,10 @@ class StepRecorder:
                 for s in self.steps]
 
 
-@pytest.fixture
-def report_steps():
+# Named apart from the fixture, so that the modules importing it do not see their
+# `report_steps` parameters shadow the import.
+@pytest.fixture(name="report_steps")
+def report_steps_fixture():
     recorder = StepRecorder()
     allure_commons.plugin_manager.register(recorder)
     yield recorder

@@ -11,8 +11,8 @@ import pytest
 from lumox import settings
 from lumox.actlib import ApiKeyWord
 from lumox.exchange import Exchange
-from report_steps import report_steps  # noqa: F401  (fixture)
 from open_files import open_paths
+from report_steps import report_steps_fixture  # noqa: F401  (fixture report_steps)
 
 NO_RESPONSE = "尚未发送请求，请使用send_http关键字发送请求后再读取响应"
 NOT_JSON = "响应内容不是json格式，无法筛选"

@@ -4,10 +4,10 @@ import json
 import logging
 
 import pytest
-from report_steps import report_steps  # noqa: F401  (fixture)
 
 from lumox.assertion import Assertion, new_assertion
 from lumox.templates import add_globals, env_globals
+from report_steps import report_steps_fixture  # noqa: F401  (fixture report_steps)
 
 
 @pytest.fixture
@@ -31,10 +31,12 @@ class TestNewAssertion:
         assert new_assertion("status", 200) is None
         assert new_assertion(assert_name="status", assert_data="2??") is None
         assert [(r.levelname, r.getMessage()) for r in caplog.records] == [
-            ("DEBUG", "text_assert = {'name': 'status', 'value': '200', 'mode': 'glob', 'msg': None}"),
+            ("DEBUG",
+             "text_assert = {'name': 'status', 'value': '200', 'mode': 'glob', 'msg': None}"),
             ("DEBUG", "text_value=200"),
             ("INFO", "    status: is_passed=True"),
-            ("DEBUG", "text_assert = {'name': 'status', 'value': '2??', 'mode': 'glob', 'msg': None}"),
+            ("DEBUG",
+             "text_assert = {'name': 'status', 'value': '2??', 'mode': 'glob', 'msg': None}"),
             ("DEBUG", "text_value=200"),
             ("INFO", "    status: is_passed=True"),
         ]
@@ -57,7 +59,8 @@ class TestNewAssertion:
         with pytest.raises(AssertionError) as raised:
             new_assertion("token", {"value": "xyz", "msg": "登录失败"})
         assert str(raised.value) == "登录失败"
-        assert ("lumox.assertion", logging.ERROR, "    token: is_passed=False") in caplog.record_tuples
+        assert (("lumox.assertion", logging.ERROR, "    token: is_passed=False")
+                in caplog.record_tuples)
 
     def test_failure_with_default_message(self, run_vars):
         run_vars(token="abc")
@@ -109,7 +112,8 @@ class TestAssertionExecutor:
     def test_unknown_type_fails_inside_the_first_step(self, report_steps, caplog):
         with pytest.raises(AssertionError, match="^未知的断言方式: greater$"):
             Assertion("greater", {"m1": [2, 1], "m2": [3, 1]})
-        assert caplog.record_tuples == [("lumox.assertion", logging.WARNING, "未知的断言方式: greater")]
+        assert caplog.record_tuples == [
+            ("lumox.assertion", logging.WARNING, "未知的断言方式: greater")]
         assert report_steps.summary() == [("执行断言", False)]
 
     def test_empty_data_passes_even_for_an_unknown_type(self, report_steps):
@@ -148,5 +152,7 @@ class TestAssertionExecutor:
                   for p in (pytester.path / "results").glob("*-result.json")]
         assert [(s["name"], s["status"]) for s in case["steps"]] == [
             ("执行断言", "passed"), ("执行断言", "failed")]
-        assert [p["name"] for p in case["steps"][1]["parameters"]] == ["msg", "a", "assert_type", "b"]
-        assert case["steps"][1]["statusDetails"]["message"].startswith("AssertionError: wrong token")
+        assert [p["name"] for p in case["steps"][1]["parameters"]] == [
+            "msg", "a", "assert_type", "b"]
+        assert case["steps"][1]["statusDetails"]["message"].startswith(
+            "AssertionError: wrong token")

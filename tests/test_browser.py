@@ -74,7 +74,7 @@ def test_fixtures_give_one_session_per_run_and_one_per_class(pytester, monkeypat
     for session in sessions:
         assert session.service.process.poll() is not None
         with pytest.raises(MaxRetryError):
-            session.title
+            _ = session.title
     # Profiles are deleted by a thread of their own, so that quitting does not wait.
     for thread in threading.enumerate():
         if thread.name == "lumox-profile-removal":
@@ -107,8 +107,8 @@ def test_debugger_prompt_on_a_terminal_and_none_without_one(pytester, http_servi
     # What a tester types at the prompt, on a terminal (pytest's capture on, as usual).
     terminal, tester_side = pty.openpty()
     try:
-        os.write(tester_side, "print('seen:', driver.title, find('result ;; ID').text)\n"
-                              "exit()\n".encode())
+        os.write(tester_side, b"print('seen:', driver.title, find('result ;; ID').text)\n"
+                              b"exit()\n")
         on_terminal = pytester.run(sys.executable, "-m", "pytest", "-p", "no:cacheprovider",
                                    stdin=terminal, timeout=120)
     finally:

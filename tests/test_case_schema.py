@@ -76,8 +76,11 @@ steps:
 
 
 def readme_cases():
-    blocks = re.findall(r"```yaml\n(.*?)```", (ROOT / "README.md").read_text(encoding="utf-8"),
-                        re.DOTALL)
+    """The YAML cases of README.md and of the documentation pages under docs/."""
+    pages = [ROOT / "README.md", *sorted((ROOT / "docs").glob("**/*.md"))]
+    blocks = [block for page in pages
+              for block in re.findall(r"```yaml\n(.*?)```", page.read_text(encoding="utf-8"),
+                                      re.DOTALL)]
     return [block for block in blocks if "test_name:" in block]
 
 

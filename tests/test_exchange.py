@@ -6,11 +6,11 @@ import re
 import httpx
 import pytest
 import yaml
-from report_steps import report_steps  # noqa: F401  (fixture)
 
 from lumox.exchange import Exchange
 from lumox.files import YamlFile
 from lumox.templates import env_globals
+from report_steps import report_steps_fixture  # noqa: F401  (fixture report_steps)
 
 REQUEST = httpx.Request("GET", "http://127.0.0.1/x")
 

@@ -75,7 +75,8 @@ def test_unwritable_directory_raises_os_error_naming_the_path(tmp_path):
         ("- 1\n- 2\n", "holds a YAML list, expected a mapping of names to values"),
         ("just text\n", "holds a YAML str, expected a mapping of names to values"),
         ("a: 1\n---\nb: 2\n", "is not valid YAML: expected a single document"),
-        ("a: !!python/object:os.system x\n", "is not valid YAML: could not determine a constructor"),
+        ("a: !!python/object:os.system x\n",
+         "is not valid YAML: could not determine a constructor"),
     ],
 )
 def test_bad_files_are_refused_naming_the_file(tmp_path, content, problem):

@@ -12,11 +12,11 @@ from pathlib import Path
 
 import pytest
 from jsonschema.exceptions import ValidationError
-from report_steps import report_steps  # noqa: F401  (fixture)
 from selenium.webdriver.remote.webelement import WebElement
 
 from lumox.actlib_utils import BaseKeyWord, LumoxLocator, MockRequest, MyActionChains, Validator
 from lumox.exchange import Exchange
+from report_steps import report_steps_fixture  # noqa: F401  (fixture report_steps)
 
 LOGGER = "lumox.actlib_utils"
 
@@ -253,8 +253,8 @@ class TestDeclaredKeywords:
         web.key_sleep(" 0.01 ")  # seconds with blanks, as a cell may hold them
         for call, error, message in [
                 (lambda: api.key_set_json("{bad"), json.JSONDecodeError,
-                 "set_json: _json is not valid JSON (Expecting property name enclosed in double quotes): "
-                 "line 1 column 2 (char 1)"),
+                 "set_json: _json is not valid JSON "
+                 "(Expecting property name enclosed in double quotes): line 1 column 2 (char 1)"),
                 (lambda: web.key_wait_visible("x ;; ID", "soon"), ValueError,
                  "wait_visible: timeout must be a number of seconds such as 5 or 0.5, not 'soon'"),
                 (lambda: web.key_click("x ;; ID", "maybe"), ValueError,
@@ -342,7 +342,8 @@ class TestLumoxLocator:
         assert [(r.levelname, r.getMessage()) for r in caplog.records] == [("ERROR", message)]
 
     def test_a_fourth_part_is_ignored_with_a_warning(self, caplog):
-        assert str(LumoxLocator("picked;;ID;;0;;extra")) == "Locator(value='picked', by='id', index=0)"
+        assert (str(LumoxLocator("picked;;ID;;0;;extra"))
+                == "Locator(value='picked', by='id', index=0)")
         assert [(r.levelname, r.getMessage()) for r in caplog.records] == [(
             "WARNING", "locator 'picked;;ID;;0;;extra': ';;extra' after the index is ignored (a "
                        "locator is value ;; by ;; index; write a ;; of the value as \\;;)")]

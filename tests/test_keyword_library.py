@@ -10,7 +10,6 @@ import sys
 import httpx
 import pytest
 
-from lumox import actlib
 from lumox.actlib import ApiKeyWord, AppKeyWord, KeyWord, WebKeyWord, get_class_by_type
 from lumox.actlib_utils import BaseKeyWord
 from lumox.exchange import Exchange
@@ -60,7 +59,8 @@ class TestLibraryChoice:
     def test_type_name_must_be_text(self, value, given):
         with pytest.raises(TypeError) as failure:
             get_class_by_type(value)
-        assert str(failure.value) == f"get_class_by_type() argument 'kw_type' must be str, not {given}"
+        assert str(failure.value) == (
+            f"get_class_by_type() argument 'kw_type' must be str, not {given}")
 
 
 class TestClassTree:

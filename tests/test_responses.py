@@ -68,7 +68,8 @@ class TestHeadersTextJson:
             USER,
             headers={"X-Trace": {"value": "abc", "mode": "same"}, "X-Missing": "*"},
             text={"value": "nothing like this", "mode": "contains"},
-            json={"$.user.id": 8, "$.user.email": "*", "$.user.name": {"value": "李四", "msg": "wrong user"}},
+            json={"$.user.id": 8, "$.user.email": "*",
+                  "$.user.name": {"value": "李四", "msg": "wrong user"}},
         )
         assert errors == {
             "headers.X-Trace": "expected exactly 'abc', got 'abc-123'",

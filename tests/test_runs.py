@@ -29,7 +29,7 @@ test_name: profile {n}
 steps:
   - request: {{method: GET, url: /api/profile, headers: {{Authorization: "Bearer {{{{ token }}}}"}}}}
     response: {{status_code: {status}}}
-"""
+"""  # noqa: E501  (test data)
 
 
 def run_shards(pytester, parts, run_id="run-1"):
@@ -91,8 +91,7 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         assert len(results) == 13  # 8 profiles, the browser case, the login four times
         # Each result's attachments (the HTTP exchange of every step) came along.
         def attachments(step):
-            for attachment in step.get("attachments", []):
-                yield attachment
+            yield from step.get("attachments", [])
             for inner in step.get("steps", []):
                 yield from attachments(inner)
         found = [a for r in results for a in attachments(r)]
@@ -141,7 +140,8 @@ def test_four_shards_log_in_once_and_give_one_report_and_one_summary(pytester, h
         again.stdout.fnmatch_lines(["lumox shard 2/3: * cases, about * s of * s by earlier "
                                     "durations; 1 run_once case(s) in every part"])
         bad = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--shard=5/4")
-        bad.stderr.fnmatch_lines(["*--shard 5/4: the part must be from 1 to the number of parts (4)"])
+        bad.stderr.fnmatch_lines(
+            ["*--shard 5/4: the part must be from 1 to the number of parts (4)"])
         # A share folder without a run id would hand this run the outcomes of the last one.
         stale = pytester.runpytest_subprocess("-p", "no:cacheprovider", "--share-dir=share")
         stale.stderr.fnmatch_lines(["ERROR: --share-dir needs --run-id (or LUMOX_RUN_ID)*"])

@@ -17,8 +17,14 @@ import pytest
 import trustme
 
 from lumox import sender, settings
-from notify_endpoints import (ACCOUNT, PASSWORD, Robots, TricklingMailServer, free_port,
-                              start_mail_server)
+from notify_endpoints import (
+    ACCOUNT,
+    PASSWORD,
+    Robots,
+    TricklingMailServer,
+    free_port,
+    start_mail_server,
+)
 
 QYWX_TOKEN = "wecom-Token-5531"
 DING_TOKEN = "ding-Token-8812"
@@ -112,7 +118,8 @@ def mail_keys(controller, encryption, to="a@example.test"):
 
 
 def sender_lines(caplog, level):
-    return [r.getMessage() for r in caplog.records if r.name == "lumox.sender" and r.levelno == level]
+    return [r.getMessage() for r in caplog.records
+            if r.name == "lumox.sender" and r.levelno == level]
 
 
 def leaked(caplog):
@@ -141,7 +148,8 @@ def test_the_summary_reaches_every_channel_from_the_pool(configure, robots, mail
     assert posts["/ok/qywx"]["json"] == {"msgtype": "markdown", "markdown": {"content": SUMMARY}}
     ding = posts["/ok/ding"]
     assert ding["json"] == {"msgtype": "markdown",
-                            "markdown": {"title": "by_lumox", "text": SUMMARY.replace("\n", "\n\n")}}
+                            "markdown": {"title": "by_lumox",
+                                         "text": SUMMARY.replace("\n", "\n\n")}}
     timestamp = ding["query"]["timestamp"][0]
     assert before - 1 <= int(timestamp) <= after + 1
     digest = hmac.new(DING_SECRET.encode(), f"{timestamp}\n{DING_SECRET}".encode(),
@@ -182,7 +190,8 @@ def test_nothing_selected_and_misuse_submit_nothing(configure, robots, submitted
     assert capsys.readouterr().out == "本次执行用例数为0，暂不发送通知\n"
     with pytest.raises(KeyError, match="tims"):
         sender.send_result({k: v for k, v in COUNTERS.items() if k != "tims"})
-    with pytest.raises(TypeError, match="send_result.. argument 'data' must be a mapping, not list"):
+    with pytest.raises(TypeError,
+                       match="send_result.. argument 'data' must be a mapping, not list"):
         sender.send_result([("select", 1)])
     for channel in (sender.to_qywx, sender.to_dingding, sender.to_email):
         with pytest.raises(TypeError, match=f"{channel.__name__}.. argument 'content' must be str, "
@@ -235,7 +244,8 @@ def test_robot_failures_are_logged_masked_and_mail_still_goes(configure, robots,
     errors = sender_lines(caplog, logging.ERROR)
     assert errors[:2] == [
         f"WeCom notice failed: the robot answered HTTP 500 ({robots.base}/fail/qywx?key=***)",
-        f"DingTalk notice failed: ReadTimeout: timed out ({robots.base}/slow/ding?access_token=***)"]
+        "DingTalk notice failed: ReadTimeout: timed out "
+        f"({robots.base}/slow/ding?access_token=***)"]
     assert errors[2] == ("WeCom robot refused the notice: errcode 93000 invalid webhook url "
                          f"({robots.base}/refuse/qywx?key=***)")
     assert errors[3].startswith("WeCom notice failed: ConnectError: ")
@@ -344,8 +354,10 @@ def test_a_run_sends_one_summary_of_its_counters(xdist, pytester, robots, mail_s
                         "测试出错数": "1", "跳过用例数": "1"}
     # Which cases failed, and where the report is, were in no notice.
     finished = re.search(r"\n测试耗时:    \d+\.\d\ds\n完成时间： (.+)\n\n失败用例：\n"
-                         r"- test_suite.py::test_(?:fails|errors)\n- test_suite.py::test_(?:fails|errors)"
-                         r"\n\n测试报告：\[点击这里\]\(http://reports.example.test/7/\)$", content).group(1)
+                         r"- test_suite.py::test_(?:fails|errors)\n"
+                         r"- test_suite.py::test_(?:fails|errors)"
+                         r"\n\n测试报告：\[点击这里\]\(http://reports.example.test/7/\)$",
+                         content).group(1)
     age = datetime.datetime.now() - datetime.datetime.strptime(finished, "%Y-%m-%d %H:%M:%S")
     assert datetime.timedelta(0) <= age < datetime.timedelta(minutes=10)
     [body] = [m["body"] for m in mail.handler.messages]

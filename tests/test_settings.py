@@ -1,10 +1,10 @@
 """lumox.settings: values from pytest.ini in the working directory and the environment."""
 
-import sys
 import logging
 import os
 import pickle
 import subprocess
+import sys
 import textwrap
 
 import pytest
@@ -231,7 +231,8 @@ def test_http_url_checks_its_text():
 
 
 def test_marker_and_driver_kinds():
-    assert [kind.value for kind in DriverEnum] == ["chrome", "chromium", "firefox", "edge", "android", "ios"]
+    assert [kind.value for kind in DriverEnum] == [
+        "chrome", "chromium", "firefox", "edge", "android", "ios"]
     assert DriverEnum("edge") == "edge" and f"{DriverEnum.chrome}" == "chrome"
     assert NotSetEnum.NOT_SET.value == "not set"
     assert not NotSetEnum.NOT_SET

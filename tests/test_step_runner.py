@@ -3,7 +3,6 @@
 import gc
 import json
 import logging
-import os
 from types import SimpleNamespace
 
 import httpx
@@ -15,6 +14,7 @@ from lumox.templates import env_globals
 from open_files import open_paths
 from report_steps import written_results
 from test_workbooks import write_workbook
+
 
 @pytest.fixture
 def step_log(caplog):
@@ -50,7 +50,8 @@ class TestKeyOrder:
         assert run(item, step) == 1
         assert isinstance(item.resp, httpx.Response)
         assert (env_globals["echo_method"], env_globals["echo_n"]) == ("POST", 7)
-        assert step_lines(step_log) == ["step: 发送请求...", "step: 提取变量...", "step: 断言变量..."]
+        assert step_lines(step_log) == [
+            "step: 发送请求...", "step: 提取变量...", "step: 断言变量..."]
 
     def test_extract_before_request_reads_the_previous_response(self, item, http_service,
                                                                  step_log):
@@ -62,7 +63,8 @@ class TestKeyOrder:
             "validate": {"before": "GET"},
         })
         assert item.resp.json()["method"] == "PUT"
-        assert step_lines(step_log) == ["step: 提取变量...", "step: 发送请求...", "step: 断言变量..."]
+        assert step_lines(step_log) == [
+            "step: 提取变量...", "step: 发送请求...", "step: 断言变量..."]
 
     def test_mock_only_logs_and_keeps_the_last_response(self, item, http_service, step_log):
         run(item, {"request": {"method": "GET", "url": f"{http_service}/api/items"}})
@@ -290,7 +292,7 @@ echo:
   steps:
     - request: {method: POST, url: /api/echo, json: {word: "{{ word }}"}}
       extract: {echoed: [json, "$.json.word", 0]}
-"""
+"""  # noqa: E501  (test data)
 
 DATA_AND_FLOW_YAML = """
 test_name: login over data
@@ -353,7 +355,7 @@ steps:
   - validate: {echoed: plain}
   - request: {method: POST, url: /api/echo, json: {user: "{{ user | default('unset') }}"}}
     response: {json: {$.json.user: unset}}
-"""
+"""  # noqa: E501  (test data)
 
 RETRY_YAML = """
 test_name: poll until done
@@ -415,7 +417,8 @@ class TestYamlSuites:
         assert [t["status"] for t in tries] == ["failed"] * 3 + ["passed"] * 2
         tags = {name: {label["value"] for label in r["labels"] if label["name"] == "tag"}
                 for name, r in results.items()}
-        assert "flaky" in tags["poll until done"] and "flaky" in tags["the step's own checks, retried"]
+        assert "flaky" in tags["poll until done"]
+        assert "flaky" in tags["the step's own checks, retried"]
         assert "flaky" not in tags["first try"]
 
     def test_cases_run_over_data_rows_and_call_flows_with_parameters(self, pytester,
@@ -467,7 +470,8 @@ class TestYamlSuites:
         call = results["as alice"]["steps"][0]
         # The flow's steps nest in the calling step, the flow it calls in turn in its own.
         assert call["name"] == "1 use login"
-        assert [s["name"] for s in call["steps"]] == ["login 1 POST /api/login", "login 2 use profile"]
+        assert [s["name"] for s in call["steps"]] == [
+            "login 1 POST /api/login", "login 2 use profile"]
         assert call["steps"][1]["steps"][0]["name"] == "profile 1 GET /api/profile"
         # A flow called with retry: each try calls it once more, and the case is flaky.
         tries = results["flow retried"]["steps"][0]["steps"]

@@ -74,8 +74,9 @@ class TestElementKeywords:
         assert "鼠标悬停: locator=menu ;; ID, x=0, y=0" in lines
         hovered = [line for line in lines if line.startswith("鼠标悬停完成: elm.rect={")]
         assert len(hovered) == 1 and hovered[0].endswith(", x=0, y=0")
-        assert any(line.startswith("命令执行结果:res=[1, [1, 2], 'preabc', '42', 'menu item', True,")
-                   for line in lines)
+        assert any(
+            line.startswith("命令执行结果:res=[1, [1, 2], 'preabc', '42', 'menu item', True,")
+            for line in lines)
 
     def test_native_click_and_input_need_a_usable_element(self, kw, page):
         page("widgets.html")
@@ -98,7 +99,8 @@ class TestElementKeywords:
         assert saved(kw, "secret") == ""
         kw._key_save_attr("styled ;; ID", "lit", "style")
         assert saved(kw, "lit").startswith("color: rgb(0, 0, 255); border:")
-        styles = "return ['secret', 'styled'].map(i => document.getElementById(i).getAttribute('style'))"
+        styles = ("return ['secret', 'styled']"
+                  ".map(i => document.getElementById(i).getAttribute('style'))")
         # Taken off before a tester's script reads the page, and when the next element is found.
         assert kw._key_shell(styles) == ["display: none; color: rgb(0, 128, 0);",
                                          "color: rgb(0, 0, 255);"]
@@ -296,7 +298,8 @@ class TestMisuse:
              RuntimeError, f"WebDriver hub http://127.0.0.1:{closed_port} does not answer"),
             (lambda: kw._key_sleep("soon"), ValueError,
              "sleep: times must be a number of seconds such as 5 or 0.5, not 'soon'"),
-            (lambda: kw._key_sleep(-1), ValueError, "sleep: times must be a number of seconds such"),
+            (lambda: kw._key_sleep(-1), ValueError,
+             "sleep: times must be a number of seconds such"),
             (lambda: kw._key_move("x", "left"), TypeError,
              "move: x must be a number of pixels, not 'left'"),
             # A text of args was taken a character at a time, and the session started.

@@ -8,10 +8,8 @@ in a subprocess with their own pytest.ini, since settings are read when lumox lo
 
 import ast
 import datetime
-import gc
 import io
 import shutil
-import sys
 import textwrap
 import zipfile
 from pathlib import Path
@@ -22,7 +20,7 @@ from openpyxl.worksheet.datavalidation import DataValidation
 
 from lumox import settings, steps, templates, workbooks
 from lumox.actlib import KeyWord
-from report_steps import report_steps, written_results  # noqa: F401  (fixture)
+from report_steps import report_steps_fixture, written_results  # noqa: F401  (fixture report_steps)
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
@@ -503,7 +501,8 @@ class TestRealKeywords:
         ])
 
     def test_retry_data_sheets_and_sheets_run_as_flows(self, api_suite):
-        login = [HEADER, [1, "登录请求", "set_json", '{"username": "{name}", "password": "{password}"}'],
+        login = [HEADER,
+                 [1, "登录请求", "set_json", '{"username": "{name}", "password": "{password}"}'],
                  [2, "发送", "send_http", "POST", "/api/login"],
                  [3, "登录成功", "assert", 200, "equal", "{resp_code}"]]
         write_workbook(api_suite.path / "test_linked.xlsx", {
@@ -511,7 +510,8 @@ class TestRealKeywords:
                      [2, "状态", "save_jsonpath", "state", "$.status", 0],
                      [3, "完成", "assert", "done", "equal", "{state}"],
                      [4, "重试", "retry", 5, 0.05, 3]],
-            "poll never": [HEADER, [1, "查询", "send_http", "GET", "/api/job?id=wb-never&pending=9"],
+            "poll never": [HEADER,
+                           [1, "查询", "send_http", "GET", "/api/job?id=wb-never&pending=9"],
                            [2, "状态", "save_jsonpath", "state", "$.status", 0],
                            [3, "重试", "retry", 2, 0, 2, "state == done"]],
             "users": [["user", "password", "code"], ["alice", "secret", 200],
@@ -519,7 +519,8 @@ class TestRealKeywords:
             "each user": [HEADER, [None, None, "use_data", "users"],
                           [1, "登录", "run_sheet", "login", "name={user}", "password={password}"],
                           [2, "状态码", "assert", "{code}", "equal", "{resp_code}"]],
-            "as alice": [HEADER, [1, "登录", "run_sheet", "login", "name=alice", "password=secret"]],
+            "as alice": [HEADER,
+                         [1, "登录", "run_sheet", "login", "name=alice", "password=secret"]],
             "login": login,
             "broken": [HEADER, [1, "重试", "retry", 0, 1, 3], [2, "登录", "run_sheet", "logn"],
                        [3, "循环", "run_sheet", "ping"]],
@@ -678,8 +679,10 @@ STYLES = f"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles></styleSheet>"""
 EXCEL_SHEET = (
     f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n<worksheet xmlns="{MAIN_NS}" '
-    f'xmlns:r="{DOC_REL_NS}" xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006" '
-    'xmlns:x14ac="http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac" mc:Ignorable="x14ac">'
+    f'xmlns:r="{DOC_REL_NS}" '
+    'xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006" '
+    'xmlns:x14ac="http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac" '
+    'mc:Ignorable="x14ac">'
     '<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>'
     '<sheetFormatPr defaultRowHeight="15" x14ac:dyDescent="0.25"/><sheetData>{}</sheetData>'
     '<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>'
@@ -692,10 +695,12 @@ def xlsx_package(sheets, shared=None, sheet_xml=EXCEL_SHEET):
     parts; `shared` is the XML inside <sst>."""
     titles = list(sheets)
     overrides = "".join(
-        f'<Override PartName="/xl/worksheets/sheet{i}.xml" ContentType="{PART_TYPE.format("worksheet")}"/>'
+        f'<Override PartName="/xl/worksheets/sheet{i}.xml" '
+        f'ContentType="{PART_TYPE.format("worksheet")}"/>'
         for i in range(1, len(titles) + 1))
     if shared is not None:
-        overrides += f'<Override PartName="/xl/sharedStrings.xml" ContentType="{PART_TYPE.format("sharedStrings")}"/>'
+        overrides += ('<Override PartName="/xl/sharedStrings.xml" '
+                      f'ContentType="{PART_TYPE.format("sharedStrings")}"/>')
     relationships = "".join(
         # The first by an absolute target, as some programs write them.
         f'<Relationship Id="rId{i}" Type="{DOC_REL_NS}/worksheet" '
@@ -709,8 +714,10 @@ def xlsx_package(sheets, shared=None, sheet_xml=EXCEL_SHEET):
         archive.writestr("[Content_Types].xml", (
             '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Types xmlns='
             '"http://schemas.openxmlformats.org/package/2006/content-types">'
-            '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
-            '<Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/workbook.xml" '
+            '<Default Extension="rels" '
+            'ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+            '<Default Extension="xml" ContentType="application/xml"/>'
+            '<Override PartName="/xl/workbook.xml" '
             f'ContentType="{PART_TYPE.format("sheet.main")}"/><Override PartName="/xl/styles.xml" '
             f'ContentType="{PART_TYPE.format("styles")}"/>{overrides}</Types>'))
         archive.writestr("_rels/.rels", (
@@ -772,7 +779,8 @@ UNREFERENCED_ROWS = ('<row><c><v>1</v></c><c t="s"><v>8</v></c></row><row r="3">
 class TestPackageReader:
     @pytest.mark.parametrize("sheets", [
         {"excel": EXCEL_ROWS, "second": UNREFERENCED_ROWS, "empty": ""},
-        {"no shared strings": '<row r="2"><c r="C2" t="inlineStr"><is><t>assert</t></is></c></row>'},
+        {"no shared strings":
+         '<row r="2"><c r="C2" t="inlineStr"><is><t>assert</t></is></c></row>'},
     ], ids=["excel", "inline"])
     def test_reads_the_values_openpyxl_reads(self, sheets):
         data = xlsx_package(sheets, EXCEL_STRINGS if "excel" in sheets else None)
@@ -791,7 +799,8 @@ class TestPackageReader:
                 ("str", "<raw> & xy"), ("str", "_x000D_ and "), ("str", "")]
 
     def test_workbooks_it_is_not_sure_of_are_left_to_openpyxl(self, suite):
-        date = '<row r="2"><c r="C2" t="inlineStr"><is><t>record</t></is></c><c r="D2" s="3"><v>45413</v></c></row>'
+        date = ('<row r="2"><c r="C2" t="inlineStr"><is><t>record</t></is></c>'
+                '<c r="D2" s="3"><v>45413</v></c></row>')
         iso_date = '<row r="2"><c r="D2" t="d"><v>2024-05-01T08:30:00</v></c></row>'
         for rows in (date, iso_date):
             data = xlsx_package({"dates": rows})
@@ -800,11 +809,15 @@ class TestPackageReader:
             assert value.date() == datetime.date(2024, 5, 1)
         # The part's namespace under a prefix, a document type declaration: openpyxl reads
         # them, and the cases run as they would from a plain package.
-        rows = ('<x:row r="1"><x:c r="C1" t="inlineStr"><x:is><x:t>关键字</x:t></x:is></x:c></x:row>'
+        rows = ('<x:row r="1"><x:c r="C1" t="inlineStr"><x:is><x:t>关键字</x:t></x:is></x:c>'
+                '</x:row>'
                 '<x:row r="2"><x:c r="C2" t="inlineStr"><x:is><x:t>record</x:t></x:is></x:c>'
-                '<x:c r="D2"><x:v>7</x:v></x:c><x:c r="E2" t="inlineStr"><x:is><x:t>a</x:t></x:is></x:c></x:row>')
-        prefixed = EXCEL_SHEET.replace(f'<worksheet xmlns="{MAIN_NS}"', f'<x:worksheet xmlns:x="{MAIN_NS}"')
-        prefixed = prefixed.replace("</worksheet>", "</x:worksheet>").replace("sheetData>", "x:sheetData>")
+                '<x:c r="D2"><x:v>7</x:v></x:c>'
+                '<x:c r="E2" t="inlineStr"><x:is><x:t>a</x:t></x:is></x:c></x:row>')
+        prefixed = EXCEL_SHEET.replace(f'<worksheet xmlns="{MAIN_NS}"',
+                                       f'<x:worksheet xmlns:x="{MAIN_NS}"')
+        prefixed = prefixed.replace("</worksheet>", "</x:worksheet>")
+        prefixed = prefixed.replace("sheetData>", "x:sheetData>")
         data = xlsx_package({"prefixed": rows}, sheet_xml=prefixed)
         assert sheet_rows(data, own_reader=True) is None
         (suite.path / "test_prefixed.xlsx").write_bytes(data)
@@ -812,4 +825,5 @@ class TestPackageReader:
         (suite.path / "test_doctype.xlsx").write_bytes(
             xlsx_package({"doctype": rows.replace("x:", "")}, sheet_xml=doctype))
         suite.runpytest().assert_outcomes(passed=2)
-        assert [entry[2] for entry in recorded_calls(suite) if entry[0] == "record"] == [(7, "a")] * 2
+        assert [entry[2] for entry in recorded_calls(suite)
+                if entry[0] == "record"] == [(7, "a")] * 2

@@ -11,7 +11,6 @@ import textwrap
 import pytest
 import yaml
 
-
 NO_STEP_RUNNER = ("-p", "no:lumox", "-p", "no:cacheprovider")
 
 # Records every step it receives in steps.log, one repr'd tuple a line; `set` adds run

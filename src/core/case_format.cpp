@@ -133,8 +133,7 @@ constexpr std::array kSections = {
 constexpr std::string_view kStepKeyNames[] = {"request", "response", "extract", "validate",
                                               "mock",    "retry",    "use",     "with"};
 static_assert(std::size(kStepKeyNames) == std::size(kStepKeys));
-static_assert(std::equal(std::begin(kStepKeyNames), std::end(kStepKeyNames),
-                         std::begin(kStepKeys),
+static_assert(std::equal(std::begin(kStepKeyNames), std::end(kStepKeyNames), std::begin(kStepKeys),
                          [](std::string_view name, const CaseFormatKey &key) {
                              return name == key.name;
                          }));

@@ -36,8 +36,8 @@ inline constexpr RunnerParam kRunSheetParams[] = {
     {"name=value", "text", "", "传给该表的变量，可写多个，每格一个", true},
 };
 
-inline constexpr RunnerKeyword kRetryKeyword{
-    "retry", "重复执行上面的行，直到全部通过且条件成立", kRetryParams};
+inline constexpr RunnerKeyword kRetryKeyword{"retry", "重复执行上面的行，直到全部通过且条件成立",
+                                             kRetryParams};
 inline constexpr RunnerKeyword kUseDataKeyword{
     "use_data", "用例按数据表的每一行执行一次，{列名} 读取该行的值", kUseDataParams};
 inline constexpr RunnerKeyword kRunSheetKeyword{

@@ -2,7 +2,8 @@
 chains and the request record (native module)."""
 
 import logging
-from typing import Any, Callable, ClassVar, Mapping, Optional
+from collections.abc import Callable, Mapping
+from typing import Any, ClassVar
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions.pointer_actions import PointerActions
@@ -21,8 +22,13 @@ class KeywordMethod:
 
     keyword: str
     title: str
+    #: Each declared parameter's kind by name ("text", "seconds", "locator", ...).
+    param_kinds: dict[str, str]
+    #: The declaration as data: name, title, summary and params, a list of
+    #: {name, kind, doc, required[, default]}.
+    declaration: dict[str, Any]
     def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
-    def __get__(self, instance: Any, owner: Optional[type] = None) -> Any: ...
+    def __get__(self, instance: Any, owner: type | None = None) -> Any: ...
 
 class LumoxLocator:
     """元素定位表达式，[value , by , index]
@@ -57,7 +63,7 @@ class Validator:
     执行复杂的断言表达式"""
 
     parent: BaseKeyWord
-    webdriver: Optional[WebDriver]
+    webdriver: WebDriver | None
     value: Any
     verify_name: str
     actual_value: Any
@@ -80,11 +86,11 @@ class BaseKeyWord:
     self._key_<name>(...)."""
 
     _key_prefix: ClassVar[str]  # "_key_"
-    _all_keyword: ClassVar[Optional[tuple[str, ...]]]
-    _activate_ele: Optional[WebElement]
-    driver: Optional[WebDriver]
+    _all_keyword: ClassVar[tuple[str, ...] | None]
+    _activate_ele: WebElement | None
+    driver: WebDriver | None
     client: Any
-    wait: Optional[WebDriverWait]
+    wait: WebDriverWait | None
     exchanger: Exchange
     usefixtures: Mapping[str, Any]
     def __init__(self, exchanger: Exchange, usefixtures: Mapping[str, Any]) -> None: ...
@@ -106,7 +112,8 @@ class BaseKeyWord:
 class MyActionChains(ActionChains):
     pointer_count: int
     def new_pointer(self) -> PointerActions: ...
-    def click_by_new_pointer(self, element: WebElement, pause_time: float = 0.1) -> PointerInput: ...
+    def click_by_new_pointer(self, element: WebElement,
+                             pause_time: float = 0.1) -> PointerInput: ...
     def touch_by_new_pointer(self, start_x: int, start_y: int, end_x: int, end_y: int,
                              pause_time: float = 0.1) -> PointerInput: ...
 

@@ -9,6 +9,11 @@ from lumox.files import YamlFile
 
 logger: logging.Logger
 
+#: Variables whose last extraction found nothing -> how ("extract 'token': '$.tok' found
+#: nothing in json"), for the failure report of a later step. The YAML case runner empties
+#: it when a case starts.
+misses: dict[str, str]
+
 class Exchange:
     _debug: Any
     _data: Any

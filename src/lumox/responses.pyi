@@ -7,7 +7,7 @@ import httpx
 
 # glob (whole-text wildcard match), same (exact), re (regular-expression search),
 # contains (substring).
-TextAssertionData = Any | Mapping[str, Any]
+_TextAssertionData = Any | Mapping[str, Any]
 
 class TextAssertion:
     name: Any
@@ -19,13 +19,13 @@ class TextAssertion:
 
 class TextField:
     @staticmethod
-    def form_asserts(name: Any, data: TextAssertionData) -> TextAssertion: ...
+    def form_asserts(name: Any, data: _TextAssertionData) -> TextAssertion: ...
 
 def validator(
     resp: httpx.Response,
     *,
     status_code: int | str | Sequence[int | str] = ...,
-    headers: Mapping[str, TextAssertionData] = ...,
-    text: TextAssertionData = ...,
-    json: Mapping[str, TextAssertionData] = ...,
+    headers: Mapping[str, _TextAssertionData] = ...,
+    text: _TextAssertionData = ...,
+    json: Mapping[str, _TextAssertionData] = ...,
 ) -> dict[str, str]: ...

@@ -18,6 +18,11 @@ class TemplateError(Exception):
 def add_globals(**variables: Any) -> None:
     """Adds or replaces run variables."""
 
+def checked_value(value: Any) -> Any:
+    """A copy of a variable's value for use in a request, its texts left as they are;
+    TemplateError when it contains itself, nests too deep, holds a lone surrogate or grows
+    beyond 50 MB written out."""
+
 def render(value: Any, variables: dict[str, Any] | None = None) -> Any:
     """Returns a copy of a step value with every string rendered over ``env_globals``.
 

@@ -2,10 +2,11 @@
 WebDriver hub such as Selenium Grid (native module)."""
 
 import logging
-from typing import Any, Mapping, Optional, Union
+from collections.abc import Mapping
+from typing import Any
 
 import pytest
-
+from appium.webdriver import Remote as _AppiumRemote
 from selenium.webdriver import Chrome as _Chrome
 from selenium.webdriver import Edge as _Edge
 from selenium.webdriver import Firefox as _Firefox
@@ -23,21 +24,24 @@ class _Session(WebDriver):
     def quit(self) -> None:
         """Ends the session, stops the driver, removes the temporary profile directory."""
 
-# Created on the first session of each kind.
+# Created on the first session of each kind (absent from the module until then).
 class Chrome(_Session, _Chrome): ...
 class Edge(_Session, _Edge): ...
 class Firefox(_Session, _Firefox): ...
 class Remote(_Session, _Remote): ...
+class AppSession(_Session, _AppiumRemote): ...
 
 def get_webdriver(
-    browser: Union[str, DriverEnum, None] = None,
-    hub: Union[str, NotSetEnum, None] = None,
-    capabilities: Optional[Mapping[str, Any]] = None,
-) -> Union[Chrome, Edge, Firefox, Remote]:
+    browser: str | DriverEnum | None = None,
+    hub: str | NotSetEnum | None = None,
+    capabilities: Mapping[str, Any] | None = None,
+) -> Chrome | Edge | Firefox | Remote | AppSession:
     """A new session of `browser` (default settings.lumox_ui.driver_type): chrome, chromium,
     firefox or edge; on the hub `hub` (None: settings.lumox_ui.selenium_grid; empty: this
-    machine), with `capabilities` merged in. RuntimeError when the driver or browser is not
-    installed or the hub does not answer."""
+    machine), with `capabilities` merged in. android and ios open an app session
+    (AppSession) on the Appium server `hub`, `capabilities` being the session's (bare names
+    get the appium: prefix). RuntimeError when the driver or browser is not installed or
+    the hub does not answer."""
 
 def debugger(driver: WebDriver) -> None:
     """The prompt of Session.debugger() for any WebDriver session."""

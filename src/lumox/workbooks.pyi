@@ -1,13 +1,16 @@
 """Collection of test_*.xlsx keyword case workbooks and the running of their steps
 (native module behind lumox._workbook_plugin)."""
 
+import inspect
+import types
 from collections.abc import Iterator, Mapping
 from pathlib import Path
 from typing import Any, NotRequired, TypedDict
 
 import pytest
 
-class WorkbookStep(TypedDict):
+# The steps of WorkbookItem are plain dicts: this name is for type checkers only.
+class _WorkbookStep(TypedDict):
     """One step: a row below the header whose keyword cell (column C) is not empty."""
 
     row: int  # the row number in the sheet (1-based; row 1 is the header)
@@ -48,6 +51,14 @@ class WorkbookFile(pytest.File):
 class WorkbookCase:
     """The test object of one workbook case: asks for the ``request`` fixture."""
 
+    __signature__: inspect.Signature  # (request)
+    @property
+    def __code__(self) -> types.CodeType:
+        """An empty code object with the workbook as its file, for pytest's locations."""
+    @property
+    def __globals__(self) -> dict[str, Any]:
+        """A copy of the run's variables, where the conditions of skipif/xfail marks are
+        evaluated."""
     def __call__(self, request: pytest.FixtureRequest) -> None: ...
 
 class WorkbookItem(pytest.Function):
@@ -55,14 +66,14 @@ class WorkbookItem(pytest.Function):
 
     workbook: Path
     sheet: str
-    steps: list[WorkbookStep]
+    steps: list[_WorkbookStep]
     #: The step being run, and its arguments with {name} references replaced.
-    current_step: WorkbookStep | None
+    current_step: _WorkbookStep | None
     current_args: tuple[Any, ...] | None
     #: The case's keyword object while the case runs (None before and after).
     keyword_object: Any
     #: The steps of the workbook's sheets that run_sheet rows run, by sheet title.
-    flow_sheets: dict[str, list[WorkbookStep]]
+    flow_sheets: dict[str, list[_WorkbookStep]]
     def runtest(self) -> None:
         """Creates the case's keyword object -- keyword_class()(lumox.steps.exchanger,
         FixtureMapping(request)) -- and runs each step: replaces the {name} references of
@@ -72,7 +83,10 @@ class WorkbookItem(pytest.Function):
         keyword object's httpx client is closed."""
     def reportinfo(self) -> tuple[Path, int, str]:
         """(workbook, 0, "case: <sheet>"): a workbook has no lines."""
-    def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException]) -> Any:
+    # pytest passes items no `style` (only collectors' failures get one).
+    def repr_failure(  # type: ignore[override]
+        self, excinfo: pytest.ExceptionInfo[BaseException]
+    ) -> Any:
         """Workbook, sheet, row, step, keyword, arguments and "ErrorType: message"."""
 
 class WorkbookCaseFailure:
@@ -101,9 +115,10 @@ def freeze_collected_cases(session: pytest.Session) -> None:
 def keyword_class() -> type:
     """The keyword class of workbook cases, as ``[lumox] keyword_type`` names it."""
 
-#: The rows the runner carries out itself, whatever the keyword class: (name, summary,
-#: parameters with their defaults, one ":param" line per parameter).
-runner_keywords: list[tuple[str, str, str, str]]
+#: The rows the runner carries out itself, whatever the keyword class, declared as keyword
+#: methods are (see KeywordMethod.declaration): name, summary and params, a list of
+#: {name, kind, doc, required, repeats[, default]}.
+runner_keywords: list[dict[str, Any]]
 
 def _sheet_rows(
     data: bytes, own_reader: bool, whole_rows: bool = False

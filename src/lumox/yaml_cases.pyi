@@ -1,11 +1,11 @@
 """Collection of test_*.yaml case files and the running of their steps."""
 
 import inspect
+import types
 from pathlib import Path
 from typing import Any
 
 import pytest
-import yaml
 
 class YamlCaseFile(pytest.File):
     """A test_*.yaml / test_*.yml file: one case per YAML document.
@@ -21,10 +21,15 @@ class YamlCase:
     """The test object of one case: asks for the ``request`` fixture and carries the
     case's marks (``pytestmark``), so pytest's fixtures and marks apply to it."""
 
-    __signature__: inspect.Signature
+    __signature__: inspect.Signature  # (request)
     pytestmark: list[pytest.Mark]
     @property
-    def __code__(self) -> Any: ...
+    def __code__(self) -> types.CodeType:
+        """An empty code object at the case's file and line, for pytest's locations."""
+    @property
+    def __globals__(self) -> dict[str, Any]:
+        """A copy of the run's variables, where the conditions of skipif/xfail marks are
+        evaluated."""
     def __call__(self, request: pytest.FixtureRequest) -> None:
         """Runs the steps of ``request.node``."""
 
@@ -46,7 +51,10 @@ class YamlItem(pytest.Function):
         ``current_step_index`` and calls ``pytest_yaml_run_step(item, request)``."""
     def reportinfo(self) -> tuple[Path, int | None, str]:
         """(file, 0-based line of the case's document, "case: <test_name>")."""
-    def repr_failure(self, excinfo: pytest.ExceptionInfo[BaseException]) -> Any:
+    # pytest passes items no `style` (only collectors' failures get one).
+    def repr_failure(  # type: ignore[override]
+        self, excinfo: pytest.ExceptionInfo[BaseException]
+    ) -> Any:
         """Case, file, step number, the step as rendered and "ErrorType: message"
         (the full traceback follows with --fulltrace)."""
 
@@ -56,8 +64,6 @@ class YamlCaseFailure:
     lines: list[tuple[str, bool]]
     reprcrash: Any
     def toterminal(self, tw: Any) -> None: ...
-
-class _StepDumper(yaml.SafeDumper): ...
 
 def collect_file(file_path: Path, parent: pytest.Collector) -> YamlCaseFile | None:
     """The collector of a test_*.yaml / test_*.yml file, None for other files."""
@@ -75,3 +81,9 @@ def freeze_before_collection() -> None:
 
 def freeze_collected_cases(session: pytest.Session) -> None:
     """``gc.freeze()`` again after the collection, when the session holds YAML cases."""
+
+def case_schema() -> dict[str, Any]:
+    """The JSON Schema of case files (draft 7), as `lumox schema` prints it."""
+
+def case_format() -> list[dict[str, Any]]:
+    """Every section of the case format with its keys: name, required, meaning, schema."""

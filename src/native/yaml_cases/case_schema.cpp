@@ -545,8 +545,8 @@ py::list case_format() {
                                  py::arg("meaning") = text_of_view(key.meaning),
                                  py::arg("schema") = json_value(key.schema)));
         }
-        sections.append(py::dict(py::arg("name") = text_of_view(section.name),
-                                 py::arg("keys") = keys));
+        sections.append(
+            py::dict(py::arg("name") = text_of_view(section.name), py::arg("keys") = keys));
     }
     return sections;
 }
