@@ -9,6 +9,8 @@ namespace lumox::core {
 
 namespace {
 
+// The keys of each section, in the order the schema and the reference list them. The step
+// keys are in the order of StepKey.
 // clang-format off
 constexpr CaseFormatKey kCaseKeys[] = {
     {"test_name", true,
