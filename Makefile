@@ -119,11 +119,14 @@ generated: install
 # without a stub fails.
 STUBTEST_MODULES := $(patsubst src/native/%/,lumox.%,$(filter-out src/native/common/,\
   $(sort $(wildcard src/native/*/))))
-lint: install $(VENV)/.lint-tools
+# The C++ files are listed by find, so that the check also works outside a git checkout.
+CPP_FILES = $(shell find src tests fuzz -name '*.cpp' -o -name '*.hpp' | sort)
+lint: $(VENV)/.lint-tools
+	@$(MAKE) --no-print-directory install
 	$(PYTHON) -m mypy.stubtest --mypy-config-file pyproject.toml \
 	  --allowlist tools/stubtest-allowlist.txt $(STUBTEST_MODULES)
 	$(VENV)/bin/ruff check --quiet
-	$(VENV)/bin/clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
+	$(VENV)/bin/clang-format --dry-run --Werror $(CPP_FILES)
 	$(PYTHON) tools/generate.py --check
 
 # A font with Chinese characters, which the demo's case and step names are written in: without

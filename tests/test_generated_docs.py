@@ -3,6 +3,7 @@ and the generated references all follow that one declaration."""
 
 import importlib.util
 import inspect
+import json
 import os
 import re
 import subprocess
@@ -27,7 +28,7 @@ def test_generated_files_are_current():
     assert not stale, f"out of date: {', '.join(stale)}: run make generated"
 
 
-def test_case_keys_drive_the_schema_and_the_reference():
+def test_case_keys_drive_the_loader_the_schema_and_the_reference(tmp_path):
     schema = yaml_cases.case_schema()
     reference = (ROOT / "docs" / "reference" / "case-format.md").read_text(encoding="utf-8")
     mappings = {
@@ -49,10 +50,31 @@ def test_case_keys_drive_the_schema_and_the_reference():
             assert written["description"] == key["meaning"], key["name"]
             row = f"| `{key['name']}` | {'yes' if key['required'] else ''} |"
             assert row in reference, row
+    # The loader knows every declared key: a typo of any of them is caught and named.
+    misspelt = {
+        "case": "test_name: c\nmarkss: []\nparameterss: []\nsteps: []\n",
+        "step": "test_name: c\nsteps:\n  - {%s}\n",
+        "request": "test_name: c\nsteps:\n  - request: {method: GET, url: /, %s}\n",
+        "response": "test_name: c\nsteps:\n  - response: {%s}\n",
+    }
+    documents = [misspelt["case"]]
+    for section in sections[1:]:
+        documents += [misspelt[section["name"]] % f"{key['name'] + key['name'][-1]}: 1"
+                      for key in section["keys"] if not key["required"]]
+    (tmp_path / "test_typos.yaml").write_text("---\n".join(documents), encoding="utf-8")
+    checked = subprocess.run([sys.executable, "-m", "lumox", "check", "test_typos.yaml"],
+                             capture_output=True, text=True, cwd=tmp_path).stdout
+    for section in sections:
+        for key in section["keys"]:
+            if not key["required"]:
+                assert f"did you mean '{key['name']}'?" in checked, (section["name"], key)
     # `lumox schema` prints the schema collection checks with.
     printed = subprocess.run([sys.executable, "-m", "lumox", "schema"], capture_output=True,
                              text=True, check=True).stdout
-    assert '"with": {' in printed and '"title": "lumox YAML case"' in printed
+    assert json.loads(printed) == schema
+    # What callers do with their copy leaves the schema collection checks with alone.
+    del schema["definitions"]["step"]["properties"]["mock"]
+    assert "mock" in yaml_cases.case_schema()["definitions"]["step"]["properties"]
 
 
 def test_setting_table_drives_defaults_the_ini_template_and_the_reference(tmp_path):

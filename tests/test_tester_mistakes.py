@@ -9,7 +9,6 @@ import openpyxl
 import pytest
 from openpyxl.worksheet.formula import ArrayFormula
 
-from lumox import yaml_cases
 from test_workbooks import HEADER, write_pytest_ini, write_workbook
 
 INI = """\
@@ -164,11 +163,9 @@ def test_misspelt_keys_and_workbook_layouts_are_collection_errors(pytester, http
                      + "    [lumox]\n    strict_steps = true\n")
     result = pytester.runpytest_subprocess("test_other.yaml")
     result.assert_outcomes(errors=1)
-    # The keys named are the ones the case format declares.
-    step_keys = next(s["keys"] for s in yaml_cases.case_format() if s["name"] == "step")
     assert ("case 'a key of another plug-in', step 1: unknown step key 'sql' (step keys: "
-            + ", ".join(key["name"] for key in step_keys)
-            + "; [lumox] strict_steps = true allows no others)") in result.stdout.str()
+            "request, response, extract, validate, mock, retry, use, with; [lumox] strict_steps = "
+            "true allows no others)") in result.stdout.str()
 
 
 FAILING_CASES = """\

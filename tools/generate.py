@@ -180,13 +180,20 @@ def settings_reference():
     return "\n".join(lines).rstrip("\n") + "\n"
 
 
-def object_forms(node):
-    """The mappings a value of `node` may be written as: its properties, for each form."""
+def written_forms(node):
+    """The ways a value of `node` may be written: (description, properties or None) for
+    each alternative that says something, the node itself first."""
+    forms = []
     if "properties" in node:
-        yield node
+        forms.append((None, node["properties"]))
     for branch in node.get("anyOf", []) + node.get("allOf", []):
-        if "properties" in branch:
-            yield branch
+        if "properties" in branch or "description" in branch:
+            forms.append((branch.get("description"), branch.get("properties")))
+    items = node.get("items")
+    if isinstance(items, list):  # a list of fixed places: [attr, expr, index]
+        forms += [(f"item {number}: {item['description']}", None)
+                  for number, item in enumerate(items, 1) if "description" in item]
+    return forms
 
 
 def case_format_reference():
@@ -202,13 +209,27 @@ def case_format_reference():
     lines += ["## Value forms", "",
               "The values that keys above share, by the name the JSON Schema gives them.", ""]
     for name, node in yaml_cases.case_schema()["definitions"].items():
-        if name in sections or "description" not in node:
+        forms = written_forms(node)
+        for branch in node.get("anyOf", []):  # [attr, expr, index] sits one level down
+            forms += [form for form in written_forms(branch)
+                      if form[0] and form[0].startswith("item")]
+        if name in sections or not ("description" in node or forms):
             continue
-        lines += [f"### `{name}`", "", node["description"], ""]
-        for form in object_forms(node):
+        lines += [f"### `{name}`", ""]
+        if "description" in node:
+            lines += [node["description"], ""]
+        notes = [text for text, properties in forms if text and not properties]
+        lines += [f"- {text}" for text in notes] + ([""] if notes else [])
+        for text, properties in forms:
+            if not properties:
+                continue
+            if text:
+                lines += [text, ""]
             lines += ["| Key | Meaning |", "|---|---|"]
-            for key, value in form["properties"].items():
-                lines.append(f"| `{key}` | {cell(value.get('description', ''))} |")
+            for key, value in properties.items():
+                meaning = value.get("description") or (
+                    f"see `{value['$ref'].rsplit('/', 1)[1]}`" if "$ref" in value else "")
+                lines.append(f"| `{key}` | {cell(meaning)} |")
             lines.append("")
     return "\n".join(lines).rstrip("\n") + "\n"
 

@@ -51,7 +51,7 @@ constexpr CaseFormatKey kStepKeys[] = {
      R"json({"$ref": "#/definitions/retry"})json"},
     {"use", false,
      "Runs the named flow of a flows.yaml file in the case's folder or above it; the step takes "
-     "only `with` besides.",
+     "only `with` and `retry` besides.",
      R"json({"type": "string", "minLength": 1})json"},
     {"with", false,
      "The parameters of the flow that `use` names: name to value (templates see the calling "
@@ -131,14 +131,29 @@ constexpr std::array kSections = {
     CaseFormatSection{"response", kResponsePath, kResponseKeys},
 };
 
-// The step table and StepKey name the same keys in the same order.
+// A table whose keys are `names`, in that order: the enum that indexes it.
+template <std::size_t N>
+constexpr bool keys_named(const CaseFormatKey (&keys)[N], const std::string_view (&names)[N]) {
+    return std::equal(
+        std::begin(keys), std::end(keys), std::begin(names),
+        [](const CaseFormatKey &key, std::string_view name) { return key.name == name; });
+}
 constexpr std::string_view kStepKeyNames[] = {"request", "response", "extract", "validate",
                                               "mock",    "retry",    "use",     "with"};
-static_assert(std::size(kStepKeyNames) == std::size(kStepKeys));
-static_assert(std::equal(std::begin(kStepKeyNames), std::end(kStepKeyNames), std::begin(kStepKeys),
-                         [](std::string_view name, const CaseFormatKey &key) {
-                             return name == key.name;
-                         }));
+static_assert(keys_named(kStepKeys, kStepKeyNames), "StepKey follows the step table");
+constexpr std::string_view kResponseKeyNames[] = {"status_code", "headers", "text", "json"};
+static_assert(keys_named(kResponseKeys, kResponseKeyNames), "ResponseKey follows its table");
+
+// The index of the key called `name` in `keys`, as the enum `Key`.
+template <typename Key, std::size_t N>
+std::optional<Key> key_index(const CaseFormatKey (&keys)[N], std::string_view name) {
+    for (std::size_t index = 0; index < N; ++index) {
+        if (keys[index].name == name) {
+            return static_cast<Key>(index);
+        }
+    }
+    return std::nullopt;
+}
 
 constexpr std::string_view kFrame = R"json({
   "$schema": "http://json-schema.org/draft-07/schema#",
@@ -149,7 +164,9 @@ constexpr std::string_view kFrame = R"json({
     "object",
     "null"
   ],
+  "required": [],
   "additionalProperties": false,
+  "properties": {},
   "definitions": {
     "template": {
       "description": "A whole {{ ... }} template: rendered before the step runs, it keeps the type of its value.",
@@ -378,7 +395,8 @@ constexpr std::string_view kFrame = R"json({
     "step": {
       "description": "One step: its keys run in the order they are written; keys of other plug-ins show as unknown here.",
       "type": "object",
-      "additionalProperties": false
+      "additionalProperties": false,
+      "properties": {}
     },
     "parameters": {
       "anyOf": [
@@ -454,7 +472,9 @@ constexpr std::string_view kFrame = R"json({
         },
         {
           "type": "object",
-          "additionalProperties": false
+          "required": [],
+          "additionalProperties": false,
+          "properties": {}
         }
       ]
     },
@@ -478,7 +498,8 @@ constexpr std::string_view kFrame = R"json({
         },
         {
           "type": "object",
-          "additionalProperties": false
+          "additionalProperties": false,
+          "properties": {}
         }
       ]
     },
@@ -633,12 +654,11 @@ const CaseFormatSection &case_format_section(std::string_view name) {
 }
 
 std::optional<StepKey> step_key(std::string_view name) {
-    for (std::size_t index = 0; index < std::size(kStepKeys); ++index) {
-        if (kStepKeys[index].name == name) {
-            return static_cast<StepKey>(index);
-        }
-    }
-    return std::nullopt;
+    return key_index<StepKey>(kStepKeys, name);
+}
+
+std::optional<ResponseKey> response_key(std::string_view name) {
+    return key_index<ResponseKey>(kResponseKeys, name);
 }
 
 std::string_view case_schema_frame() { return kFrame; }

@@ -28,18 +28,23 @@ struct CaseFormatSection {
     std::span<const CaseFormatKey> keys;
 };
 
-// The keys a step runs, in the order of the step table: the step runner switches over
-// them, so a key declared without a handler does not compile.
+// The keys a step runs and the checks of a response, in the order of their tables: the step
+// runner and the response validator switch over them, so a key declared without a handler
+// does not build (-Wswitch, an error in the builds of make and CI).
 enum class StepKey { Request, Response, Extract, Validate, Mock, Retry, Use, With };
+enum class ResponseKey { StatusCode, Headers, Text, Json };
 
 std::span<const CaseFormatSection> case_format_sections();
 // The section called `name` ("step", ...); an unknown name is a programming error.
 const CaseFormatSection &case_format_section(std::string_view name);
 // The step key called `name`, or nothing for a key of another plug-in.
 std::optional<StepKey> step_key(std::string_view name);
+// The response check called `name`, or nothing.
+std::optional<ResponseKey> response_key(std::string_view name);
 
 // The rest of the JSON Schema of a case: its title and the definitions of the values keys
-// share (templates, marks, text assertions, ...), without the sections' keys.
+// share (templates, marks, text assertions, ...), with the sections' keys left empty, so
+// that they keep their place in the whole.
 std::string_view case_schema_frame();
 
 } // namespace lumox::core

@@ -20,7 +20,7 @@ using py_helpers::to_str;
 // own keyword written in Python the first line of its docstring that is neither the
 // "关键字：" label nor a ":param" line.
 std::string summary_of(py::handle method) {
-    if (py::hasattr(method, "declaration")) {
+    if (py::isinstance<py::dict>(py::getattr(method, "declaration", py::none()))) {
         const std::string summary = to_str(method.attr("declaration")["summary"]);
         return summary.substr(0, summary.find('\n'));
     }

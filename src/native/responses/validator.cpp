@@ -1,5 +1,6 @@
 #include "validator.hpp"
 
+#include "core/case_format.hpp"
 #include "core/text_check.hpp"
 #include "native/common/pylog.hpp"
 #include "text_assertion.hpp"
@@ -137,24 +138,27 @@ void check_json(py::handle resp, py::handle section, py::dict &errors) {
 py::dict validator(py::object resp, py::kwargs sections) {
     // Refuse unknown sections before checking anything, as a misspelt keyword would be.
     for (auto item : sections) {
-        std::string section = to_str(item.first);
-        if (section != "status_code" && section != "headers" && section != "text" &&
-            section != "json") {
+        const std::string section = to_str(item.first);
+        if (!core::response_key(section)) {
             raise_error(PyExc_TypeError,
                         "validator() got an unexpected keyword argument '" + section + "'");
         }
     }
     py::dict errors;
     for (auto item : sections) {
-        std::string section = to_str(item.first);
-        if (section == "status_code") {
+        switch (*core::response_key(to_str(item.first))) {
+        case core::ResponseKey::StatusCode:
             check_status(resp, item.second, errors);
-        } else if (section == "headers") {
+            break;
+        case core::ResponseKey::Headers:
             check_headers(resp, item.second, errors);
-        } else if (section == "text") {
+            break;
+        case core::ResponseKey::Text:
             check_body_text(resp, item.second, errors);
-        } else {
+            break;
+        case core::ResponseKey::Json:
             check_json(resp, item.second, errors);
+            break;
         }
     }
     return errors;

@@ -2,13 +2,17 @@
 
 #include "sheet_rows.hpp"
 
+#include "core/runner_keywords.hpp"
 #include "core/suggestions.hpp"
 #include "native/common/data_rows.hpp"
 #include "native/common/pylog.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 namespace lumox::workbooks {
 
@@ -66,19 +70,27 @@ bool is_condition(const std::string &text) {
     return false;
 }
 
+// The declared default of retry's parameter `name` (cells D, E and F in the order declared).
+double retry_default(std::string_view name) {
+    for (const core::RunnerParam &param : core::kRetryParams) {
+        if (param.name == name) {
+            double value = 0;
+            std::from_chars(param.fallback, param.fallback + std::strlen(param.fallback), value);
+            return value;
+        }
+    }
+    throw std::logic_error("retry declares no parameter " + std::string(name));
+}
+
 // Checks a retry row and, when it is sound, notes on it what it repeats; `free_rows` are
 // the steps above it that no earlier retry (`after_retry`: there is one) repeats.
 void link_retry(py::dict step, std::size_t free_rows, bool after_retry,
                 std::vector<std::string> &problems, const std::string &where) {
     const std::size_t problems_before = problems.size();
     py::object args = step["args"];
-    // Empty cells take the declared defaults.
-    const auto fallback = [](std::size_t index) {
-        return std::stod(core::kRetryParams[index].fallback);
-    };
-    const auto times = number_cell(args, 0, fallback(0), 1);
-    const auto delay = number_cell(args, 1, fallback(1), 0);
-    const auto rows = number_cell(args, 2, fallback(2), 1);
+    const auto times = number_cell(args, 0, retry_default("times"), 1);
+    const auto delay = number_cell(args, 1, retry_default("delay"), 0);
+    const auto rows = number_cell(args, 2, retry_default("rows"), 1);
     if (!times || *times != static_cast<double>(static_cast<long long>(*times))) {
         problems.push_back(where + ": retry's times (D) must be a whole number of tries of at "
                                    "least 1, such as 5");

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <stdexcept>
 
 namespace lumox::yaml_cases {
 
@@ -498,6 +499,10 @@ py::object key_schema(const core::CaseFormatKey &key, py::dict shared) {
     py::dict value = json_value(key.schema);
     if (py::len(value) == 1 && value.contains("$ref")) {
         py::str name(to_str(value["$ref"]).substr(std::string(kDefinitionsPrefix).size()));
+        if (py::dict(shared[name]).contains("description")) {
+            throw std::logic_error("the case format key " + std::string(key.name) +
+                                   " and the definition it names both have a description");
+        }
         shared[name] = described(shared[name]);
         return value;
     }
@@ -527,6 +532,8 @@ py::dict case_schema() {
             }
             if (py::len(required) != 0) {
                 mapping["required"] = required;
+            } else if (mapping.contains("required")) {
+                mapping.attr("pop")("required");
             }
             mapping["properties"] = properties;
         }

@@ -519,8 +519,13 @@ PYBIND11_MODULE(yaml_cases, m) {
     m.def("collect_file", &collect_file, py::arg("file_path"), py::arg("parent"),
           "The collector of a test_*.yaml / test_*.yml file, None for other files.");
     lumox::py_helpers::define_session_gc_functions(m, runtime->item);
-    m.def("case_schema", &lumox::yaml_cases::case_schema,
-          "The JSON Schema of case files (draft 7), as `lumox schema` prints it.");
+    // A copy: the schema collection checks with stays as built.
+    m.def(
+        "case_schema",
+        [] {
+            return py::module_::import("copy").attr("deepcopy")(lumox::yaml_cases::case_schema());
+        },
+        "The JSON Schema of case files (draft 7), as `lumox schema` prints it.");
     m.def("case_format", &lumox::yaml_cases::case_format,
           "Every section of the case format (case, step, request, response) with its keys: "
           "name, required, meaning and the JSON Schema of the value.");
