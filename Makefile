@@ -126,7 +126,8 @@ lint: $(VENV)/.lint-tools
 	$(PYTHON) -m mypy.stubtest --mypy-config-file pyproject.toml \
 	  --allowlist tools/stubtest-allowlist.txt $(STUBTEST_MODULES)
 	$(VENV)/bin/ruff check --quiet
-	$(VENV)/bin/clang-format --dry-run --Werror $(CPP_FILES)
+	@echo "clang-format --dry-run --Werror on $(words $(CPP_FILES)) C++ files"
+	@$(VENV)/bin/clang-format --dry-run --Werror $(CPP_FILES)
 	$(PYTHON) tools/generate.py --check
 
 # A font with Chinese characters, which the demo's case and step names are written in: without
