@@ -108,18 +108,19 @@ def declaration(library, name):
     return declared
 
 
-def keyword_section(name):
-    declared = declaration(KeyWord, name)
-    lines = [f"#### `{name}`", ""]
+def keyword_section(declared, shown_default=default_text):
+    """A keyword's heading, summary and table of parameters, one per cell from D on."""
+    lines = [f"#### `{declared['name']}`", ""]
     if declared["summary"]:
         lines += [" ".join(declared["summary"].split("\n")), ""]
     if declared["params"]:
         lines += ["| Column | Parameter | Kind | Default | Meaning |", "|---|---|---|---|---|"]
         for column, param in zip(ARGUMENT_COLUMNS, declared["params"], strict=False):
+            repeats = "..." if param.get("repeats") else ""  # one such cell after another
             kind = "" if param["kind"] == "any" else param["kind"]
-            default = "" if param["required"] else default_text(param["default"])
-            lines.append(f"| {column} | `{param['name']}` | {kind} | {default} "
-                         f"| {cell(param['doc'])} |")
+            default = "" if param["required"] else shown_default(param["default"])
+            lines.append(f"| {column}{repeats and '…'} | `{param['name']}{repeats}` | {kind} "
+                         f"| {default} | {cell(param['doc'])} |")
         lines.append("")
     return lines
 
@@ -129,15 +130,8 @@ def runner_section():
     lines = ["### Rows the runner carries out (every keyword class)", "",
              "See [Retry, data sheets and sheets run as flows](../workbooks.md).", ""]
     for keyword in runner_keywords:
-        lines += [f"#### `{keyword['name']}`", "", keyword["summary"], "",
-                  "| Column | Parameter | Kind | Default | Meaning |", "|---|---|---|---|---|"]
-        for column, param in zip(ARGUMENT_COLUMNS, keyword["params"], strict=False):
-            shown = param["name"] + ("..." if param["repeats"] else "")
-            column = f"{column}…" if param["repeats"] else column
-            default = f"`{param['default']}`" if param.get("default") else ""
-            lines.append(f"| {column} | `{shown}` | {param['kind']} | {default} "
-                         f"| {cell(param['doc'])} |")
-        lines.append("")
+        # Their defaults are cell texts, an empty one meaning none.
+        lines += keyword_section(keyword, lambda text: f"`{text}`" if text else "")
     return lines
 
 
@@ -152,13 +146,13 @@ def keyword_reference():
         if not names:
             lines += ["None yet.", ""]
         for name in names:
-            lines += keyword_section(name)
+            lines += keyword_section(declaration(KeyWord, name))
             listed.add(name)
     missing = [n for n in KeyWord.all_keyword() if n not in listed]
     if missing:
         lines += ["### Other keywords", ""]
         for name in missing:
-            lines += keyword_section(name)
+            lines += keyword_section(declaration(KeyWord, name))
     lines += runner_section()
     return "\n".join(lines).rstrip("\n") + "\n"
 
@@ -181,38 +175,35 @@ def settings_reference():
 
 
 def written_forms(node):
-    """The ways a value of `node` may be written: (description, properties or None) for
-    each alternative that says something, the node itself first."""
+    """The ways a value of `node` may be written: (description, properties or None) for the
+    node and each of its alternatives that says something, then the places of a fixed list
+    ([attr, expr, index])."""
     forms = []
-    if "properties" in node:
-        forms.append((None, node["properties"]))
-    for branch in node.get("anyOf", []) + node.get("allOf", []):
-        if "properties" in branch or "description" in branch:
-            forms.append((branch.get("description"), branch.get("properties")))
-    items = node.get("items")
-    if isinstance(items, list):  # a list of fixed places: [attr, expr, index]
-        forms += [(f"item {number}: {item['description']}", None)
-                  for number, item in enumerate(items, 1) if "description" in item]
+    for form in [node, *node.get("anyOf", []), *node.get("allOf", [])]:
+        text = None if form is node else form.get("description")
+        if text or "properties" in form:
+            forms.append((text, form.get("properties")))
+        if isinstance(form.get("items"), list):
+            forms += [(f"item {number}: {item['description']}", None)
+                      for number, item in enumerate(form["items"], 1) if "description" in item]
     return forms
 
 
 def case_format_reference():
     lines = [CASE_FORMAT_INTRO]
-    for section in yaml_cases.case_format():
+    declared = yaml_cases.case_format()
+    for section in declared:
         lines += [f"## {SECTION_TITLES.get(section['name'], section['name'])}", "",
                   "| Key | Required | Meaning |", "|---|---|---|"]
         for key in section["keys"]:
             required = "yes" if key["required"] else ""
             lines.append(f"| `{key['name']}` | {required} | {cell(key['meaning'])} |")
         lines.append("")
-    sections = {section["name"] for section in yaml_cases.case_format()}
+    sections = {section["name"] for section in declared}
     lines += ["## Value forms", "",
               "The values that keys above share, by the name the JSON Schema gives them.", ""]
     for name, node in yaml_cases.case_schema()["definitions"].items():
         forms = written_forms(node)
-        for branch in node.get("anyOf", []):  # [attr, expr, index] sits one level down
-            forms += [form for form in written_forms(branch)
-                      if form[0] and form[0].startswith("item")]
         if name in sections or not ("description" in node or forms):
             continue
         lines += [f"### `{name}`", ""]

@@ -383,6 +383,16 @@ const char *kind_name(ParamKind kind) {
     }
 }
 
+py::dict declared_param(const std::string &name, const std::string &kind, const std::string &doc,
+                        py::object fallback) {
+    py::dict entry(py::arg("name") = name, py::arg("kind") = kind, py::arg("doc") = doc,
+                   py::arg("required") = !fallback);
+    if (fallback) {
+        entry["default"] = fallback;
+    }
+    return entry;
+}
+
 namespace {
 
 // The declaration as data, for the reference and the keyword drop-down: what is documented
@@ -390,13 +400,8 @@ namespace {
 py::dict declaration_of(const KeywordSpec &keyword) {
     py::list params;
     for (const KeywordParam &param : keyword.params) {
-        py::dict entry(py::arg("name") = param.name, py::arg("kind") = kind_name(param.kind),
-                       py::arg("doc") = param.doc.empty() ? kLocatorDoc : param.doc,
-                       py::arg("required") = param.required());
-        if (!param.required()) {
-            entry["default"] = param.fallback;
-        }
-        params.append(entry);
+        params.append(declared_param(param.name, kind_name(param.kind),
+                                     param.doc.empty() ? kLocatorDoc : param.doc, param.fallback));
     }
     return py::dict(py::arg("name") = keyword.name, py::arg("title") = keyword.title,
                     py::arg("summary") = keyword.summary, py::arg("params") = params);

@@ -133,6 +133,11 @@ struct KeywordSpec {
 // The documentation text of a declared keyword (its __doc__).
 std::string keyword_doc(const KeywordSpec &keyword);
 
+// One parameter as a declaration shows it to Python (the reference, the keyword drop-down):
+// name, kind, doc, required, and its default unless `fallback` is a null handle.
+py::dict declared_param(const std::string &name, const std::string &kind, const std::string &doc,
+                        py::object fallback);
+
 // Stores the keyword method "key_" + name in the class namespace `ns` and returns it.
 // The method is an instance of `module.KeywordMethod`, defined on first use.
 py::object add_keyword(py::module_ &module, py::dict ns, KeywordSpec keyword);

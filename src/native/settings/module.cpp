@@ -9,8 +9,6 @@ namespace {
 
 namespace py = pybind11;
 
-py::str view_text(std::string_view text) { return py::str(text.data(), text.size()); }
-
 // Every setting as the table declares it, for the settings reference.
 py::list setting_table() {
     py::list rows;
@@ -19,11 +17,10 @@ py::list setting_table() {
         if (accepts.rfind("expected ", 0) == 0) {
             accepts.erase(0, std::string("expected ").size());
         }
-        rows.append(py::dict(
-            py::arg("section") = view_text(entry.group), py::arg("key") = view_text(entry.key),
-            py::arg("default") = view_text(entry.default_text), py::arg("accepts") = accepts,
-            py::arg("secret") = entry.secret, py::arg("meaning") = view_text(entry.meaning),
-            py::arg("environment") = lumox::core::environment_variable(entry)));
+        rows.append(py::dict(py::arg("section") = entry.group, py::arg("key") = entry.key,
+                             py::arg("default") = entry.default_text, py::arg("accepts") = accepts,
+                             py::arg("secret") = entry.secret, py::arg("meaning") = entry.meaning,
+                             py::arg("environment") = lumox::core::environment_variable(entry)));
     }
     return rows;
 }

@@ -17,6 +17,7 @@
 #include "native/common/broken_files.hpp"
 #include "native/common/case_item.hpp"
 #include "native/common/errors.hpp"
+#include "native/common/keyword.hpp"
 #include "native/common/pyclass.hpp"
 #include "native/common/pylog.hpp"
 #include "native/common/retry.hpp"
@@ -482,12 +483,10 @@ PYBIND11_MODULE(workbooks, m) {
     for (const lumox::core::RunnerKeyword *keyword : lumox::core::kRunnerKeywords) {
         py::list params;
         for (const lumox::core::RunnerParam &param : keyword->params) {
-            py::dict entry(py::arg("name") = param.name, py::arg("kind") = param.kind,
-                           py::arg("doc") = param.doc, py::arg("required") = !param.fallback,
-                           py::arg("repeats") = param.repeats);
-            if (param.fallback != nullptr) {
-                entry["default"] = param.fallback;
-            }
+            py::dict entry = lumox::py_helpers::declared_param(
+                param.name, param.kind, param.doc,
+                param.fallback != nullptr ? py::str(param.fallback) : py::object());
+            entry["repeats"] = param.repeats;
             params.append(entry);
         }
         runner_keywords.append(py::dict(py::arg("name") = keyword->name,

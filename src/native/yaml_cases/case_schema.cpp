@@ -477,22 +477,16 @@ void check(py::handle schema, py::handle value, const std::string &path,
     }
 }
 
-} // namespace
-
-namespace {
-
 py::object json_value(std::string_view text) {
-    return py::module_::import("json").attr("loads")(py::str(text.data(), text.size()));
+    return py::module_::import("json").attr("loads")(py::cast(text));
 }
-
-py::str text_of_view(std::string_view text) { return py::str(text.data(), text.size()); }
 
 // The schema of one declared key, its meaning as the description editors show; a key that
 // only names a definition gives the definition its meaning.
 py::object key_schema(const core::CaseFormatKey &key, py::dict shared) {
     const auto described = [&](py::handle schema) {
         py::dict out;
-        out["description"] = text_of_view(key.meaning);
+        out["description"] = py::cast(key.meaning);
         out.attr("update")(schema);
         return out;
     };
@@ -520,20 +514,18 @@ py::dict case_schema() {
             for (std::string_view step : section.schema_path) {
                 mapping = std::isdigit(static_cast<unsigned char>(step.front())) != 0
                               ? py::object(mapping[py::int_(std::stoi(std::string(step)))])
-                              : py::object(mapping[text_of_view(step)]);
+                              : py::object(mapping[py::cast(step)]);
             }
             py::dict properties;
             py::list required;
             for (const core::CaseFormatKey &key : section.keys) {
-                properties[text_of_view(key.name)] = key_schema(key, definitions);
+                properties[py::cast(key.name)] = key_schema(key, definitions);
                 if (key.required) {
-                    required.append(text_of_view(key.name));
+                    required.append(py::cast(key.name));
                 }
             }
             if (py::len(required) != 0) {
                 mapping["required"] = required;
-            } else if (mapping.contains("required")) {
-                mapping.attr("pop")("required");
             }
             mapping["properties"] = properties;
         }
@@ -547,13 +539,11 @@ py::list case_format() {
     for (const core::CaseFormatSection &section : core::case_format_sections()) {
         py::list keys;
         for (const core::CaseFormatKey &key : section.keys) {
-            keys.append(py::dict(py::arg("name") = text_of_view(key.name),
-                                 py::arg("required") = key.required,
-                                 py::arg("meaning") = text_of_view(key.meaning),
+            keys.append(py::dict(py::arg("name") = key.name, py::arg("required") = key.required,
+                                 py::arg("meaning") = key.meaning,
                                  py::arg("schema") = json_value(key.schema)));
         }
-        sections.append(
-            py::dict(py::arg("name") = text_of_view(section.name), py::arg("keys") = keys));
+        sections.append(py::dict(py::arg("name") = section.name, py::arg("keys") = keys));
     }
     return sections;
 }
